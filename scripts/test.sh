@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what the tests need when it is missing, then builds and runs every
+# test twice: a normal build, and a build under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+install_missing "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+jobs=$(nproc)
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300
+
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTOKENCERT_SANITIZE=ON -DTOKENCERT_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600
