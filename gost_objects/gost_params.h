@@ -1,0 +1,57 @@
+// GOST R 34.10 parameter sets (curves) a key may use, and what follows from
+// a key algorithm: lengths, digest parameter set, default digest, PKCS#11
+// key type and mechanisms.
+#ifndef GOST_PARAMS_H
+#define GOST_PARAMS_H
+
+#include <cstddef>
+
+#include "gost_objects.h"
+#include "pkcs11_vendor.h"
+
+enum class GostKeySize { bits256, bits512 };
+
+struct GostParamSet {
+    GostObj obj;
+    const char *oid;            // dotted text
+    unsigned char der[11];      // complete DER of the OID: 06, length, content
+    std::size_t der_len;
+    const char *letter;         // abbreviation taken by "paramset", or nullptr
+    int nid() const { return gost_nid(obj); }
+};
+
+struct GostParamTable {
+    const GostParamSet *entries;
+    std::size_t count;
+    const GostParamSet *begin() const { return entries; }
+    const GostParamSet *end() const { return entries + count; }
+};
+
+const GostParamTable &gost_paramsets(GostKeySize size);
+
+// The table entry of a parameter-set NID, or nullptr (NID_undef is never found).
+const GostParamSet *gost_paramset_find(GostKeySize size, int nid);
+inline bool gost_paramset_in_table(GostKeySize size, int nid) { return gost_paramset_find(size, nid) != nullptr; }
+
+// The parameter set named by its letter ("0", "A", "B", "C", "XA", "XB" for
+// 256-bit keys; "A", "B" for 512-bit keys), ignoring case; NID_undef if none.
+int gost_paramset_by_letter(GostKeySize size, const char *letter);
+
+struct GostKeyAlg {
+    GostObj alg;
+    GostKeySize size;
+    unsigned int pub_key_len;
+    unsigned int priv_key_len;
+    GostObj hash_params;     // digest parameter set written with the key
+    GostObj default_digest;
+    unsigned int sig_len;
+    CK_KEY_TYPE key_type;
+    CK_MECHANISM_TYPE keygen_mechanism;
+    CK_MECHANISM_TYPE sign_mechanism;
+};
+
+// Properties of a key algorithm NID (gost2001, gost3410-2012-256,
+// gost3410-2012-512), or nullptr for any other NID.
+const GostKeyAlg *gost_key_alg(int alg_nid);
+
+#endif
