@@ -32,7 +32,8 @@ std::vector<unsigned char> oid_der(int nid)
 
 bool oid_der_to_nid(const unsigned char *der, std::size_t len, int *nid)
 {
-    if (der == nullptr || len < 3 || len > 2 + 127 || der[0] != V_ASN1_OBJECT)
+    // Short-form length only: the content length is the second byte.
+    if (der == nullptr || len < 3 || len > 2 + 127 || der[0] != V_ASN1_OBJECT || der[1] != len - 2)
         return false;
     const unsigned char *p = der;
     ASN1_OBJECT *obj = d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(len));
