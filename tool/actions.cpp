@@ -1,0 +1,80 @@
+#include "actions.h"
+
+#include <cstdlib>
+
+#include <openssl/bio.h>
+
+#include "cert_export.h"
+#include "cert_inspect.h"
+#include "listings.h"
+#include "p11_module.h"
+#include "tool_state.h"
+
+namespace {
+
+// The token check before each action that touches token objects.
+void require_initialized_token()
+{
+    if (!token_has_flags(CKF_TOKEN_INITIALIZED)) {
+        BIO_printf(bio_out, "Token not initialized\n");
+        (void)BIO_flush(bio_out);
+        (void)BIO_flush(bio_err);
+        std::exit(static_cast<int>(TOOL_FAILURE));
+    }
+}
+
+struct LabelledAction {
+    uint32_t flag;
+    CK_RV (*run)(const CommandLine &);
+    const char *failure_line;
+};
+
+CK_RV run_pkeyfind(const CommandLine &cmd) { return find_private_key_for_certificate(cmd.label); }
+CK_RV run_dump(const CommandLine &cmd) { return dump_certificate(cmd.label); }
+CK_RV run_print(const CommandLine &cmd) { return print_certificate(cmd.label); }
+CK_RV run_remove(const CommandLine &cmd) { return remove_certificate(cmd.label); }
+CK_RV run_output(const CommandLine &cmd)
+{
+    return output_certificate(cmd.label, cmd.outfile, cmd.outform);
+}
+
+const LabelledAction labelled_actions[] = {
+    {OPT_PKEYFIND, run_pkeyfind, "find_private_key_for_certificate failed, rc = 0x%x\n"},
+    {OPT_ATTRIBUTES, run_dump, "dump_certificate failed, rc = 0x%x\n"},
+    {OPT_PRINT, run_print, "print_certificate failed, rc = 0x%x\n"},
+    {OPT_REMOVE, run_remove, "remove_certificate failed, rc = 0x%x\n"},
+    {OPT_OUTFILE, run_output, "output_certificate failed, rc = 0x%x\n"},
+};
+
+}  // namespace
+
+ActionsOutcome run_actions(const CommandLine &cmd, CK_RV result_so_far)
+{
+    ActionsOutcome outcome;
+    outcome.result = result_so_far;
+    const uint32_t flags = cmd.flags;
+
+    if (flags & OPT_TOKENINFO)
+        show_token_info(token_slot);
+
+    if (flags & OPT_CERTLIST) {
+        require_initialized_token();
+        list_certificates();
+    }
+
+    if (!(flags & OPT_LABEL))
+        return outcome;
+    for (const LabelledAction &action : labelled_actions) {
+        if (!(flags & action.flag))
+            continue;
+        require_initialized_token();
+        CK_RV rv = action.run(cmd);
+        if (rv != CKR_OK) {
+            BIO_printf(bio_err, action.failure_line, static_cast<unsigned>(rv));
+            outcome.result = rv;
+            outcome.print_ok = false;
+            return outcome;
+        }
+    }
+    return outcome;
+}

@@ -1,0 +1,151 @@
+#define OPENSSL_SUPPRESS_DEPRECATED  // the ENGINE control calls
+
+#include "cert_export.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <openssl/bio.h>
+#include <openssl/engine.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include "p11_errors.h"
+#include "p11_session.h"
+#include "pin_prompt.h"
+#include "tool_state.h"
+
+namespace {
+
+struct FileCloser {
+    void operator()(FILE *f) const { std::fclose(f); }
+};
+struct BioFree {
+    void operator()(BIO *b) const { BIO_free(b); }
+};
+struct X509Free {
+    void operator()(X509 *x) const { X509_free(x); }
+};
+
+bool is_pem_format(const char *format)
+{
+    return format == nullptr || std::strcmp(format, "PEM") == 0 || std::strcmp(format, "pem") == 0;
+}
+
+// The PEM form of a DER certificate; the file is only created once the
+// value decodes, so a bad value leaves nothing behind.
+bool write_pem_file(const char *path, const std::vector<unsigned char> &der)
+{
+    const unsigned char *p = der.data();
+    std::unique_ptr<X509, X509Free> certificate(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    if (!certificate || p != der.data() + der.size()) {
+        BIO_printf(bio_err, "Can't decode the certificate value\n");
+        return false;
+    }
+    std::unique_ptr<BIO, BioFree> file(BIO_new_file(path, "wb"));
+    if (!file) {
+        BIO_printf(bio_err, "Can't open file %s for writing\n", path);
+        return false;
+    }
+    if (PEM_write_bio_X509(file.get(), certificate.get()) != 1 || BIO_flush(file.get()) != 1) {
+        BIO_printf(bio_err, "Error writing to file %s\n", path);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool write_file(const char *path, const unsigned char *bytes, size_t count)
+{
+    std::unique_ptr<FILE, FileCloser> file(std::fopen(path, "wb"));
+    if (!file) {
+        BIO_printf(bio_err, "Can't open file %s for writing\n", path);
+        return false;
+    }
+    bool written = std::fwrite(bytes, 1, count, file.get()) == count;
+    // Buffered bytes are only known to be written once the file is closed.
+    written = (std::fclose(file.release()) == 0) && written;
+    if (!written) {
+        BIO_printf(bio_err, "Error writing to file %s\n", path);
+        return false;
+    }
+    return true;
+}
+
+CK_RV output_certificate(const char *label, const char *path, const char *format)
+{
+    SessionGuard session;
+    CK_RV rv = session.open(token_slot);
+    if (rv != CKR_OK)
+        return rv;
+
+    std::vector<unsigned char> value;
+    CK_RV read_rv = CKR_OK;
+    CertificateTemplate tmpl(label);
+    FindOneResult found = find_one_object(
+        session.handle(), tmpl.data(), tmpl.size(), [&](CK_OBJECT_HANDLE handle) {
+            if (handle == 0)
+                return;
+            read_rv = read_attribute_value(session.handle(), handle, CKA_VALUE, value);
+            if (read_rv != CKR_OK)
+                print_p11_error("C_GetAttributeValue", read_rv);
+        });
+    if (found.init_rv != CKR_OK)
+        return TOOL_FAILURE;
+    if (found.final_rv != CKR_OK)
+        return found.final_rv;
+    if (found.find_rv != CKR_OK)
+        return found.find_rv;
+    if (found.found == 0) {
+        BIO_printf(bio_err, "No certificate object with label '%s' found\n", label);
+        return TOOL_FAILURE;
+    }
+    if (read_rv != CKR_OK)
+        return read_rv;
+    if (value.empty()) {
+        BIO_printf(bio_err, "Certificate object '%s' has an empty value\n", label);
+        return TOOL_FAILURE;
+    }
+
+    bool written = is_pem_format(format) ? write_pem_file(path, value)
+                                         : write_file(path, value.data(), value.size());
+    if (!written)
+        return TOOL_FAILURE;
+    BIO_printf(bio_out, "Certificate object '%s' exported to '%s' file\n", label, path);
+    return CKR_OK;
+}
+
+CK_RV remove_certificate(const char *label)
+{
+    std::string name(label);
+    OPENSSL_ITEM attributes[] = {
+        {STORE_ATTR_FRIENDLYNAME, name.data(), name.size() + 1, nullptr},
+        {STORE_ATTR_END, nullptr, 0, nullptr},
+    };
+    {
+        PinBuffer<32> pin;
+        if (read_pin(pin.data(), pin.capacity(), "Enter token user PIN:") != 0) {
+            BIO_printf(bio_err, "Can't get user PIN\n");
+            return TOOL_FAILURE;
+        }
+        int logged_in = ENGINE_ctrl_cmd_string(token_engine, "LOGIN", pin.data(), 0);
+        pin.wipe();
+        if (logged_in == 0) {
+            BIO_printf(bio_err, "Token LOGIN failed\n");
+            return TOOL_FAILURE;
+        }
+    }
+    CK_RV result = CKR_OK;
+    if (STORE_delete_certificate(token_store, attributes, nullptr)) {
+        BIO_printf(bio_out, "Certificate object '%s' removed from the token\n", label);
+    } else {
+        BIO_printf(bio_err, "STORE_delete_certificate failed\n");
+        result = TOOL_FAILURE;
+    }
+    ENGINE_ctrl_cmd(token_engine, "LOGOUT", 0, nullptr, nullptr, 0);
+    return result;
+}

@@ -1,0 +1,203 @@
+#include "cert_inspect.h"
+
+#include <cstring>
+#include <string>
+
+#include <openssl/bio.h>
+#include <openssl/x509.h>
+
+#include "attribute_dump.h"
+#include "p11_errors.h"
+#include "p11_session.h"
+#include "pin_prompt.h"
+#include "tool_state.h"
+
+namespace {
+
+constexpr CK_ULONG VALUE_BUFFER_SIZE = 256;
+constexpr CK_ULONG BATCH_SIZE = 10;
+
+// Length of the text in a zero-filled read buffer, never beyond the buffer.
+int text_length(const unsigned char *buffer)
+{
+    return static_cast<int>(strnlen(reinterpret_cast<const char *>(buffer), VALUE_BUFFER_SIZE));
+}
+
+void print_listed_certificate(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle, int number)
+{
+    unsigned char label[VALUE_BUFFER_SIZE] = {};
+    unsigned char id[VALUE_BUFFER_SIZE] = {};
+    CK_ATTRIBUTE values[] = {
+        {CKA_LABEL, label, VALUE_BUFFER_SIZE},
+        {CKA_ID, id, VALUE_BUFFER_SIZE},
+    };
+    if (p11_functions->C_GetAttributeValue(session, handle, values, 2) == CKR_OK)
+        BIO_printf(bio_out, "%d: label: '%.*s'\n", number, text_length(label),
+                   reinterpret_cast<const char *>(label));
+    if (option_flags & OPT_ATTRIBUTES)
+        dump_object_attributes(session, handle);
+}
+
+}  // namespace
+
+CK_RV list_certificates()
+{
+    SessionGuard session;
+    CK_RV rv = session.open(token_slot);
+    if (rv != CKR_OK)
+        return rv;
+    CertificateTemplate tmpl;
+    rv = p11_functions->C_FindObjectsInit(session.handle(), tmpl.data(), tmpl.size());
+    if (rv != CKR_OK) {
+        print_p11_error("C_FindObjectsInit", rv);
+        return TOOL_FAILURE;
+    }
+    BIO_puts(bio_out, "Certificate objects:\n");
+    int counter = 0;
+    for (;;) {
+        CK_OBJECT_HANDLE handles[BATCH_SIZE] = {};
+        CK_ULONG found = 0;
+        rv = p11_functions->C_FindObjects(session.handle(), handles, BATCH_SIZE, &found);
+        if (rv != CKR_OK) {
+            print_p11_error("C_FindObjects", rv);
+            break;
+        }
+        if (found == 0)
+            break;
+        if (found > BATCH_SIZE)
+            found = BATCH_SIZE;
+        for (CK_ULONG i = 0; i < found; ++i) {
+            if (handles[i] == 0)
+                continue;
+            print_listed_certificate(session.handle(), handles[i], ++counter);
+        }
+    }
+    rv = p11_functions->C_FindObjectsFinal(session.handle());
+    if (rv != CKR_OK) {
+        print_p11_error("C_FindObjectsFinal", rv);
+        return TOOL_FAILURE;
+    }
+    return CKR_OK;
+}
+
+CK_RV dump_certificate(const char *label)
+{
+    SessionGuard session;
+    CK_RV rv = session.open(token_slot);
+    if (rv != CKR_OK)
+        return rv;
+    CertificateTemplate tmpl(label);
+    rv = p11_functions->C_FindObjectsInit(session.handle(), tmpl.data(), tmpl.size());
+    if (rv != CKR_OK) {
+        print_p11_error("C_FindObjectsInit", rv);
+        return TOOL_FAILURE;
+    }
+    for (;;) {
+        CK_OBJECT_HANDLE handle = 0;
+        CK_ULONG found = 0;
+        rv = p11_functions->C_FindObjects(session.handle(), &handle, 1, &found);
+        if (rv != CKR_OK) {
+            print_p11_error("C_FindObjects", rv);
+            break;
+        }
+        if (found == 0 || handle == 0)
+            break;
+        BIO_printf(bio_out, "label: '%s'\n", label);
+        dump_object_attributes(session.handle(), handle);
+    }
+    rv = p11_functions->C_FindObjectsFinal(session.handle());
+    if (rv != CKR_OK)
+        print_p11_error("C_FindObjectsFinal", rv);
+    return rv;
+}
+
+CK_RV find_private_key_for_certificate(const char *label)
+{
+    SessionGuard session;
+    CK_RV rv = session.open(token_slot);
+    if (rv != CKR_OK)
+        return rv;
+
+    {
+        PinBuffer<128> pin;
+        int prompt_rv = read_pin(pin.data(), pin.capacity(), "Enter user PIN:");
+        if (prompt_rv != 0) {
+            BIO_printf(bio_err, "Can't get user PIN\n");
+            return static_cast<CK_RV>(static_cast<long>(prompt_rv));
+        }
+        rv = p11_functions->C_Login(session.handle(), CKU_USER,
+                                    reinterpret_cast<CK_UTF8CHAR_PTR>(pin.data()), pin.length());
+        pin.wipe();
+        if (rv != CKR_OK) {
+            print_p11_error("C_Login", rv);
+            return rv;
+        }
+    }
+
+    unsigned char id[VALUE_BUFFER_SIZE] = {};
+    CK_ULONG id_length = 0;
+    CertificateTemplate cert_tmpl(label);
+    FindOneResult cert = find_one_object(
+        session.handle(), cert_tmpl.data(), cert_tmpl.size(), [&](CK_OBJECT_HANDLE handle) {
+            if (handle == 0)
+                return;
+            BIO_printf(bio_out, "Certificate label: '%s'\n", label);
+            CK_ATTRIBUTE attr = {CKA_ID, id, VALUE_BUFFER_SIZE};
+            CK_RV read_rv = p11_functions->C_GetAttributeValue(session.handle(), handle, &attr, 1);
+            if (read_rv != CKR_OK)
+                print_p11_error("C_GetAttributeValue", read_rv);
+            else
+                id_length = attr.ulValueLen;
+        });
+    if (cert.init_rv != CKR_OK)
+        return TOOL_FAILURE;
+    if (cert.final_rv != CKR_OK)
+        return cert.final_rv;
+    if (id_length == 0 || id_length > VALUE_BUFFER_SIZE) {
+        BIO_printf(bio_err, "NULL certificate CKA_ID\n");
+        return TOOL_FAILURE;
+    }
+
+    CK_OBJECT_CLASS key_class = CKO_PRIVATE_KEY;
+    CK_BBOOL on_token = CK_TRUE;
+    CK_ATTRIBUTE key_tmpl[] = {
+        {CKA_CLASS, &key_class, sizeof(key_class)},
+        {CKA_TOKEN, &on_token, sizeof(on_token)},
+        {CKA_ID, id, id_length},
+    };
+    FindOneResult key = find_one_object(
+        session.handle(), key_tmpl, 3, [&](CK_OBJECT_HANDLE handle) {
+            if (handle == 0) {
+                BIO_printf(bio_out, "Private key not found\n");
+                return;
+            }
+            unsigned char key_label[VALUE_BUFFER_SIZE] = {};
+            CK_ATTRIBUTE attr = {CKA_LABEL, key_label, VALUE_BUFFER_SIZE};
+            CK_RV read_rv = p11_functions->C_GetAttributeValue(session.handle(), handle, &attr, 1);
+            if (read_rv != CKR_OK)
+                print_p11_error("C_GetAttributeValue", read_rv);
+            else
+                BIO_printf(bio_out, "Private key found, label: '%.*s'\n", text_length(key_label),
+                           reinterpret_cast<const char *>(key_label));
+        });
+    if (key.init_rv != CKR_OK)
+        return TOOL_FAILURE;
+    return key.final_rv;
+}
+
+CK_RV print_certificate(const char *label)
+{
+    std::string name(label);
+    OPENSSL_ITEM attributes[] = {
+        {STORE_ATTR_FRIENDLYNAME, name.data(), name.size() + 1, nullptr},
+        {STORE_ATTR_END, nullptr, 0, nullptr},
+    };
+    X509 *certificate = STORE_get_certificate(token_store, attributes, nullptr);
+    if (certificate == nullptr) {
+        BIO_printf(bio_err, "STORE_get_certificate failed\n");
+        return TOOL_FAILURE;
+    }
+    X509_print(bio_out, certificate);
+    X509_free(certificate);
+    return CKR_OK;
+}

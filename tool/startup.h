@@ -1,0 +1,22 @@
+// Start-up of a run: the engine, the module, the slot, the session and the store.
+#ifndef TOKENCERT_STARTUP_H
+#define TOKENCERT_STARTUP_H
+
+#include <p11-kit/pkcs11.h>
+
+// Registers the token engine and takes it by identifier; exits with -1 when
+// it cannot be found.
+void find_token_engine();
+
+// Loads and initialises the module and hands its function list to the
+// engine; exits on failure.
+void attach_module();
+
+// Opens the tool's session on token_slot, hands it to the engine and opens
+// the object store; exits on failure.
+void open_session_and_store();
+
+// "OK", closes the tool's session and returns the exit status for `result`.
+int finish_run(CK_RV result, bool print_ok);
+
+#endif

@@ -1,0 +1,24 @@
+#include "tool_state.h"
+
+#include <cstdio>
+
+BIO *bio_err = nullptr;
+BIO *bio_out = nullptr;
+const char *module_path = nullptr;
+uint32_t option_flags = 0;
+CK_SLOT_ID token_slot = NO_SLOT;
+CK_SESSION_HANDLE tool_session = 0;
+CK_FUNCTION_LIST_PTR p11_functions = nullptr;
+std::vector<CK_SLOT_ID> slot_list;
+CK_ULONG slot_count = 0;
+void *module_handle = nullptr;
+ENGINE *token_engine = nullptr;
+STORE *token_store = nullptr;
+
+void create_output_streams()
+{
+    if (bio_err == nullptr)
+        bio_err = BIO_new_fp(stdout, BIO_NOCLOSE | BIO_FP_TEXT);
+    if (bio_out == nullptr)
+        bio_out = BIO_new_fp(stdout, BIO_NOCLOSE | BIO_FP_TEXT);
+}
