@@ -1,0 +1,192 @@
+#include "st_gost.h"
+
+#include <openssl/rand.h>
+
+#include <memory>
+
+namespace softtoken {
+namespace {
+
+struct BnCtxFree {
+  void operator()(BN_CTX* c) const { BN_CTX_free(c); }
+};
+struct PointFree {
+  void operator()(EC_POINT* p) const { EC_POINT_clear_free(p); }
+};
+struct BnFree {
+  void operator()(BIGNUM* b) const { BN_clear_free(b); }
+};
+using BnCtx = std::unique_ptr<BN_CTX, BnCtxFree>;
+using Point = std::unique_ptr<EC_POINT, PointFree>;
+using Bn = std::unique_ptr<BIGNUM, BnFree>;
+
+// Temporaries of one operation, released together.
+struct Scratch {
+  BnCtx ctx{BN_CTX_secure_new()};
+  std::vector<Bn> owned;
+  BIGNUM* bn() {
+    owned.emplace_back(BN_secure_new());
+    return owned.back().get();
+  }
+  bool ok() const {
+    if (!ctx) return false;
+    for (const auto& b : owned)
+      if (!b) return false;
+    return true;
+  }
+};
+
+// A uniformly random scalar in [1, q-1].
+bool random_scalar(const GostCurve& c, BIGNUM* out) {
+  int bits = BN_num_bits(c.order);
+  size_t len = (bits + 7) / 8;
+  SecureBytes buf(len);
+  for (int tries = 0; tries < 1000; ++tries) {
+    if (RAND_priv_bytes(buf.data(), static_cast<int>(len)) != 1) return false;
+    if (bits % 8) buf[0] &= static_cast<uint8_t>((1u << (bits % 8)) - 1);
+    if (!BN_bin2bn(buf.data(), static_cast<int>(len), out)) return false;
+    if (!BN_is_zero(out) && BN_cmp(out, c.order) < 0) return true;
+  }
+  return false;
+}
+
+bool load_le(const uint8_t* p, size_t n, BIGNUM* out) { return BN_lebin2bn(p, static_cast<int>(n), out) != nullptr; }
+
+bool point_to_bytes(const GostCurve& c, const EC_POINT* p, BN_CTX* ctx, Scratch& s, uint8_t* out) {
+  BIGNUM* x = s.bn();
+  BIGNUM* y = s.bn();
+  if (!s.ok() || EC_POINT_get_affine_coordinates(c.group, p, x, y, ctx) != 1) return false;
+  return BN_bn2lebinpad(x, out, static_cast<int>(c.n)) == static_cast<int>(c.n) &&
+         BN_bn2lebinpad(y, out + c.n, static_cast<int>(c.n)) == static_cast<int>(c.n);
+}
+
+Point point_from_bytes(const GostCurve& c, const uint8_t* in, size_t len, BN_CTX* ctx, Scratch& s) {
+  if (len != 2 * c.n) return nullptr;
+  BIGNUM* x = s.bn();
+  BIGNUM* y = s.bn();
+  Point p(EC_POINT_new(c.group));
+  if (!s.ok() || !p || !load_le(in, c.n, x) || !load_le(in + c.n, c.n, y)) return nullptr;
+  // Refuses points off the curve.
+  if (EC_POINT_set_affine_coordinates(c.group, p.get(), x, y, ctx) != 1) return nullptr;
+  if (EC_POINT_is_at_infinity(c.group, p.get())) return nullptr;
+  return p;
+}
+
+// The constant-time path of OpenSSL: a single scalar times the generator
+// or times one point, with a fixed-length scalar.
+bool secret_mul(const GostCurve& c, EC_POINT* out, const BIGNUM* k, const EC_POINT* point, BN_CTX* ctx) {
+  BN_set_flags(const_cast<BIGNUM*>(k), BN_FLG_CONSTTIME);
+  if (point) return EC_POINT_mul(c.group, out, nullptr, point, k, ctx) == 1;
+  return EC_POINT_mul(c.group, out, k, nullptr, nullptr, ctx) == 1;
+}
+
+// e = digest as a little-endian number mod q, 1 when that is zero.
+bool digest_scalar(const GostCurve& c, const uint8_t* digest, size_t len, BIGNUM* e, BN_CTX* ctx) {
+  if (!load_le(digest, len, e) || BN_nnmod(e, e, c.order, ctx) != 1) return false;
+  if (BN_is_zero(e)) return BN_one(e) == 1;
+  return true;
+}
+
+}  // namespace
+
+CK_RV gost_public_key(const GostCurve& c, const SecureBytes& priv, Bytes& pub) {
+  Scratch s;
+  BIGNUM* d = s.bn();
+  Point q(EC_POINT_new(c.group));
+  if (!s.ok() || !q || priv.size() != c.n || !load_le(priv.data(), priv.size(), d)) return CKR_DEVICE_ERROR;
+  if (BN_is_zero(d) || BN_cmp(d, c.order) >= 0) return CKR_KEY_HANDLE_INVALID;
+  pub.assign(2 * c.n, 0);
+  if (!secret_mul(c, q.get(), d, nullptr, s.ctx.get()) || !point_to_bytes(c, q.get(), s.ctx.get(), s, pub.data()))
+    return CKR_DEVICE_ERROR;
+  return CKR_OK;
+}
+
+CK_RV gost_generate(const GostCurve& c, SecureBytes& priv, Bytes& pub) {
+  Scratch s;
+  BIGNUM* d = s.bn();
+  if (!s.ok() || !random_scalar(c, d)) return CKR_DEVICE_ERROR;
+  priv.assign(c.n, 0);
+  if (BN_bn2lebinpad(d, priv.data(), static_cast<int>(c.n)) != static_cast<int>(c.n)) return CKR_DEVICE_ERROR;
+  return gost_public_key(c, priv, pub);
+}
+
+CK_RV gost_sign(const GostCurve& c, const SecureBytes& priv, const uint8_t* digest, size_t len, uint8_t* sig) {
+  if (len != c.n) return CKR_DATA_LEN_RANGE;
+  Scratch s;
+  BN_CTX* ctx = s.ctx.get();
+  BIGNUM *d = s.bn(), *e = s.bn(), *k = s.bn(), *r = s.bn(), *sv = s.bn(), *t = s.bn(), *x = s.bn();
+  Point C(EC_POINT_new(c.group));
+  if (!s.ok() || !C || priv.size() != c.n || !load_le(priv.data(), priv.size(), d) ||
+      !digest_scalar(c, digest, len, e, ctx))
+    return CKR_DEVICE_ERROR;
+  BN_set_flags(d, BN_FLG_CONSTTIME);
+  if (BN_is_zero(d) || BN_cmp(d, c.order) >= 0) return CKR_KEY_HANDLE_INVALID;
+  for (int tries = 0; tries < 100; ++tries) {
+    if (!random_scalar(c, k) || !secret_mul(c, C.get(), k, nullptr, ctx) ||
+        EC_POINT_get_affine_coordinates(c.group, C.get(), x, nullptr, ctx) != 1 || BN_nnmod(r, x, c.order, ctx) != 1)
+      return CKR_DEVICE_ERROR;
+    if (BN_is_zero(r)) continue;
+    // s = (r d + k e) mod q
+    if (BN_mod_mul(t, r, d, c.order, ctx) != 1 || BN_mod_mul(sv, k, e, c.order, ctx) != 1 ||
+        BN_mod_add(sv, sv, t, c.order, ctx) != 1)
+      return CKR_DEVICE_ERROR;
+    if (BN_is_zero(sv)) continue;
+    if (BN_bn2binpad(sv, sig, static_cast<int>(c.n)) != static_cast<int>(c.n) ||
+        BN_bn2binpad(r, sig + c.n, static_cast<int>(c.n)) != static_cast<int>(c.n))
+      return CKR_DEVICE_ERROR;
+    return CKR_OK;
+  }
+  return CKR_DEVICE_ERROR;
+}
+
+CK_RV gost_verify(const GostCurve& c, const uint8_t* pub, size_t pub_len, const uint8_t* digest, size_t len,
+                  const uint8_t* sig, size_t sig_len) {
+  if (len != c.n) return CKR_DATA_LEN_RANGE;
+  if (sig_len != 2 * c.n) return CKR_SIGNATURE_LEN_RANGE;
+  Scratch s;
+  BN_CTX* ctx = s.ctx.get();
+  BIGNUM *e = s.bn(), *r = s.bn(), *sv = s.bn(), *v = s.bn(), *z1 = s.bn(), *z2 = s.bn(), *x = s.bn();
+  if (!s.ok()) return CKR_DEVICE_ERROR;
+  Point Q = point_from_bytes(c, pub, pub_len, ctx, s);
+  if (!Q) return CKR_KEY_HANDLE_INVALID;
+  if (!BN_bin2bn(sig, static_cast<int>(c.n), sv) || !BN_bin2bn(sig + c.n, static_cast<int>(c.n), r))
+    return CKR_DEVICE_ERROR;
+  if (BN_is_zero(r) || BN_is_zero(sv) || BN_cmp(r, c.order) >= 0 || BN_cmp(sv, c.order) >= 0)
+    return CKR_SIGNATURE_INVALID;
+  Point C(EC_POINT_new(c.group));
+  if (!C || !digest_scalar(c, digest, len, e, ctx) || !BN_mod_inverse(v, e, c.order, ctx) ||
+      BN_mod_mul(z1, sv, v, c.order, ctx) != 1 || BN_mod_mul(z2, r, v, c.order, ctx) != 1 ||
+      BN_mod_sub(z2, c.order, z2, c.order, ctx) != 1)
+    return CKR_DEVICE_ERROR;
+  // C = z1 P + z2 Q; public values, so the faster variable-time path is fine.
+  if (EC_POINT_mul(c.group, C.get(), z1, Q.get(), z2, ctx) != 1) return CKR_DEVICE_ERROR;
+  if (EC_POINT_is_at_infinity(c.group, C.get())) return CKR_SIGNATURE_INVALID;
+  if (EC_POINT_get_affine_coordinates(c.group, C.get(), x, nullptr, ctx) != 1 || BN_nnmod(x, x, c.order, ctx) != 1)
+    return CKR_DEVICE_ERROR;
+  return BN_cmp(x, r) == 0 ? CKR_OK : CKR_SIGNATURE_INVALID;
+}
+
+CK_RV gost_vko(const GostCurve& c, const SecureBytes& priv, const uint8_t* peer, size_t peer_len,
+               const uint8_t* ukm, size_t ukm_len, bool hash94, uint8_t out[32]) {
+  Scratch s;
+  BN_CTX* ctx = s.ctx.get();
+  BIGNUM *d = s.bn(), *u = s.bn(), *t = s.bn();
+  if (!s.ok() || priv.size() != c.n || !load_le(priv.data(), priv.size(), d)) return CKR_DEVICE_ERROR;
+  Point Q = point_from_bytes(c, peer, peer_len, ctx, s);
+  if (!Q) return CKR_MECHANISM_PARAM_INVALID;
+  if (!load_le(ukm, ukm_len, u)) return CKR_DEVICE_ERROR;
+  if (BN_is_zero(u)) return CKR_MECHANISM_PARAM_INVALID;
+  // The built-in curves have cofactor 1, so K = (UKM d mod q) Q.
+  Point K(EC_POINT_new(c.group));
+  if (!K || BN_mod_mul(t, u, d, c.order, ctx) != 1) return CKR_DEVICE_ERROR;
+  if (BN_is_zero(t)) return CKR_MECHANISM_PARAM_INVALID;
+  if (!secret_mul(c, K.get(), t, Q.get(), ctx)) return CKR_DEVICE_ERROR;
+  if (EC_POINT_is_at_infinity(c.group, K.get())) return CKR_MECHANISM_PARAM_INVALID;
+  SecureBytes kb(2 * c.n);
+  if (!point_to_bytes(c, K.get(), ctx, s, kb.data())) return CKR_DEVICE_ERROR;
+  bool ok = hash94 ? hash_gostr3411_94_cryptopro(kb.data(), kb.size(), out)
+                   : hash_gostr3411_2012_256(kb.data(), kb.size(), out);
+  return ok ? CKR_OK : CKR_DEVICE_ERROR;
+}
+
+}  // namespace softtoken

@@ -1,0 +1,35 @@
+// GOST R 34.10 curves as OpenSSL groups, built once from the crypto core's
+// curve records (the one source of the constants).
+#ifndef SOFTTOKEN_ST_GOST_CURVES_H
+#define SOFTTOKEN_ST_GOST_CURVES_H
+
+#include <openssl/bn.h>
+#include <openssl/ec.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "st_secure.h"
+
+namespace softtoken {
+
+struct GostCurve {
+  size_t n = 0;  // bytes of a scalar and of one coordinate: 32 or 64
+  Bytes oid_der;
+  EC_GROUP* group = nullptr;
+  BIGNUM* order = nullptr;
+};
+
+// nullptr for an OID that names no built-in curve.
+const GostCurve* find_gost_curve(const uint8_t* der, size_t len);
+
+// The core's hashes used by key agreement.
+bool hash_gostr3411_94_cryptopro(const uint8_t* data, size_t len, uint8_t out[32]);
+bool hash_gostr3411_2012_256(const uint8_t* data, size_t len, uint8_t out[32]);
+
+// DER of id-GostR3411-94-CryptoProParamSet (1.2.643.2.2.30.1).
+extern const uint8_t kGost94CryptoProDer[9];
+
+}  // namespace softtoken
+
+#endif

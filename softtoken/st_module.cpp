@@ -1,0 +1,217 @@
+#include "st_module.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace softtoken {
+
+ModuleState& state() {
+  static ModuleState* s = new ModuleState;  // never destroyed: callers may outlive static teardown
+  return *s;
+}
+
+std::string token_directory() {
+  const char* dir = std::getenv("SOFTTOKEN_DIR");
+  if (dir && *dir) return dir;
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg && *xdg) return std::string(xdg) + "/softtoken";
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : ".") + "/.local/share/softtoken";
+}
+
+bool ensure_directory(const std::string& dir) {
+  std::string path;
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = dir.find('/', pos + 1);
+    path = dir.substr(0, pos);
+    if (path.empty()) continue;
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  struct stat st;
+  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<std::string> list_token_serials(const std::string& dir) {
+  std::vector<std::string> out;
+  DIR* d = opendir(dir.c_str());
+  if (!d) return out;
+  while (dirent* e = readdir(d)) {
+    std::string name = e->d_name;
+    if (name.size() == 19 && name.compare(16, 3, ".db") == 0 &&
+        std::all_of(name.begin(), name.begin() + 16, [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+      out.push_back(name.substr(0, 16));
+  }
+  closedir(d);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+void refresh_slots() {
+  ModuleState& st = state();
+  std::vector<std::string> serials = list_token_serials(st.dir);
+  // Drop slots whose token vanished, unless a session still uses them.
+  st.slots.erase(std::remove_if(st.slots.begin(), st.slots.end(),
+                                [&](const Slot& s) {
+                                  return !s.serial.empty() &&
+                                         !std::binary_search(serials.begin(), serials.end(), s.serial) &&
+                                         count_sessions(s.id, false) == 0;
+                                }),
+                 st.slots.end());
+  // The free slot stays last, so new tokens go in before it.
+  auto fit = std::find_if(st.slots.begin(), st.slots.end(), [](const Slot& s) { return s.serial.empty(); });
+  CK_SLOT_ID free_id = 0;
+  bool had_free = fit != st.slots.end();
+  if (had_free) {
+    free_id = fit->id;
+    st.slots.erase(fit);
+  }
+  for (const std::string& serial : serials) {
+    bool known = std::any_of(st.slots.begin(), st.slots.end(), [&](const Slot& s) { return s.serial == serial; });
+    if (known) continue;
+    auto token = Token::open(st.dir, serial);
+    if (!token) continue;
+    Slot s;
+    s.id = st.next_slot_id++;
+    s.serial = serial;
+    s.token = std::move(token);
+    st.slots.push_back(std::move(s));
+  }
+  Slot f;
+  f.id = had_free ? free_id : st.next_slot_id++;
+  st.slots.push_back(std::move(f));
+}
+
+Slot* find_slot(CK_SLOT_ID id) {
+  for (Slot& s : state().slots)
+    if (s.id == id) return &s;
+  return nullptr;
+}
+
+Session* find_session(CK_SESSION_HANDLE handle) {
+  auto it = state().sessions.find(handle);
+  return it == state().sessions.end() ? nullptr : &it->second;
+}
+
+CK_ULONG count_sessions(CK_SLOT_ID slot, bool rw_only) {
+  CK_ULONG n = 0;
+  for (const auto& [h, s] : state().sessions)
+    if (s.slot == slot && (!rw_only || (s.flags & CKF_RW_SESSION))) ++n;
+  return n;
+}
+
+void close_session(CK_SESSION_HANDLE handle) {
+  ModuleState& st = state();
+  auto it = st.sessions.find(handle);
+  if (it == st.sessions.end()) return;
+  CK_SLOT_ID slot = it->second.slot;
+  st.sessions.erase(it);
+  for (auto o = st.session_objects.begin(); o != st.session_objects.end();) {
+    if (o->second.owner == handle) o = st.session_objects.erase(o);
+    else ++o;
+  }
+  // The login ends with the application's last session on the token.
+  if (count_sessions(slot, false) == 0) {
+    Slot* s = find_slot(slot);
+    if (s && s->token) s->token->logout();
+  }
+}
+
+bool session_is_rw(const Session& s) { return (s.flags & CKF_RW_SESSION) != 0; }
+
+bool user_logged_in(const Session& s) {
+  Slot* slot = find_slot(s.slot);
+  return slot && slot->token && slot->token->login_state() == LoginState::User;
+}
+
+static Token* token_of(Session& s) {
+  Slot* slot = find_slot(s.slot);
+  return slot ? slot->token.get() : nullptr;
+}
+
+CK_RV get_object(Session& s, CK_OBJECT_HANDLE handle, Object& out) {
+  ModuleState& st = state();
+  if (handle >= kSessionObjectBase) {
+    auto it = st.session_objects.find(handle);
+    if (it == st.session_objects.end() || it->second.slot != s.slot) return CKR_OBJECT_HANDLE_INVALID;
+    if (get_bool(it->second.attrs, CKA_PRIVATE, false) && !user_logged_in(s)) return CKR_OBJECT_HANDLE_INVALID;
+    out = Object();
+    out.handle = handle;
+    out.attrs = it->second.attrs;
+    return CKR_OK;
+  }
+  Token* t = token_of(s);
+  if (!t || handle == 0) return CKR_OBJECT_HANDLE_INVALID;
+  return t->load(handle, out);
+}
+
+CK_RV visible_objects(Session& s, std::vector<Object>& out) {
+  Token* t = token_of(s);
+  if (!t) return CKR_DEVICE_ERROR;
+  CK_RV rv = t->load_all(out);
+  if (rv != CKR_OK) return rv;
+  bool user = user_logged_in(s);
+  for (const auto& [handle, o] : state().session_objects) {
+    if (o.slot != s.slot || (get_bool(o.attrs, CKA_PRIVATE, false) && !user)) continue;
+    Object obj;
+    obj.handle = handle;
+    obj.attrs = o.attrs;
+    out.push_back(std::move(obj));
+  }
+  return CKR_OK;
+}
+
+CK_RV store_object(Session& s, const AttrMap& attrs, CK_OBJECT_HANDLE& handle) {
+  bool on_token = get_bool(attrs, CKA_TOKEN, false);
+  if (on_token && !session_is_rw(s)) return CKR_SESSION_READ_ONLY;
+  if (get_bool(attrs, CKA_PRIVATE, false) && !user_logged_in(s)) return CKR_USER_NOT_LOGGED_IN;
+  if (on_token) {
+    Token* t = token_of(s);
+    if (!t) return CKR_DEVICE_ERROR;
+    return t->insert(attrs, handle);
+  }
+  ModuleState& st = state();
+  if (st.next_session_object == ~CK_OBJECT_HANDLE(0)) return CKR_DEVICE_MEMORY;
+  handle = st.next_session_object++;
+  SessionObject& o = st.session_objects[handle];
+  o.owner = s.handle;
+  o.slot = s.slot;
+  o.attrs = attrs;
+  return CKR_OK;
+}
+
+CK_RV replace_object(Session& s, const Object& object) {
+  if (object.handle >= kSessionObjectBase) {
+    state().session_objects[object.handle].attrs = object.attrs;
+    return CKR_OK;
+  }
+  if (!session_is_rw(s)) return CKR_SESSION_READ_ONLY;
+  if (object.secrets_locked) return CKR_USER_NOT_LOGGED_IN;
+  Token* t = token_of(s);
+  return t ? t->update(object.handle, object.attrs) : CKR_DEVICE_ERROR;
+}
+
+CK_RV remove_object(Session& s, CK_OBJECT_HANDLE handle) {
+  Object o;
+  CK_RV rv = get_object(s, handle, o);
+  if (rv != CKR_OK) return rv;
+  if (handle >= kSessionObjectBase) {
+    state().session_objects.erase(handle);
+    return CKR_OK;
+  }
+  if (!session_is_rw(s)) return CKR_SESSION_READ_ONLY;
+  Token* t = token_of(s);
+  return t ? t->destroy(handle) : CKR_DEVICE_ERROR;
+}
+
+void pad_field(unsigned char* field, size_t size, const std::string& text) {
+  std::memset(field, ' ', size);
+  std::memcpy(field, text.data(), std::min(size, text.size()));
+}
+
+}  // namespace softtoken

@@ -1,0 +1,287 @@
+#include "st_token.h"
+
+#include <cstring>
+
+#include "st_vault.h"
+
+namespace softtoken {
+namespace {
+
+std::string counter_name(const char* who) { return std::string(who) + "_fails"; }
+std::string key_name(const char* who) { return std::string(who) + "_key"; }
+std::string salt_name(const char* who) { return std::string(who) + "_salt"; }
+std::string iter_name(const char* who) { return std::string(who) + "_iterations"; }
+
+std::string hex(const uint8_t* p, size_t n) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string s;
+  for (size_t i = 0; i < n; ++i) {
+    s += digits[p[i] >> 4];
+    s += digits[p[i] & 15];
+  }
+  return s;
+}
+
+std::string object_aad(const std::string& serial, int64_t id) {
+  return "softtoken object " + serial + " " + std::to_string(id);
+}
+
+}  // namespace
+
+bool pin_length_ok(size_t len) { return len >= kMinPinLen && len <= kMaxPinLen; }
+
+std::string Token::path_of(const std::string& dir, const std::string& serial) { return dir + "/" + serial + ".db"; }
+
+std::unique_ptr<Token> Token::open(const std::string& dir, const std::string& serial) {
+  auto db = TokenDb::open(path_of(dir, serial));
+  if (!db) return nullptr;
+  Bytes v;
+  if (!db->get_meta("serial", v) || std::string(v.begin(), v.end()) != serial) return nullptr;
+  return std::unique_ptr<Token>(new Token(std::move(db), serial));
+}
+
+CK_RV Token::create(const std::string& dir, const uint8_t* so_pin, size_t so_pin_len, const uint8_t* label32,
+                    std::string& serial) {
+  uint8_t raw[8];
+  if (!random_bytes(raw, sizeof raw)) return CKR_DEVICE_ERROR;
+  serial = hex(raw, sizeof raw);
+  // Built under a temporary name, then renamed: a token file either is
+  // complete or does not exist.
+  std::string tmp = path_of(dir, serial) + ".new";
+  {
+    auto db = TokenDb::create(tmp);
+    if (!db) return CKR_DEVICE_ERROR;
+    std::unique_ptr<Token> t(new Token(std::move(db), serial));
+    SecureBytes token_key;
+    if (!random_secure(token_key, kTokenKeyLen)) return CKR_DEVICE_ERROR;
+    TokenDb::Transaction tx(*t->db_);
+    CK_RV rv = tx.ok() ? CKR_OK : CKR_DEVICE_ERROR;
+    if (rv == CKR_OK && (!t->db_->set_meta("serial", reinterpret_cast<const uint8_t*>(serial.data()), serial.size()) ||
+                         !t->db_->set_meta("label", label32, 32) || !t->db_->set_meta("format", Bytes{1})))
+      rv = CKR_DEVICE_ERROR;
+    if (rv == CKR_OK) rv = t->wrap_for("so", so_pin, so_pin_len, token_key);
+    if (rv == CKR_OK && !tx.commit()) rv = CKR_DEVICE_ERROR;
+    if (rv != CKR_OK) {
+      t.reset();
+      std::remove(tmp.c_str());
+      return rv;
+    }
+  }
+  std::string final_path = path_of(dir, serial);
+  for (const char* suffix : {"-wal", "-shm"}) std::remove((tmp + suffix).c_str());
+  if (std::rename(tmp.c_str(), final_path.c_str()) != 0) {
+    std::remove(tmp.c_str());
+    return CKR_DEVICE_ERROR;
+  }
+  return CKR_OK;
+}
+
+CK_RV Token::describe(uint8_t label[32], CK_FLAGS& flags) {
+  Bytes v;
+  if (!db_->get_meta("label", v) || v.size() != 32) return CKR_DEVICE_ERROR;
+  std::memcpy(label, v.data(), 32);
+  flags = CKF_RNG | CKF_LOGIN_REQUIRED | CKF_TOKEN_INITIALIZED;
+  if (db_->get_meta(key_name("user"), v)) flags |= CKF_USER_PIN_INITIALIZED;
+  long user_fails = db_->get_counter(counter_name("user"));
+  long so_fails = db_->get_counter(counter_name("so"));
+  if (user_fails >= kMaxPinFailures) flags |= CKF_USER_PIN_LOCKED;
+  else if (user_fails == kMaxPinFailures - 1) flags |= CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_COUNT_LOW;
+  else if (user_fails > 0) flags |= CKF_USER_PIN_COUNT_LOW;
+  if (so_fails >= kMaxPinFailures) flags |= CKF_SO_PIN_LOCKED;
+  else if (so_fails == kMaxPinFailures - 1) flags |= CKF_SO_PIN_FINAL_TRY | CKF_SO_PIN_COUNT_LOW;
+  else if (so_fails > 0) flags |= CKF_SO_PIN_COUNT_LOW;
+  return CKR_OK;
+}
+
+CK_RV Token::wrap_for(const char* who, const uint8_t* pin, size_t pin_len, const SecureBytes& token_key) {
+  Bytes salt(kSaltLen);
+  SecureBytes kek;
+  Bytes wrapped;
+  unsigned long iterations = pbkdf2_iterations_from_env();
+  std::string it = std::to_string(iterations);
+  if (!random_bytes(salt.data(), salt.size()) || !derive_pin_key(pin, pin_len, salt, iterations, kek) ||
+      !seal(kek, token_key.data(), token_key.size(), std::string("softtoken token key ") + who, wrapped))
+    return CKR_DEVICE_ERROR;
+  if (!db_->set_meta(salt_name(who), salt) || !db_->set_meta(key_name(who), wrapped) ||
+      !db_->set_meta(iter_name(who), reinterpret_cast<const uint8_t*>(it.data()), it.size()) ||
+      !db_->set_counter(counter_name(who), 0))
+    return CKR_DEVICE_ERROR;
+  return CKR_OK;
+}
+
+CK_RV Token::check_pin(const char* who, const uint8_t* pin, size_t pin_len, SecureBytes& token_key) {
+  Bytes salt, wrapped, iter;
+  if (!db_->get_meta(key_name(who), wrapped))
+    return std::strcmp(who, "user") == 0 ? CKR_USER_PIN_NOT_INITIALIZED : CKR_DEVICE_ERROR;
+  if (!db_->get_meta(salt_name(who), salt) || !db_->get_meta(iter_name(who), iter)) return CKR_DEVICE_ERROR;
+  if (db_->get_counter(counter_name(who)) >= kMaxPinFailures) return CKR_PIN_LOCKED;
+  unsigned long iterations = std::strtoul(std::string(iter.begin(), iter.end()).c_str(), nullptr, 10);
+  SecureBytes kek;
+  if (iterations == 0 || !derive_pin_key(pin, pin_len, salt, iterations, kek)) return CKR_DEVICE_ERROR;
+  bool good = open_sealed(kek, wrapped.data(), wrapped.size(), std::string("softtoken token key ") + who, token_key);
+  // The failure counter is read and written in one transaction so that two
+  // processes guessing at once are both counted.
+  TokenDb::Transaction tx(*db_);
+  if (!tx.ok()) return CKR_DEVICE_ERROR;
+  long fails = db_->get_counter(counter_name(who));
+  if (good) {
+    if (fails >= kMaxPinFailures) {
+      token_key.clear();
+      return CKR_PIN_LOCKED;
+    }
+    if (fails != 0 && (!db_->set_counter(counter_name(who), 0) || !tx.commit())) return CKR_DEVICE_ERROR;
+    return CKR_OK;
+  }
+  if (!db_->set_counter(counter_name(who), fails + 1) || !tx.commit()) return CKR_DEVICE_ERROR;
+  return fails + 1 > kMaxPinFailures ? CKR_PIN_LOCKED : CKR_PIN_INCORRECT;
+}
+
+CK_RV Token::login(CK_USER_TYPE user, const uint8_t* pin, size_t pin_len) {
+  const char* who = user == CKU_SO ? "so" : "user";
+  SecureBytes key;
+  CK_RV rv = check_pin(who, pin, pin_len, key);
+  if (rv != CKR_OK) return rv;
+  token_key_ = std::move(key);
+  state_ = user == CKU_SO ? LoginState::SO : LoginState::User;
+  return CKR_OK;
+}
+
+void Token::logout() {
+  state_ = LoginState::None;
+  token_key_.clear();
+  token_key_.shrink_to_fit();
+}
+
+CK_RV Token::reinitialize(const uint8_t* so_pin, size_t so_pin_len, const uint8_t* label32) {
+  SecureBytes old_key;
+  CK_RV rv = check_pin("so", so_pin, so_pin_len, old_key);
+  if (rv != CKR_OK) return rv;
+  SecureBytes token_key;
+  if (!random_secure(token_key, kTokenKeyLen)) return CKR_DEVICE_ERROR;
+  TokenDb::Transaction tx(*db_);
+  if (!tx.ok() || !db_->delete_all_objects() || !db_->set_meta("label", label32, 32)) return CKR_DEVICE_ERROR;
+  for (const char* who : {"user"})
+    if (!db_->delete_meta(key_name(who)) || !db_->delete_meta(salt_name(who)) ||
+        !db_->delete_meta(counter_name(who)))
+      return CKR_DEVICE_ERROR;
+  rv = wrap_for("so", so_pin, so_pin_len, token_key);
+  if (rv != CKR_OK) return rv;
+  if (!tx.commit()) return CKR_DEVICE_ERROR;
+  logout();
+  return CKR_OK;
+}
+
+CK_RV Token::init_user_pin(const uint8_t* pin, size_t pin_len) {
+  if (state_ != LoginState::SO || token_key_.empty()) return CKR_USER_NOT_LOGGED_IN;
+  TokenDb::Transaction tx(*db_);
+  if (!tx.ok()) return CKR_DEVICE_ERROR;
+  CK_RV rv = wrap_for("user", pin, pin_len, token_key_);
+  if (rv != CKR_OK) return rv;
+  return tx.commit() ? CKR_OK : CKR_DEVICE_ERROR;
+}
+
+CK_RV Token::set_pin(const uint8_t* old_pin, size_t old_len, const uint8_t* new_pin, size_t new_len) {
+  const char* who = state_ == LoginState::SO ? "so" : "user";
+  SecureBytes key;
+  CK_RV rv = check_pin(who, old_pin, old_len, key);
+  if (rv != CKR_OK) return rv;
+  TokenDb::Transaction tx(*db_);
+  if (!tx.ok()) return CKR_DEVICE_ERROR;
+  rv = wrap_for(who, new_pin, new_len, key);
+  if (rv != CKR_OK) return rv;
+  return tx.commit() ? CKR_OK : CKR_DEVICE_ERROR;
+}
+
+CK_RV Token::decode(const StoredObject& row, Object& out) {
+  out = Object();
+  out.handle = static_cast<CK_OBJECT_HANDLE>(row.id);
+  if (!parse_attrs(row.clear.data(), row.clear.size(), out.attrs)) return CKR_DEVICE_ERROR;
+  if (row.sealed.empty()) return CKR_OK;
+  if (token_key_.empty()) {
+    out.secrets_locked = true;
+    return CKR_OK;
+  }
+  SecureBytes plain;
+  AttrMap secret;
+  if (!open_sealed(token_key_, row.sealed.data(), row.sealed.size(), object_aad(serial_, row.id), plain) ||
+      !parse_attrs(plain.data(), plain.size(), secret))
+    return CKR_DEVICE_ERROR;
+  for (auto& [type, value] : secret) out.attrs[type] = std::move(value);
+  return CKR_OK;
+}
+
+CK_RV Token::encode(int64_t id, const AttrMap& attrs, Bytes& clear, Bytes& sealed) {
+  bool is_private = get_bool(attrs, CKA_PRIVATE, false);
+  CK_OBJECT_CLASS cls = object_class(attrs);
+  AttrMap open_part, secret_part;
+  for (const auto& [type, value] : attrs) {
+    if (is_private || is_secret_attribute(cls, type)) secret_part[type] = value;
+    else open_part[type] = value;
+  }
+  SecureBytes c = serialize_attrs(open_part);
+  clear.assign(c.begin(), c.end());
+  sealed.clear();
+  if (secret_part.empty()) return CKR_OK;
+  if (token_key_.empty()) return CKR_USER_NOT_LOGGED_IN;
+  SecureBytes plain = serialize_attrs(secret_part);
+  return seal(token_key_, plain.data(), plain.size(), object_aad(serial_, id), sealed) ? CKR_OK : CKR_DEVICE_ERROR;
+}
+
+CK_RV Token::load_all(std::vector<Object>& out) {
+  out.clear();
+  std::vector<StoredObject> rows;
+  if (!db_->load_objects(rows)) return CKR_DEVICE_ERROR;
+  for (const StoredObject& row : rows) {
+    if (row.is_private && state_ != LoginState::User) continue;
+    Object o;
+    CK_RV rv = decode(row, o);
+    if (rv != CKR_OK) return rv;
+    out.push_back(std::move(o));
+  }
+  return CKR_OK;
+}
+
+CK_RV Token::load(CK_OBJECT_HANDLE handle, Object& out) {
+  StoredObject row;
+  bool found = false;
+  if (!db_->load_object(static_cast<int64_t>(handle), row, found)) return CKR_DEVICE_ERROR;
+  if (!found || (row.is_private && state_ != LoginState::User)) return CKR_OBJECT_HANDLE_INVALID;
+  return decode(row, out);
+}
+
+CK_RV Token::insert(const AttrMap& attrs, CK_OBJECT_HANDLE& handle) {
+  bool is_private = get_bool(attrs, CKA_PRIVATE, false);
+  TokenDb::Transaction tx(*db_);
+  if (!tx.ok()) return CKR_DEVICE_ERROR;
+  int64_t id = 0;
+  if (!db_->insert_object(is_private, Bytes(), id)) return CKR_DEVICE_ERROR;
+  Bytes clear, sealed;
+  CK_RV rv = encode(id, attrs, clear, sealed);
+  if (rv != CKR_OK) return rv;
+  if (!db_->update_object(id, clear, sealed) || !tx.commit()) return CKR_DEVICE_ERROR;
+  handle = static_cast<CK_OBJECT_HANDLE>(id);
+  return CKR_OK;
+}
+
+CK_RV Token::update(CK_OBJECT_HANDLE handle, const AttrMap& attrs) {
+  TokenDb::Transaction tx(*db_);
+  if (!tx.ok()) return CKR_DEVICE_ERROR;
+  int64_t id = static_cast<int64_t>(handle);
+  if (!db_->object_exists(id)) return CKR_OBJECT_HANDLE_INVALID;
+  Bytes clear, sealed;
+  CK_RV rv = encode(id, attrs, clear, sealed);
+  if (rv != CKR_OK) return rv;
+  if (!db_->update_object(id, clear, sealed) || !tx.commit()) return CKR_DEVICE_ERROR;
+  return CKR_OK;
+}
+
+CK_RV Token::destroy(CK_OBJECT_HANDLE handle) {
+  TokenDb::Transaction tx(*db_);
+  if (!tx.ok()) return CKR_DEVICE_ERROR;
+  int64_t id = static_cast<int64_t>(handle);
+  if (!db_->object_exists(id)) return CKR_OBJECT_HANDLE_INVALID;
+  if (!db_->delete_object(id) || !tx.commit()) return CKR_DEVICE_ERROR;
+  return CKR_OK;
+}
+
+}  // namespace softtoken

@@ -1,0 +1,218 @@
+// softtoken-util: initialises, lists and deletes softtoken tokens, for
+// people and for scripts. Works through the module's own function list.
+#include <pkcs11_vendor.h>
+
+#include <openssl/crypto.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "st_module.h"
+#include "st_token.h"
+
+extern "C" CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR);
+
+namespace {
+
+const char kUsage[] =
+    "usage: softtoken-util [--dir DIR] COMMAND\n"
+    "  --init-token --free --label LABEL --so-pin SOPIN --pin PIN\n"
+    "                      initialise the token of the free slot\n"
+    "  --show-slots        list the slots and their tokens\n"
+    "  --delete-token --serial SERIAL\n"
+    "                      delete a token and everything on it\n"
+    "  --help              show this text\n"
+    "Tokens live in DIR, else $SOFTTOKEN_DIR, else $XDG_DATA_HOME/softtoken,\n"
+    "else ~/.local/share/softtoken. PINs are 4 to 64 bytes.\n";
+
+struct Options {
+  std::string command, label, serial, dir;
+  std::string so_pin, pin;
+  bool free_slot = false, have_label = false, have_so_pin = false, have_pin = false;
+  ~Options() {
+    OPENSSL_cleanse(&so_pin[0], so_pin.size());
+    OPENSSL_cleanse(&pin[0], pin.size());
+  }
+};
+
+const char* rv_name(CK_RV rv) {
+  switch (rv) {
+    case CKR_OK: return "CKR_OK";
+    case CKR_ARGUMENTS_BAD: return "CKR_ARGUMENTS_BAD";
+    case CKR_DEVICE_ERROR: return "CKR_DEVICE_ERROR";
+    case CKR_PIN_INCORRECT: return "CKR_PIN_INCORRECT";
+    case CKR_PIN_LEN_RANGE: return "CKR_PIN_LEN_RANGE";
+    case CKR_PIN_LOCKED: return "CKR_PIN_LOCKED";
+    case CKR_SESSION_EXISTS: return "CKR_SESSION_EXISTS";
+    case CKR_SLOT_ID_INVALID: return "CKR_SLOT_ID_INVALID";
+    case CKR_TOKEN_NOT_RECOGNIZED: return "CKR_TOKEN_NOT_RECOGNIZED";
+    case CKR_USER_NOT_LOGGED_IN: return "CKR_USER_NOT_LOGGED_IN";
+    default: return "error";
+  }
+}
+
+int fail(const char* what, CK_RV rv) {
+  std::fprintf(stderr, "softtoken-util: %s failed: %s (rc = 0x%lx)\n", what, rv_name(rv), rv);
+  return 1;
+}
+
+int usage_error(const std::string& msg) {
+  std::fprintf(stderr, "softtoken-util: %s\n%s", msg.c_str(), kUsage);
+  return 2;
+}
+
+std::string trimmed(const unsigned char* field, size_t n) {
+  std::string s(reinterpret_cast<const char*>(field), n);
+  s.erase(s.find_last_not_of(' ') + 1);
+  return s;
+}
+
+int init_token(CK_FUNCTION_LIST_PTR f, const Options& o) {
+  if (o.label.size() > 32) return usage_error("the label is longer than 32 bytes");
+  if (!softtoken::pin_length_ok(o.so_pin.size()) || !softtoken::pin_length_ok(o.pin.size()))
+    return usage_error("PINs must be 4 to 64 bytes long");
+  CK_ULONG count = 0;
+  CK_RV rv = f->C_GetSlotList(CK_TRUE, nullptr, &count);
+  if (rv != CKR_OK) return fail("C_GetSlotList", rv);
+  std::vector<CK_SLOT_ID> slots(count);
+  rv = f->C_GetSlotList(CK_TRUE, slots.data(), &count);
+  if (rv != CKR_OK) return fail("C_GetSlotList", rv);
+  CK_SLOT_ID slot = 0;
+  bool found = false;
+  for (CK_SLOT_ID id : slots) {
+    CK_TOKEN_INFO ti;
+    if (f->C_GetTokenInfo(id, &ti) == CKR_OK && !(ti.flags & CKF_TOKEN_INITIALIZED)) {
+      slot = id;
+      found = true;
+      break;
+    }
+  }
+  if (!found) {
+    std::fprintf(stderr, "softtoken-util: no free slot\n");
+    return 1;
+  }
+  unsigned char label[32];
+  softtoken::pad_field(label, sizeof label, o.label);
+  rv = f->C_InitToken(slot, (CK_UTF8CHAR_PTR)o.so_pin.data(), o.so_pin.size(), label);
+  if (rv != CKR_OK) return fail("C_InitToken", rv);
+  CK_SESSION_HANDLE s;
+  rv = f->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s);
+  if (rv != CKR_OK) return fail("C_OpenSession", rv);
+  rv = f->C_Login(s, CKU_SO, (CK_UTF8CHAR_PTR)o.so_pin.data(), o.so_pin.size());
+  if (rv == CKR_OK) {
+    rv = f->C_InitPIN(s, (CK_UTF8CHAR_PTR)o.pin.data(), o.pin.size());
+    if (rv != CKR_OK) {
+      f->C_CloseSession(s);
+      return fail("C_InitPIN", rv);
+    }
+    f->C_Logout(s);
+  } else {
+    f->C_CloseSession(s);
+    return fail("C_Login", rv);
+  }
+  f->C_CloseSession(s);
+  CK_TOKEN_INFO ti;
+  rv = f->C_GetTokenInfo(slot, &ti);
+  if (rv != CKR_OK) return fail("C_GetTokenInfo", rv);
+  std::printf("Token '%s' initialised in slot %lu, serial %s\n", o.label.c_str(), slot,
+              trimmed(ti.serialNumber, sizeof ti.serialNumber).c_str());
+  return 0;
+}
+
+int show_slots(CK_FUNCTION_LIST_PTR f) {
+  CK_ULONG count = 0;
+  CK_RV rv = f->C_GetSlotList(CK_TRUE, nullptr, &count);
+  if (rv != CKR_OK) return fail("C_GetSlotList", rv);
+  std::vector<CK_SLOT_ID> slots(count);
+  rv = f->C_GetSlotList(CK_TRUE, slots.data(), &count);
+  if (rv != CKR_OK) return fail("C_GetSlotList", rv);
+  std::printf("Token directory: %s\n", softtoken::state().dir.c_str());
+  for (CK_ULONG i = 0; i < count; ++i) {
+    CK_TOKEN_INFO ti;
+    rv = f->C_GetTokenInfo(slots[i], &ti);
+    if (rv != CKR_OK) return fail("C_GetTokenInfo", rv);
+    if (!(ti.flags & CKF_TOKEN_INITIALIZED)) {
+      std::printf("Slot %lu: free (no token initialised)\n", slots[i]);
+      continue;
+    }
+    std::string state = (ti.flags & CKF_USER_PIN_INITIALIZED) ? "user PIN set" : "user PIN not set";
+    if (ti.flags & CKF_USER_PIN_LOCKED) state += ", user PIN locked";
+    if (ti.flags & CKF_SO_PIN_LOCKED) state += ", SO PIN locked";
+    std::printf("Slot %lu: serial %s, label '%s', %s\n", slots[i], trimmed(ti.serialNumber, 16).c_str(),
+                trimmed(ti.label, 32).c_str(), state.c_str());
+  }
+  return 0;
+}
+
+int delete_token(const Options& o) {
+  const std::string& serial = o.serial;
+  bool valid = serial.size() == 16;
+  for (char c : serial) valid = valid && std::strchr("0123456789ABCDEF", c) != nullptr && c != '\0';
+  if (!valid) return usage_error("a serial is 16 upper-case hexadecimal digits");
+  std::string path = softtoken::Token::path_of(softtoken::token_directory(), serial);
+  if (std::remove(path.c_str()) != 0) {
+    std::fprintf(stderr, "softtoken-util: no token with serial %s in %s\n", serial.c_str(),
+                 softtoken::token_directory().c_str());
+    return 1;
+  }
+  std::remove((path + "-wal").c_str());
+  std::remove((path + "-shm").c_str());
+  std::printf("Token %s deleted\n", serial.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= argc) return false;
+      out = argv[++i];
+      return true;
+    };
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (a == "--init-token" || a == "--show-slots" || a == "--delete-token") {
+      if (!o.command.empty()) return usage_error("give one command");
+      o.command = a;
+    } else if (a == "--free") {
+      o.free_slot = true;
+    } else if (a == "--label") {
+      if (!(o.have_label = value(o.label))) return usage_error("--label needs a value");
+    } else if (a == "--so-pin") {
+      if (!(o.have_so_pin = value(o.so_pin))) return usage_error("--so-pin needs a value");
+    } else if (a == "--pin") {
+      if (!(o.have_pin = value(o.pin))) return usage_error("--pin needs a value");
+    } else if (a == "--serial") {
+      if (!value(o.serial)) return usage_error("--serial needs a value");
+    } else if (a == "--dir") {
+      if (!value(o.dir)) return usage_error("--dir needs a value");
+    } else {
+      return usage_error("unknown option '" + a + "'");
+    }
+  }
+  if (o.command.empty()) return usage_error("no command given");
+  if (!o.dir.empty()) setenv("SOFTTOKEN_DIR", o.dir.c_str(), 1);
+  if (o.command == "--delete-token") {
+    if (o.serial.empty()) return usage_error("--delete-token needs --serial");
+    return delete_token(o);
+  }
+  if (o.command == "--init-token" && (!o.free_slot || !o.have_label || !o.have_so_pin || !o.have_pin))
+    return usage_error("--init-token needs --free, --label, --so-pin and --pin");
+  CK_FUNCTION_LIST_PTR f = nullptr;
+  C_GetFunctionList(&f);
+  CK_C_INITIALIZE_ARGS args{};
+  args.flags = CKF_OS_LOCKING_OK;
+  CK_RV rv = f->C_Initialize(&args);
+  if (rv != CKR_OK) return fail("C_Initialize", rv);
+  int status = o.command == "--init-token" ? init_token(f, o) : show_slots(f);
+  f->C_Finalize(nullptr);
+  return status;
+}
