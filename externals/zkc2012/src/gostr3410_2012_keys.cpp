@@ -1,0 +1,167 @@
+// Keys on the GOST R 34.10 curves: loading private values, generating and
+// checking public points, unloading them to their byte encoding.
+#include <cstring>
+
+#include "gostr3410_2012.h"
+#include "gostr3410_2012_ec.h"
+#include "zkc_diag.h"
+
+namespace {
+
+using namespace zkc::ec;
+
+template <std::size_t N> int load_private(const uint8_t *key, DIGIT_T *d)
+{
+    // Copy, reverse to big-endian, convert.
+    constexpr std::size_t kBytes = (N - 1) * MP_BYTES_PER_DIGIT;
+    Wiped<uint8_t[kBytes]> be;
+    for (std::size_t i = 0; i < kBytes; ++i)
+        be.v[i] = key[kBytes - 1 - i];
+    mpSetZero(d, N);
+    mpConvFromOctets(d, N, be.v, kBytes);
+    return 0;
+}
+
+template <std::size_t N> void unload_public(const typename Curve<N>::Point &Q, uint8_t *out)
+{
+    constexpr std::size_t kBytes = (N - 1) * MP_BYTES_PER_DIGIT;
+    uint8_t be[kBytes];
+    for (int half = 0; half < 2; ++half) {
+        mpConvToOctets(half ? Q.y : Q.x, N, be, kBytes);
+        for (std::size_t i = 0; i < kBytes; ++i)
+            out[half * kBytes + i] = be[kBytes - 1 - i];
+    }
+}
+
+// y^2 = x^3 + ax + b (mod p), computed as ((x^2 + a) x + b), with both
+// coordinates in 0..p-1.
+template <std::size_t N> int check_public(const typename Curve<N>::Params &params, const typename Curve<N>::Point &Q)
+{
+    const DIGIT_T *p = params.p;
+    if (mpCompare(Q.x, p, N) >= 0 || mpCompare(Q.y, p, N) >= 0) {
+        zkc_diag_printf("Invalid public key\n");
+        return -1;
+    }
+    DIGIT_T left[N], right[N];
+    mpModMult(left, Q.y, Q.y, p, N);
+    mpModMult(right, Q.x, Q.x, p, N);
+    mpModAdd(right, right, params.a, p, N);
+    mpModMult(right, right, Q.x, p, N);
+    mpModAdd(right, right, params.b, p, N);
+    if (mpEqual(left, right, N) != 1) {
+        zkc_diag_printf("Invalid public key\n");
+        return -1;
+    }
+    return 0;
+}
+
+template <std::size_t N>
+int generate_public(const typename Curve<N>::Params &params, const DIGIT_T *d, typename Curve<N>::Point &Q)
+{
+    if (params.precomputed) {
+        const int rc = fixed_base_mult<N>(Q, params, d);
+        if (rc != 0)
+            return rc;
+    } else {
+        typename Curve<N>::Point base;
+        mpSetEqual(base.x, params.x, N);
+        mpSetEqual(base.y, params.y, N);
+        affine_mult<N>(Q, base, d, params.a, params.p);
+    }
+    return 0;
+}
+
+}  // namespace
+
+extern "C" int GOSTR3410_2012_256_LoadPrivateKeyValue(const uint8_t key[GOSTR3410_2012_256_KEY_BYTES],
+                                                      DIGIT_T d[GOSTR3410_2012_256_DIGITS])
+{
+    if (!key || !d) {
+        zkc_diag_printf("GOSTR3410_2012_256_LoadPrivateKeyValue: bad params\n");
+        return -2;
+    }
+    return load_private<GOSTR3410_2012_256_DIGITS>(key, d);
+}
+
+extern "C" int GOSTR3410_2012_512_LoadPrivateKeyValue(const uint8_t key[GOSTR3410_2012_512_KEY_BYTES],
+                                                      DIGIT_T d[GOSTR3410_2012_512_DIGITS])
+{
+    if (!key || !d) {
+        zkc_diag_printf("GOSTR3410_2012_512_LoadPrivateKeyValue: bad params\n");
+        return -2;
+    }
+    return load_private<GOSTR3410_2012_512_DIGITS>(key, d);
+}
+
+extern "C" int GOSTR3410_2012_256_UnloadPublicKeyValue(const GOSTR3410_2012_256_POINT *Q,
+                                                       uint8_t out[2 * GOSTR3410_2012_256_KEY_BYTES])
+{
+    if (!Q || !out) {
+        zkc_diag_printf("GOSTR3410_2012_256_UnloadPublicKeyValue: bad params\n");
+        return -2;
+    }
+    unload_public<GOSTR3410_2012_256_DIGITS>(*Q, out);
+    return 0;
+}
+
+extern "C" int GOSTR3410_2012_512_UnloadPublicKeyValue(const GOSTR3410_2012_512_POINT *Q,
+                                                       uint8_t out[2 * GOSTR3410_2012_512_KEY_BYTES])
+{
+    if (!Q || !out) {
+        zkc_diag_printf("GOSTR3410_2012_512_UnloadPublicKeyValue: bad params\n");
+        return -2;
+    }
+    unload_public<GOSTR3410_2012_512_DIGITS>(*Q, out);
+    return 0;
+}
+
+extern "C" int ecCheckPuKey(const GOSTR3410_2012_256_PARAMS *params, const GOSTR3410_2012_256_POINT *Q)
+{
+    if (!params || !Q) {
+        zkc_diag_printf("ecCheckPuKey: bad params\n");
+        return -2;
+    }
+    return check_public<GOSTR3410_2012_256_DIGITS>(*params, *Q);
+}
+
+extern "C" int GOSTR3410_2012_512_CheckPublicKey(const GOSTR3410_2012_512_PARAMS *params,
+                                                 const GOSTR3410_2012_512_POINT *Q)
+{
+    if (!params || !Q) {
+        zkc_diag_printf("GOSTR3410_2012_512_CheckPublicKey: bad params\n");
+        return -2;
+    }
+    return check_public<GOSTR3410_2012_512_DIGITS>(*params, *Q);
+}
+
+extern "C" int GOSTR3410_2012_256_GeneratePublicKey(const GOSTR3410_2012_256_PARAMS *params,
+                                                    const DIGIT_T d[GOSTR3410_2012_256_DIGITS],
+                                                    GOSTR3410_2012_256_POINT *Q)
+{
+    if (!params || !d || !Q) {
+        zkc_diag_printf("ecGeneratePublicKey: bad params\n");
+        return -2;
+    }
+    const int rc = generate_public<GOSTR3410_2012_256_DIGITS>(*params, d, *Q);
+    if (rc != 0) {
+        zkc_diag_printf("ecGeneratePublicKey: epMultPP failed\n");
+        return rc;
+    }
+    return ecCheckPuKey(params, Q);
+}
+
+extern "C" int GOSTR3410_2012_512_GeneratePublicKey(const GOSTR3410_2012_512_PARAMS *params,
+                                                    const DIGIT_T d[GOSTR3410_2012_512_DIGITS],
+                                                    GOSTR3410_2012_512_POINT *Q)
+{
+    if (!params || !d || !Q) {
+        zkc_diag_printf("GOSTR3410_2012_512_GeneratePublicKey: bad params\n");
+        return -2;
+    }
+    const int rc = generate_public<GOSTR3410_2012_512_DIGITS>(*params, d, *Q);
+    if (rc != 0) {
+        zkc_diag_printf("GOSTR3410_2012_512_GeneratePublicKey: depMultPP failed\n");
+        return rc;
+    }
+    return GOSTR3410_2012_512_CheckPublicKey(params, Q);
+}

@@ -1,0 +1,49 @@
+// Affine point addition and the double-and-add multipliers epMult / depMult.
+#include "gostr3410_2012.h"
+#include "gostr3410_2012_ec.h"
+#include "zkc_diag.h"
+
+using zkc::ec::affine_add;
+using zkc::ec::affine_mult;
+
+extern "C" int epMult(GOSTR3410_2012_256_POINT *out, const GOSTR3410_2012_256_POINT *P,
+                      const DIGIT_T k[GOSTR3410_2012_256_DIGITS], const GOSTR3410_2012_256_PARAMS *params)
+{
+    if (!out || !P || !k || !params) {
+        zkc_diag_printf("epMult: bad arguments\n");
+        return -1;
+    }
+    affine_mult<GOSTR3410_2012_256_DIGITS>(*out, *P, k, params->a, params->p);
+    return 0;
+}
+
+extern "C" int depMult(GOSTR3410_2012_512_POINT *out, const GOSTR3410_2012_512_POINT *P,
+                       const DIGIT_T k[GOSTR3410_2012_512_DIGITS], const GOSTR3410_2012_512_PARAMS *params)
+{
+    if (!out || !P || !k || !params) {
+        zkc_diag_printf("depMult: bad arguments\n");
+        return -1;
+    }
+    affine_mult<GOSTR3410_2012_512_DIGITS>(*out, *P, k, params->a, params->p);
+    return 0;
+}
+
+extern "C" int GOSTR3410_2012_256_AddPoints(GOSTR3410_2012_256_POINT *out, const GOSTR3410_2012_256_POINT *P1,
+                                            const GOSTR3410_2012_256_POINT *P2,
+                                            const GOSTR3410_2012_256_PARAMS *params)
+{
+    if (!out || !P1 || !P2 || !params)
+        return -2;
+    affine_add<GOSTR3410_2012_256_DIGITS>(*out, *P1, *P2, params->a, params->p);
+    return 0;
+}
+
+extern "C" int GOSTR3410_2012_512_AddPoints(GOSTR3410_2012_512_POINT *out, const GOSTR3410_2012_512_POINT *P1,
+                                            const GOSTR3410_2012_512_POINT *P2,
+                                            const GOSTR3410_2012_512_PARAMS *params)
+{
+    if (!out || !P1 || !P2 || !params)
+        return -2;
+    affine_add<GOSTR3410_2012_512_DIGITS>(*out, *P1, *P2, params->a, params->p);
+    return 0;
+}
