@@ -6,6 +6,7 @@
 //   FAULTMOD_SKIP     calls of that function that pass before it fails (default 0)
 //   FAULTMOD_ATTR     for C_GetAttributeValue: fail only queries of this type
 //   FAULTMOD_CLEAR_TOKEN_FLAGS  bits removed from C_GetTokenInfo's flags
+//   FAULTMOD_SET_TOKEN_FLAGS    bits added to them (after the removal)
 //   FAULTMOD_CLEAR_SLOT_FLAGS   bits removed from C_GetSlotInfo's flags
 //   FAULTMOD_ZERO_SLOTS         when set, C_GetSlotList reports no slot
 #include <cstdlib>
@@ -109,7 +110,8 @@ CK_RV wrap_C_GetTokenInfo(CK_SLOT_ID a, CK_TOKEN_INFO_PTR b)
         return fault_rv();
     CK_RV rv = real->C_GetTokenInfo(a, b);
     if (rv == CKR_OK)
-        b->flags &= ~env_number("FAULTMOD_CLEAR_TOKEN_FLAGS", 0);
+        b->flags = (b->flags & ~env_number("FAULTMOD_CLEAR_TOKEN_FLAGS", 0)) |
+                   env_number("FAULTMOD_SET_TOKEN_FLAGS", 0);
     return rv;
 }
 
