@@ -37,6 +37,15 @@ void set_default_gost28147_params(P11_ENGINE_CTX *ctx) {
     ctx->gost28147_params_nid = NID_id_tc26_gost_28147_param_Z;
 }
 
+// Takes the engine out of OpenSSL's algorithm tables (which keep no
+// reference of their own).
+void unregister_engine(ENGINE *e) {
+    ENGINE_unregister_ciphers(e);
+    ENGINE_unregister_digests(e);
+    ENGINE_unregister_pkey_meths(e);
+    ENGINE_unregister_pkey_asn1_meths(e);
+}
+
 }  // namespace
 
 P11_ENGINE_CTX *p11_engine_ctx(const ENGINE *e) {
@@ -153,10 +162,15 @@ void ENGINE_load_zk_p11_core(void) {
     if (!e)
         return;
     if (bind_zk_p11_core(ZK_P11_ENGINE_ID, e) != 1) {
+        unregister_engine(e);
         ENGINE_free(e);
         return;
     }
-    ENGINE_add(e);
+    // ENGINE_add refuses a second engine with the same identifier (a second
+    // call of this function): that engine must leave no trace in OpenSSL's
+    // algorithm tables before it is freed.
+    if (!ENGINE_add(e))
+        unregister_engine(e);
     ENGINE_free(e);
     ERR_clear_error();
 }

@@ -4,7 +4,7 @@
 #include "pkcs11_ctrl.h"
 
 #include "gost28147_paramset.h"
-#include "p11_session.h"
+#include "p11_engine_session.h"
 
 #include <openssl/engine.h>
 #include <openssl/evp.h>
@@ -181,8 +181,9 @@ int ctrl_logout(ENGINE *e, P11_ENGINE_CTX *ctx) {
 int ctrl_params_gost28147(P11_ENGINE_CTX *ctx, const char *name) {
     if (!name)
         return 1;
-    ctx->gost28147_params_nid = gost28147_paramset_nid(name);
+    int nid = gost28147_paramset_nid(name);
     p11_set_default_gost28147_params(ctx);
+    ctx->gost28147_params_nid = nid;
     const ASN1_OBJECT *object = OBJ_nid2obj(ctx->gost28147_params_nid);
     if (object) {
         size_t length = OBJ_length(object);

@@ -1,4 +1,4 @@
-#include "p11_session.h"
+#include "p11_engine_session.h"
 
 CK_RV p11_token_slots(CK_FUNCTION_LIST *f, std::vector<CK_SLOT_ID> &slots) {
     slots.clear();

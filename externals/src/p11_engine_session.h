@@ -1,8 +1,8 @@
 // Small PKCS#11 helpers shared by the engine's parts: the list of slots with
 // a token, a short session that closes itself, and an object search that
 // always finishes. Messages stay with the callers.
-#ifndef P11_SESSION_H
-#define P11_SESSION_H
+#ifndef P11_ENGINE_SESSION_H
+#define P11_ENGINE_SESSION_H
 
 #include "pkcs11_core_eng.h"
 

@@ -1,0 +1,184 @@
+#include "softhsm_token.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace {
+
+struct Output {
+    bool finished = false;  // exited on its own (not killed)
+    int status = -1;
+    std::string text;       // standard output and error together
+};
+
+// Runs argv without a terminal, input from /dev/null, and ends it after
+// `timeout_ms`.
+Output run_with_timeout(const std::vector<std::string> &argv, int timeout_ms) {
+    Output out;
+    int fds[2];
+    if (pipe(fds) != 0)
+        return out;
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return out;
+    }
+    if (pid == 0) {
+        setsid();
+        int devnull = open("/dev/null", O_RDONLY);
+        if (devnull >= 0)
+            dup2(devnull, 0);
+        dup2(fds[1], 1);
+        dup2(fds[1], 2);
+        close(fds[0]);
+        std::vector<char *> args;
+        for (const auto &a : argv)
+            args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    bool killed = false;
+    char buf[4096];
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            kill(pid, SIGKILL);
+            killed = true;
+            break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        int r = poll(&p, 1, static_cast<int>(left.count()));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            continue;
+        ssize_t n = read(fds[0], buf, sizeof buf);
+        if (n <= 0)
+            break;
+        out.text.append(buf, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!killed && WIFEXITED(status)) {
+        out.finished = true;
+        out.status = WEXITSTATUS(status);
+    }
+    return out;
+}
+
+}  // namespace
+
+SoftHsmToken::SoftHsmToken(const std::string &label) : label_(label) {
+    if (const char *old = getenv("SOFTHSM2_CONF"))
+        previous_conf_ = old;
+    std::string templ = (std::filesystem::temp_directory_path() / "tokencert-softhsm-XXXXXX").string();
+    std::vector<char> path(templ.begin(), templ.end());
+    path.push_back('\0');
+    if (!mkdtemp(path.data())) {
+        error_ = "mkdtemp failed";
+        return;
+    }
+    dir_ = path.data();
+    std::filesystem::create_directory(dir_ + "/tokens");
+    config_path_ = dir_ + "/softhsm2.conf";
+    {
+        std::ofstream conf(config_path_);
+        conf << "directories.tokendir = " << dir_ << "/tokens\n"
+             << "objectstore.backend = file\n"
+             << "log.level = ERROR\n"
+             << "slots.removable = false\n";
+        if (!conf) {
+            error_ = "cannot write " + config_path_;
+            return;
+        }
+    }
+    setenv("SOFTHSM2_CONF", config_path_.c_str(), 1);
+
+    Output out = run_with_timeout({"softhsm2-util", "--init-token", "--free", "--label", label, "--so-pin", kSoPin,
+                                   "--pin", kUserPin},
+                                  30000);
+    if (!out.finished || out.status != 0) {
+        error_ = "softhsm2-util --init-token failed: " + out.text;
+        return;
+    }
+    const std::string marker = "reassigned to slot ";
+    size_t at = out.text.find(marker);
+    if (at == std::string::npos) {
+        error_ = "no slot in softhsm2-util output: " + out.text;
+        return;
+    }
+    slot_ = std::strtoul(out.text.c_str() + at + marker.size(), nullptr, 10);
+    ok_ = true;
+}
+
+SoftHsmToken::~SoftHsmToken() {
+    if (functions_)
+        functions_->C_Finalize(nullptr);
+    // The library stays loaded: SoftHSM2 does not support being unloaded
+    // and loaded again in one process.
+    if (previous_conf_)
+        setenv("SOFTHSM2_CONF", previous_conf_->c_str(), 1);
+    else
+        unsetenv("SOFTHSM2_CONF");
+    if (!dir_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+}
+
+CK_FUNCTION_LIST *SoftHsmToken::functions() {
+    if (functions_ || !ok_)
+        return functions_;
+    library_ = dlopen(module_path_.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library_) {
+        error_ = "cannot load " + module_path_;
+        return nullptr;
+    }
+    auto get_list = reinterpret_cast<CK_C_GetFunctionList>(dlsym(library_, "C_GetFunctionList"));
+    CK_FUNCTION_LIST *list = nullptr;
+    if (!get_list || get_list(&list) != CKR_OK || !list) {
+        error_ = "C_GetFunctionList failed";
+        return nullptr;
+    }
+    CK_RV rv = list->C_Initialize(nullptr);
+    if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+        error_ = "C_Initialize failed: " + std::to_string(rv);
+        return nullptr;
+    }
+    functions_ = list;
+    return functions_;
+}
+
+CK_SESSION_HANDLE SoftHsmToken::open_session(bool user_login) {
+    CK_FUNCTION_LIST *f = functions();
+    if (!f)
+        return 0;
+    CK_SESSION_HANDLE session = 0;
+    if (f->C_OpenSession(slot_, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session) != CKR_OK)
+        return 0;
+    if (user_login) {
+        CK_RV rv = f->C_Login(session, CKU_USER, (CK_UTF8CHAR *)kUserPin, strlen(kUserPin));
+        if (rv != CKR_OK && rv != CKR_USER_ALREADY_LOGGED_IN) {
+            f->C_CloseSession(session);
+            return 0;
+        }
+    }
+    return session;
+}
