@@ -7,6 +7,7 @@
 
 #include "gostr3410_2012.h"
 #include "zkc_bignum.h"
+#include "zkc_bignum_internal.h"
 #include "zkc_bignum_mem.h"
 
 namespace zkc::ec {
@@ -44,9 +45,18 @@ template <std::size_t N> void f_sub(DIGIT_T *r, const DIGIT_T *x, const DIGIT_T 
         mpAdd(r, r, p, N);
 }
 
+// r := x y mod p. The curve core multiplies thousands of times per key, so
+// the product and the division's working space live on the stack (wiped)
+// rather than on the heap as in mpModMult.
 template <std::size_t N> void f_mul(DIGIT_T *r, const DIGIT_T *x, const DIGIT_T *y, const DIGIT_T *p)
 {
-    mpModMult(r, x, y, p, N);
+    struct Work {
+        DIGIT_T product[2 * N], quotient[2 * N], un[2 * N + 1], vn[N], rem[N];
+    };
+    Wiped<Work> w;
+    mpMultiply(w.v.product, x, y, N);
+    mp_divide_in(w.v.quotient, w.v.rem, w.v.product, 2 * N, p, N, w.v.un, w.v.vn);
+    mpSetEqual(r, w.v.rem, N);
 }
 
 template <std::size_t N> bool is_zero(const DIGIT_T *x)

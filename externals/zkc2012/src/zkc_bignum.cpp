@@ -1,6 +1,7 @@
 // Plain multiple-precision operations: set, compare, bits and bytes, shifts,
 // addition and subtraction, signs, octet conversion, multiplication.
 #include "zkc_bignum.h"
+#include "zkc_bignum_internal.h"
 
 extern "C" void mpSetZero(DIGIT_T a[], size_t n)
 {
@@ -206,7 +207,7 @@ extern "C" int mpMultiply(DIGIT_T w[], const DIGIT_T u[], const DIGIT_T v[], siz
         DIGIT_T k = 0;
         for (size_t i = 0; i < n; ++i) {
             DIGIT_T t[2];
-            spMultiply(t, u[i], vj);
+            zkc::sp_multiply(t, u[i], vj);
             // t + k + w[i+j] < 2^64: the high digit cannot overflow.
             t[0] += k;
             if (t[0] < k)

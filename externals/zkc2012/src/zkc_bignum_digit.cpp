@@ -1,6 +1,7 @@
 // Single-digit primitives: a 32x32 -> 64-bit product and a 64/32-bit division,
 // both built from 16-bit halves with explicit carries.
 #include "zkc_bignum.h"
+#include "zkc_bignum_internal.h"
 
 namespace {
 constexpr DIGIT_T kHalfBase = 0x10000u;
@@ -21,26 +22,7 @@ unsigned leading_zeros(DIGIT_T v)
 
 extern "C" void spMultiply(DIGIT_T p[2], DIGIT_T x, DIGIT_T y)
 {
-    const DIGIT_T xl = x & kLowHalf, xh = x >> 16;
-    const DIGIT_T yl = y & kLowHalf, yh = y >> 16;
-
-    const DIGIT_T ll = xl * yl;
-    const DIGIT_T lh = xl * yh;
-    const DIGIT_T hl = xh * yl;
-    DIGIT_T hh = xh * yh;
-
-    // The two middle products sit at bit 16; their sum may carry into bit 48.
-    DIGIT_T mid = lh + hl;
-    if (mid < lh)
-        hh += kHalfBase;
-
-    DIGIT_T lo = ll + (mid << 16);
-    if (lo < ll)
-        ++hh;
-    hh += mid >> 16;
-
-    p[0] = lo;
-    p[1] = hh;
+    zkc::sp_multiply(p, x, y);
 }
 
 extern "C" DIGIT_T spDivide(DIGIT_T *q, const DIGIT_T u[2], DIGIT_T v)

@@ -1,6 +1,7 @@
 // Division: by a single digit, and the schoolbook long division (normalising
 // shift, quotient-digit estimate and correction).
 #include "zkc_bignum.h"
+#include "zkc_bignum_internal.h"
 #include "zkc_bignum_mem.h"
 
 namespace {
@@ -28,7 +29,7 @@ DIGIT_T multiply_subtract(DIGIT_T w[], DIGIT_T qhat, const DIGIT_T v[], size_t t
     DIGIT_T borrow = 0;  // carried high digit of the product plus borrows
     for (size_t i = 0; i < t; ++i) {
         DIGIT_T p[2];
-        spMultiply(p, qhat, v[i]);
+        zkc::sp_multiply(p, qhat, v[i]);
         p[0] += borrow;
         if (p[0] < borrow)
             ++p[1];
@@ -60,8 +61,10 @@ extern "C" DIGIT_T mpShortDiv(DIGIT_T q[], const DIGIT_T u[], DIGIT_T d, size_t 
     return r;
 }
 
-extern "C" int mpDivide(DIGIT_T q[], DIGIT_T r[], const DIGIT_T u[], size_t nu,
-                        const DIGIT_T v[], size_t nv)
+namespace zkc {
+
+int mp_divide_in(DIGIT_T q[], DIGIT_T r[], const DIGIT_T u[], size_t nu, const DIGIT_T v[], size_t nv,
+                 DIGIT_T un[], DIGIT_T vn[])
 {
     const size_t t = significant_digits(v, nv);
     mpSetZero(r, nv);
@@ -82,8 +85,6 @@ extern "C" int mpDivide(DIGIT_T q[], DIGIT_T r[], const DIGIT_T u[], size_t nu,
 
     // Normalise: shift both so that the divisor's top digit has its top bit set.
     const unsigned s = leading_zeros(v[t - 1]);
-    zkc::MpWork vn(t);
-    zkc::MpWork un(m + 1);
     mpShiftLeft(vn, v, s, t);
     un[m] = mpShiftLeft(un, u, s, m);
 
@@ -104,7 +105,7 @@ extern "C" int mpDivide(DIGIT_T q[], DIGIT_T r[], const DIGIT_T u[], size_t nu,
         // Correct it with the next digit: at most two steps.
         while (!rhat_overflow) {
             DIGIT_T p[2];
-            spMultiply(p, qhat, vnext);
+            zkc::sp_multiply(p, qhat, vnext);
             const DIGIT_T below = un[j + t - 2];
             if (p[1] < rhat || (p[1] == rhat && p[0] <= below))
                 break;
@@ -125,4 +126,14 @@ extern "C" int mpDivide(DIGIT_T q[], DIGIT_T r[], const DIGIT_T u[], size_t nu,
     mpShiftRight(un, un, s, t + 1);
     mpSetEqual(r, un, t);
     return 0;
+}
+
+}  // namespace zkc
+
+extern "C" int mpDivide(DIGIT_T q[], DIGIT_T r[], const DIGIT_T u[], size_t nu,
+                        const DIGIT_T v[], size_t nv)
+{
+    zkc::MpWork un(nu + 1);
+    zkc::MpWork vn(nv);
+    return zkc::mp_divide_in(q, r, u, nu, v, nv, un, vn);
 }
