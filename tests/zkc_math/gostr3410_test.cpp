@@ -350,6 +350,22 @@ TEST(PointArithmetic, PointPlusItsNegativeIsInfinity)
     EXPECT_TRUE(same(r5, h));
 }
 
+TEST(PointArithmetic, CoordinatesAreTakenModP)
+{
+    const GOSTR3410_2012_256_PARAMS &c = gostr3410_2012_256_cryptopro_a;
+    const auto g = base_of(c);
+    auto wide = g;
+    mpAdd(wide.y, wide.y, c.p, 9);  // spills into the spare top digit
+    ASSERT_EQ(wide.y[8], 1u);
+    GOSTR3410_2012_256_POINT twice, want;
+    ASSERT_EQ(GOSTR3410_2012_256_AddPoints(&twice, &wide, &g, &c), 0);
+    ASSERT_EQ(GOSTR3410_2012_256_AddPoints(&want, &g, &g, &c), 0);
+    EXPECT_TRUE(same(twice, want));
+    DIGIT_T two[9] = {2};
+    ASSERT_EQ(epMult(&twice, &wide, two, &c), 0);
+    EXPECT_TRUE(same(twice, want));
+}
+
 TEST(PointArithmetic, ScalarIsTakenByAbsoluteValueAndZeroGivesInfinity)
 {
     const GOSTR3410_2012_256_PARAMS &c = gostr3410_2012_256_test;

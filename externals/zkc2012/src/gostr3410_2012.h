@@ -138,7 +138,8 @@ int epMult(GOSTR3410_2012_256_POINT *out, const GOSTR3410_2012_256_POINT *P,
 int depMult(GOSTR3410_2012_512_POINT *out, const GOSTR3410_2012_512_POINT *P,
             const DIGIT_T k[GOSTR3410_2012_512_DIGITS], const GOSTR3410_2012_512_PARAMS *params);
 
-/* Affine point addition on a curve: out := P1 + P2 (coordinates below p). */
+/* Affine point addition on a curve: out := P1 + P2 (coordinates taken mod p).
+ * 0, or -2 for missing arguments. */
 int GOSTR3410_2012_256_AddPoints(GOSTR3410_2012_256_POINT *out, const GOSTR3410_2012_256_POINT *P1,
                                  const GOSTR3410_2012_256_POINT *P2,
                                  const GOSTR3410_2012_256_PARAMS *params);

@@ -47,16 +47,19 @@ template <std::size_t N> void f_sub(DIGIT_T *r, const DIGIT_T *x, const DIGIT_T 
 
 // r := x y mod p. The curve core multiplies thousands of times per key, so
 // the product and the division's working space live on the stack (wiped)
-// rather than on the heap as in mpModMult.
+// rather than on the heap as in mpModMult. Field elements are below p, which
+// leaves the spare top digit zero: the product is formed over N - 1 digits.
 template <std::size_t N> void f_mul(DIGIT_T *r, const DIGIT_T *x, const DIGIT_T *y, const DIGIT_T *p)
 {
+    constexpr std::size_t M = N - 1;
     struct Work {
-        DIGIT_T product[2 * N], quotient[2 * N], un[2 * N + 1], vn[N], rem[N];
+        DIGIT_T product[2 * M], quotient[2 * M], un[2 * M + 1], vn[M], rem[M];
     };
     Wiped<Work> w;
-    mpMultiply(w.v.product, x, y, N);
-    mp_divide_in(w.v.quotient, w.v.rem, w.v.product, 2 * N, p, N, w.v.un, w.v.vn);
-    mpSetEqual(r, w.v.rem, N);
+    mpMultiply(w.v.product, x, y, M);
+    mp_divide_in(w.v.quotient, w.v.rem, w.v.product, 2 * M, p, M, w.v.un, w.v.vn);
+    mpSetEqual(r, w.v.rem, M);
+    r[M] = 0;
 }
 
 template <std::size_t N> bool is_zero(const DIGIT_T *x)

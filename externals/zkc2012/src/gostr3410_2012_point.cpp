@@ -6,6 +6,19 @@
 using zkc::ec::affine_add;
 using zkc::ec::affine_mult;
 
+namespace {
+
+// The field arithmetic expects coordinates below p.
+template <std::size_t N, class Point> Point reduced(const Point &P, const DIGIT_T *p)
+{
+    Point r;
+    mpModulo(r.x, P.x, N, p, N);
+    mpModulo(r.y, P.y, N, p, N);
+    return r;
+}
+
+}  // namespace
+
 extern "C" int epMult(GOSTR3410_2012_256_POINT *out, const GOSTR3410_2012_256_POINT *P,
                       const DIGIT_T k[GOSTR3410_2012_256_DIGITS], const GOSTR3410_2012_256_PARAMS *params)
 {
@@ -34,7 +47,8 @@ extern "C" int GOSTR3410_2012_256_AddPoints(GOSTR3410_2012_256_POINT *out, const
 {
     if (!out || !P1 || !P2 || !params)
         return -2;
-    affine_add<GOSTR3410_2012_256_DIGITS>(*out, *P1, *P2, params->a, params->p);
+    constexpr std::size_t N = GOSTR3410_2012_256_DIGITS;
+    affine_add<N>(*out, reduced<N>(*P1, params->p), reduced<N>(*P2, params->p), params->a, params->p);
     return 0;
 }
 
@@ -44,6 +58,7 @@ extern "C" int GOSTR3410_2012_512_AddPoints(GOSTR3410_2012_512_POINT *out, const
 {
     if (!out || !P1 || !P2 || !params)
         return -2;
-    affine_add<GOSTR3410_2012_512_DIGITS>(*out, *P1, *P2, params->a, params->p);
+    constexpr std::size_t N = GOSTR3410_2012_512_DIGITS;
+    affine_add<N>(*out, reduced<N>(*P1, params->p), reduced<N>(*P2, params->p), params->a, params->p);
     return 0;
 }

@@ -17,9 +17,16 @@ MpAllocFn g_alloc = default_alloc;
 
 void mp_wipe(void *p, std::size_t n)
 {
+#if defined(__GNUC__)
+    // The empty asm that "reads" the memory keeps the compiler from dropping
+    // the memset as a dead store.
+    std::memset(p, 0, n);
+    __asm__ __volatile__("" : : "r"(p) : "memory");
+#else
     volatile unsigned char *bytes = static_cast<volatile unsigned char *>(p);
     while (n--)
         *bytes++ = 0;
+#endif
 }
 
 void mp_fatal_out_of_memory()
