@@ -1,0 +1,192 @@
+// The GOST 28147-89 block transformations behind every mode and the
+// GOST R 34.11-94 step function: four pre-rotated lookups per round, rounds
+// unrolled, round keys in locals. Internal to the crypto core.
+#ifndef GOST28147_89_CORE_H
+#define GOST28147_89_CORE_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "gost28147_89.h"
+
+namespace zkc {
+namespace g89 {
+
+using Tables = const uint32_t (*)[256];
+
+inline uint32_t load_le32(const uint8_t *p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+inline void store_le32(uint8_t *p, uint32_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+inline uint64_t load_le64(const uint8_t *p)
+{
+    return uint64_t(load_le32(p)) | uint64_t(load_le32(p + 4)) << 32;
+}
+
+inline void store_le64(uint8_t *p, uint64_t v)
+{
+    store_le32(p, uint32_t(v));
+    store_le32(p + 4, uint32_t(v >> 32));
+}
+
+// The 32-bit round key words K0..K7 of a 32-byte key.
+struct RoundKeys {
+    uint32_t k[8];
+};
+
+inline void load_keys(RoundKeys &rk, const uint8_t *key)
+{
+    for (int i = 0; i < 8; ++i)
+        rk.k[i] = load_le32(key + 4 * i);
+}
+
+#define ZKC_G89_F(T, x) \
+    ((T)[0][(x) & 0xFF] ^ (T)[1][((x) >> 8) & 0xFF] ^ (T)[2][((x) >> 16) & 0xFF] ^ (T)[3][(x) >> 24])
+// One round on the halves (a, b): b ^= f(a + k). Alternating the roles of the
+// two halves takes the place of the swap.
+#define ZKC_G89_R(T, a, b, k) \
+    do { \
+        const uint32_t t_ = (a) + (k); \
+        (b) ^= ZKC_G89_F(T, t_); \
+    } while (0)
+#define ZKC_G89_UP8(T, a, b, K) \
+    ZKC_G89_R(T, a, b, K[0]); ZKC_G89_R(T, b, a, K[1]); ZKC_G89_R(T, a, b, K[2]); \
+    ZKC_G89_R(T, b, a, K[3]); ZKC_G89_R(T, a, b, K[4]); ZKC_G89_R(T, b, a, K[5]); \
+    ZKC_G89_R(T, a, b, K[6]); ZKC_G89_R(T, b, a, K[7])
+#define ZKC_G89_DOWN8(T, a, b, K) \
+    ZKC_G89_R(T, a, b, K[7]); ZKC_G89_R(T, b, a, K[6]); ZKC_G89_R(T, a, b, K[5]); \
+    ZKC_G89_R(T, b, a, K[4]); ZKC_G89_R(T, a, b, K[3]); ZKC_G89_R(T, b, a, K[2]); \
+    ZKC_G89_R(T, a, b, K[1]); ZKC_G89_R(T, b, a, K[0])
+// Two independent blocks (a1, b1) and (a2, b2) round by round, so that their
+// lookups overlap.
+#define ZKC_G89_R2(T, a1, b1, a2, b2, k) \
+    do { \
+        const uint32_t t1_ = (a1) + (k); \
+        const uint32_t t2_ = (a2) + (k); \
+        (b1) ^= ZKC_G89_F(T, t1_); \
+        (b2) ^= ZKC_G89_F(T, t2_); \
+    } while (0)
+#define ZKC_G89_UP8_2(T, a1, b1, a2, b2, K) \
+    ZKC_G89_R2(T, a1, b1, a2, b2, K[0]); ZKC_G89_R2(T, b1, a1, b2, a2, K[1]); \
+    ZKC_G89_R2(T, a1, b1, a2, b2, K[2]); ZKC_G89_R2(T, b1, a1, b2, a2, K[3]); \
+    ZKC_G89_R2(T, a1, b1, a2, b2, K[4]); ZKC_G89_R2(T, b1, a1, b2, a2, K[5]); \
+    ZKC_G89_R2(T, a1, b1, a2, b2, K[6]); ZKC_G89_R2(T, b1, a1, b2, a2, K[7])
+#define ZKC_G89_DOWN8_2(T, a1, b1, a2, b2, K) \
+    ZKC_G89_R2(T, a1, b1, a2, b2, K[7]); ZKC_G89_R2(T, b1, a1, b2, a2, K[6]); \
+    ZKC_G89_R2(T, a1, b1, a2, b2, K[5]); ZKC_G89_R2(T, b1, a1, b2, a2, K[4]); \
+    ZKC_G89_R2(T, a1, b1, a2, b2, K[3]); ZKC_G89_R2(T, b1, a1, b2, a2, K[2]); \
+    ZKC_G89_R2(T, a1, b1, a2, b2, K[1]); ZKC_G89_R2(T, b1, a1, b2, a2, K[0])
+
+// 32-round encryption of the block (n1, n2): K0..K7 three times, then K7..K0;
+// the last round does not swap.
+inline void encrypt(Tables T, const uint32_t *K, uint32_t &n1, uint32_t &n2)
+{
+    uint32_t a = n1, b = n2;
+    ZKC_G89_UP8(T, a, b, K);
+    ZKC_G89_UP8(T, a, b, K);
+    ZKC_G89_UP8(T, a, b, K);
+    ZKC_G89_DOWN8(T, a, b, K);
+    n1 = b;
+    n2 = a;
+}
+
+// 32-round decryption: K0..K7 once, then K7..K0 three times.
+inline void decrypt(Tables T, const uint32_t *K, uint32_t &n1, uint32_t &n2)
+{
+    uint32_t a = n1, b = n2;
+    ZKC_G89_UP8(T, a, b, K);
+    ZKC_G89_DOWN8(T, a, b, K);
+    ZKC_G89_DOWN8(T, a, b, K);
+    ZKC_G89_DOWN8(T, a, b, K);
+    n1 = b;
+    n2 = a;
+}
+
+// Two blocks encrypted side by side.
+inline void encrypt2(Tables T, const uint32_t *K, uint32_t &x1, uint32_t &x2, uint32_t &y1,
+                     uint32_t &y2)
+{
+    uint32_t a1 = x1, b1 = x2, a2 = y1, b2 = y2;
+    ZKC_G89_UP8_2(T, a1, b1, a2, b2, K);
+    ZKC_G89_UP8_2(T, a1, b1, a2, b2, K);
+    ZKC_G89_UP8_2(T, a1, b1, a2, b2, K);
+    ZKC_G89_DOWN8_2(T, a1, b1, a2, b2, K);
+    x1 = b1;
+    x2 = a1;
+    y1 = b2;
+    y2 = a2;
+}
+
+inline void decrypt2(Tables T, const uint32_t *K, uint32_t &x1, uint32_t &x2, uint32_t &y1,
+                     uint32_t &y2)
+{
+    uint32_t a1 = x1, b1 = x2, a2 = y1, b2 = y2;
+    ZKC_G89_UP8_2(T, a1, b1, a2, b2, K);
+    ZKC_G89_DOWN8_2(T, a1, b1, a2, b2, K);
+    ZKC_G89_DOWN8_2(T, a1, b1, a2, b2, K);
+    ZKC_G89_DOWN8_2(T, a1, b1, a2, b2, K);
+    x1 = b1;
+    x2 = a1;
+    y1 = b2;
+    y2 = a2;
+}
+
+// The 16-round cycle of the MAC: K0..K7 twice.
+inline void mac16(Tables T, const uint32_t *K, uint32_t &n1, uint32_t &n2)
+{
+    uint32_t a = n1, b = n2;
+    ZKC_G89_UP8(T, a, b, K);
+    ZKC_G89_UP8(T, a, b, K);
+    n1 = a;
+    n2 = b;
+}
+
+inline void encrypt_bytes(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *out)
+{
+    uint32_t n1 = load_le32(in), n2 = load_le32(in + 4);
+    encrypt(T, K, n1, n2);
+    store_le32(out, n1);
+    store_le32(out + 4, n2);
+}
+
+inline void decrypt_bytes(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *out)
+{
+    uint32_t n1 = load_le32(in), n2 = load_le32(in + 4);
+    decrypt(T, K, n1, n2);
+    store_le32(out, n1);
+    store_le32(out + 4, n2);
+}
+
+// Overwrites n bytes with zeros in a way the compiler may not drop.
+void wipe(void *p, std::size_t n);
+
+// Expands S-boxes packed as in the parameter-set OCTET STRINGs (byte 4r + j =
+// S(2j+1)[r] << 4 | S(2j+2)[r]) into the four pre-rotated round tables.
+constexpr GOST28147_89_EXP_TABLE expand_sboxes(const uint8_t (&packed)[64])
+{
+    GOST28147_89_EXP_TABLE t{};
+    for (int j = 0; j < 4; ++j) {
+        for (uint32_t x = 0; x < 256; ++x) {
+            const uint32_t lo = packed[4 * (x & 15) + j] >> 4;  // S(2j+1)[x & 15]
+            const uint32_t hi = packed[4 * (x >> 4) + j] & 15;  // S(2j+2)[x >> 4]
+            const uint32_t v = ((hi << 4) | lo) << (8 * j);
+            t.T[j][x] = (v << 11) | (v >> 21);
+        }
+    }
+    t.ready = 1;
+    return t;
+}
+
+}  // namespace g89
+}  // namespace zkc
+
+#endif  // GOST28147_89_CORE_H
