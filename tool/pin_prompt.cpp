@@ -4,5 +4,7 @@
 
 int read_pin(char *buffer, size_t capacity, const char *prompt)
 {
-    return EVP_read_pw_string(buffer, static_cast<int>(capacity), prompt, 0);
+    // OpenSSL writes up to `len` characters and then the terminating zero, so
+    // `len` is one less than the buffer: a longer entry fails the prompt.
+    return EVP_read_pw_string(buffer, static_cast<int>(capacity) - 1, prompt, 0);
 }

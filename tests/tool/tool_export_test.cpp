@@ -1,0 +1,210 @@
+// Export of a labelled certificate to a PEM or DER file.
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+
+#include <openssl/bio.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include "tool_e2e.h"
+
+namespace {
+
+Bytes read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool exists(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+// The PEM text OpenSSL writes for a DER certificate.
+std::string pem_of(const Bytes &der)
+{
+    const unsigned char *p = der.data();
+    X509 *cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+    BIO *mem = BIO_new(BIO_s_mem());
+    PEM_write_bio_X509(mem, cert);
+    char *data = nullptr;
+    long length = BIO_get_mem_data(mem, &data);
+    std::string text(data, static_cast<size_t>(length));
+    BIO_free(mem);
+    X509_free(cert);
+    return text;
+}
+
+using Export = TokencertTest;
+
+TEST_F(Export, PemByDefaultAndForPemNames)
+{
+    Bytes der = put({"abc"});
+    const std::string expected = pem_of(der);
+    int n = 0;
+    for (const std::vector<std::string> &form :
+         {std::vector<std::string>{}, {"-outform", "PEM"}, {"-outform", "pem"}}) {
+        std::string path = token_.dir() + "/out" + std::to_string(n++) + ".pem";
+        std::vector<std::string> args{"-label", "abc", "-outfile", path};
+        args.insert(args.end(), form.begin(), form.end());
+        ProcessResult r = tool(on_token(args));
+        EXPECT_EQ(r.exit_status, 0);
+        EXPECT_EQ(r.out, "Certificate object 'abc' exported to '" + path + "' file\nOK\n");
+        Bytes written = read_file(path);
+        EXPECT_EQ(std::string(written.begin(), written.end()), expected);
+    }
+}
+
+TEST_F(Export, AnyOtherFormatWritesTheRawValue)
+{
+    Bytes der = put({"abc"});
+    int n = 0;
+    for (const char *form : {"DER", "der", "Pem", "xyz"}) {
+        std::string path = token_.dir() + "/out" + std::to_string(n++) + ".der";
+        ProcessResult r = tool(on_token({"-label", "abc", "-outfile", path, "-outform", form}));
+        EXPECT_EQ(r.exit_status, 0) << form;
+        EXPECT_EQ(r.out, "Certificate object 'abc' exported to '" + path + "' file\nOK\n");
+        EXPECT_EQ(read_file(path), der) << form;
+    }
+}
+
+TEST_F(Export, CertificateLargerThanEightKilobytesIsExportedWhole)
+{
+    Bytes der = put({"big", true, 20, 1, 12000});
+    ASSERT_GT(der.size(), 12000u);
+    std::string path = token_.dir() + "/big.der";
+    ProcessResult r = tool(on_token({"-label", "big", "-outfile", path, "-outform", "der"}));
+    EXPECT_EQ(r.exit_status, 0) << r.out;
+    EXPECT_EQ(read_file(path), der);
+    path = token_.dir() + "/big.pem";
+    r = tool(on_token({"-label", "big", "-outfile", path}));
+    EXPECT_EQ(r.exit_status, 0) << r.out;
+    Bytes written = read_file(path);
+    EXPECT_EQ(std::string(written.begin(), written.end()), pem_of(der));
+}
+
+TEST_F(Export, UnknownLabelFailsAndCreatesNoFile)
+{
+    put({"abc"});
+    put({"nozero", false});
+    for (const char *form : {"pem", "der"}) {
+        for (const char *label : {"none", "nozero"}) {
+            std::string path = token_.dir() + "/missing." + form;
+            ProcessResult r = tool(on_token({"-label", label, "-outfile", path, "-outform", form}));
+            EXPECT_EQ(r.exit_status, 6);
+            EXPECT_EQ(r.out, std::string("No certificate object with label '") + label + "' found\n"
+                             "output_certificate failed, rc = 0x6\n");
+            EXPECT_FALSE(exists(path));
+        }
+    }
+}
+
+TEST_F(Export, FileThatCannotBeOpenedFailsTheExport)
+{
+    put({"abc"});
+    const std::string path = token_.dir() + "/no/such/dir/out";
+    for (const char *form : {"pem", "der"}) {
+        ProcessResult r = tool(on_token({"-label", "abc", "-outfile", path, "-outform", form}));
+        EXPECT_EQ(r.exit_status, 6) << form;
+        EXPECT_EQ(r.out, "Can't open file " + path + " for writing\noutput_certificate failed, rc = 0x6\n");
+    }
+}
+
+TEST_F(Export, FileThatCannotBeWrittenFailsTheExport)
+{
+    if (!exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    put({"abc"});
+    for (const char *form : {"pem", "der"}) {
+        ProcessResult r = tool(on_token({"-label", "abc", "-outfile", "/dev/full", "-outform", form}));
+        EXPECT_EQ(r.exit_status, 6) << form;
+        EXPECT_EQ(r.out, "Error writing to file /dev/full\noutput_certificate failed, rc = 0x6\n");
+    }
+}
+
+TEST_F(Export, ValueThatIsNoCertificateFailsThePemExport)
+{
+    Bytes junk = {0x30, 0x03, 0x02, 0x01, 0x01};
+    client().put_certificate(make_certificate_der("x"), label_with_zero("real"), make_id(20));
+    // SoftHSM2 keeps what it is given as the value.
+    CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+    CK_CERTIFICATE_TYPE type = CKC_X_509;
+    CK_BBOOL yes = CK_TRUE;
+    Bytes label = label_with_zero("junk");
+    CK_ATTRIBUTE tmpl[] = {
+        {CKA_CLASS, &cls, sizeof(cls)},
+        {CKA_CERTIFICATE_TYPE, &type, sizeof(type)},
+        {CKA_TOKEN, &yes, sizeof(yes)},
+        {CKA_SUBJECT, junk.data(), junk.size()},
+        {CKA_VALUE, junk.data(), junk.size()},
+        {CKA_LABEL, label.data(), label.size()},
+    };
+    CK_OBJECT_HANDLE handle = 0;
+    ASSERT_EQ(client().functions()->C_CreateObject(client().session(), tmpl, 6, &handle), CKR_OK);
+    const std::string path = token_.dir() + "/junk.pem";
+    ProcessResult r = tool(on_token({"-label", "junk", "-outfile", path}));
+    EXPECT_EQ(r.exit_status, 6);
+    EXPECT_EQ(r.out, "Can't decode the certificate value\noutput_certificate failed, rc = 0x6\n");
+    EXPECT_FALSE(exists(path));
+    // The DER path writes the bytes as they are.
+    r = tool(on_token({"-label", "junk", "-outfile", path, "-outform", "der"}));
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(read_file(path), junk);
+}
+
+TEST_F(Export, FailingValueReadFailsTheExport)
+{
+    put({"abc"});
+    const std::string path = token_.dir() + "/x.der";
+    ProcessResult r = faulty({{"FAULTMOD_FUNC", "C_GetAttributeValue"}, {"FAULTMOD_ATTR", "0x11"},
+                              {"FAULTMOD_RV", "0x30"}},
+                             {"-slot", token_.slot_text(), "-label", "abc", "-outfile", path, "-outform", "der"});
+    EXPECT_EQ(r.exit_status, 0x30);
+    EXPECT_EQ(r.out, "C_GetAttributeValue error: 48 ( CKR_DEVICE_ERROR)\noutput_certificate failed, rc = 0x30\n");
+    EXPECT_FALSE(exists(path));
+}
+
+TEST_F(Export, ActionsRunInTheirFixedOrder)
+{
+    put({"abc", true, 20, 3});
+    client().put_private_key(label_with_zero("abc"), make_id(20, 3));
+    const std::string path = token_.dir() + "/o.der";
+    ProcessResult r = tool(on_token({"-outfile", path, "-outform", "der", "-attributes", "-label", "abc",
+                                     "-pkeyfind", "-certlist", "-tokeninfo"}),
+                           "1234\n");
+    EXPECT_EQ(r.exit_status, 0);
+    size_t token = r.out.find("Token #");
+    size_t list = r.out.find("Certificate objects:\n1: label: 'abc'\n");
+    size_t key = r.out.find("Certificate label: 'abc'\nPrivate key found, label: 'abc'\n");
+    // -attributes also dumps each listed certificate; the labelled dump has
+    // its own line without a number.
+    size_t dump = r.out.find("\nlabel: 'abc'\n=====");
+    size_t exported = r.out.find("Certificate object 'abc' exported");
+    ASSERT_NE(token, std::string::npos);
+    ASSERT_NE(list, std::string::npos);
+    ASSERT_NE(key, std::string::npos);
+    ASSERT_NE(dump, std::string::npos);
+    ASSERT_NE(exported, std::string::npos);
+    EXPECT_LT(token, list);
+    EXPECT_LT(list, key);
+    EXPECT_LT(key, dump);
+    EXPECT_LT(dump, exported);
+    EXPECT_EQ(r.out.substr(r.out.size() - 3), "OK\n");
+}
+
+TEST_F(Export, FailedActionStopsTheLaterOnes)
+{
+    put({"abc"});
+    const std::string path = token_.dir() + "/o.der";
+    ProcessResult r = tool(on_token({"-label", "none", "-pkeyfind", "-outfile", path}), "1234\n");
+    EXPECT_EQ(r.exit_status, 6);
+    EXPECT_EQ(r.out, "NULL certificate CKA_ID\nfind_private_key_for_certificate failed, rc = 0x6\n");
+    EXPECT_FALSE(exists(path));
+}
+
+}  // namespace
