@@ -208,3 +208,41 @@ TEST_F(Export, FailedActionStopsTheLaterOnes)
 }
 
 }  // namespace
+
+namespace {
+
+using Removal = TokencertTest;
+
+TEST_F(Removal, WrongPinDeletesNothing)
+{
+    put({"abc"});
+    ProcessResult r = tool(on_token({"-remove", "-label", "abc"}), "9999\n");
+    EXPECT_EQ(r.exit_status, 6);
+    EXPECT_EQ(r.out, "Token LOGIN failed\nremove_certificate failed, rc = 0x6\n");
+    EXPECT_EQ(client().count_certificates(), 1u);
+}
+
+TEST_F(Removal, MissingOrTooLongPinFailsThePrompt)
+{
+    put({"abc"});
+    // The PIN buffer holds 31 characters.
+    for (const std::string &input : {std::string(), std::string(32, '1') + "\n"}) {
+        ProcessResult r = tool(on_token({"-remove", "-label", "abc"}), input);
+        EXPECT_EQ(r.exit_status, 6);
+        EXPECT_EQ(r.out, "Can't get user PIN\nremove_certificate failed, rc = 0x6\n");
+    }
+    ProcessResult r = tool(on_token({"-remove", "-label", "abc"}), std::string(31, '1') + "\n");
+    EXPECT_EQ(r.out, "Token LOGIN failed\nremove_certificate failed, rc = 0x6\n");
+    EXPECT_EQ(client().count_certificates(), 1u);
+}
+
+TEST_F(Removal, PrintRunsBeforeRemovalWhateverTheOrder)
+{
+    put({"abc"});
+    ProcessResult r = tool(on_token({"-remove", "-label", "none", "-print"}), "1234\n");
+    EXPECT_EQ(r.exit_status, 6);
+    EXPECT_EQ(r.out, "STORE_get_certificate failed\nprint_certificate failed, rc = 0x6\n");
+    EXPECT_EQ(client().count_certificates(), 1u);
+}
+
+}  // namespace
