@@ -8,8 +8,6 @@
 
 namespace softtoken {
 
-const uint8_t kGost94CryptoProDer[9] = {0x06, 0x07, 0x2A, 0x85, 0x03, 0x02, 0x02, 0x1E, 0x01};
-
 namespace {
 
 BIGNUM* number(const DIGIT_T* digits, size_t count) {

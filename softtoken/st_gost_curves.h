@@ -27,8 +27,8 @@ const GostCurve* find_gost_curve(const uint8_t* der, size_t len);
 bool hash_gostr3411_94_cryptopro(const uint8_t* data, size_t len, uint8_t out[32]);
 bool hash_gostr3411_2012_256(const uint8_t* data, size_t len, uint8_t out[32]);
 
-// DER of id-GostR3411-94-CryptoProParamSet (1.2.643.2.2.30.1).
-extern const uint8_t kGost94CryptoProDer[9];
+// Whether a DER OID names the CryptoPro parameter set of GOST R 34.11-94.
+bool is_gostr3411_94_cryptopro(const uint8_t* der, size_t len);
 
 }  // namespace softtoken
 

@@ -273,8 +273,7 @@ ST_EXPORT CK_RV C_DeriveKey(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mech, CK_
   if (a.count(CKA_VALUE_LEN) && (!get_ulong(a, CKA_VALUE_LEN, v) || v != 32)) return CKR_TEMPLATE_INCONSISTENT;
   size_t hlen = 0;
   const uint8_t* hash_oid = bytes_of(key.attrs, CKA_GOSTR3411_PARAMS, hlen);
-  bool hash94 = hash_oid && hlen == sizeof kGost94CryptoProDer &&
-                std::memcmp(hash_oid, kGost94CryptoProDer, hlen) == 0;
+  bool hash94 = is_gostr3411_94_cryptopro(hash_oid, hlen);
   SecureBytes kek(32);
   rv = gost_vko(*curve, key.attrs[CKA_VALUE], p->pPublicData, p->ulPublicDataLen, p->pUKM, p->ulUKMLen, hash94,
                 kek.data());
