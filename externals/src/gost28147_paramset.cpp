@@ -1,5 +1,5 @@
 #include "gost28147_paramset.h"
 
-#include <openssl/objects.h>
+#include "gost_objects.h"
 
-int gost28147_paramset_nid(const char *name) { return name ? OBJ_txt2nid(name) : 0; }
+int gost28147_paramset_nid(const char *name) { return gost_txt2nid(name); }

@@ -1,0 +1,613 @@
+// ASN.1 key methods of the GOST keys and of the GOST 28147-89 MAC key.
+#define OPENSSL_SUPPRESS_DEPRECATED  // EVP_PKEY_ASN1_METHOD, EVP_PKEY_get0, ENGINE
+#include "pkcs11_ameth.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <openssl/asn1.h>
+#include <openssl/bio.h>
+#include <openssl/crypto.h>
+#include <openssl/engine.h>
+#include <openssl/evp.h>
+#include <openssl/objects.h>
+#include <openssl/pkcs7.h>
+#include <openssl/sha.h>
+#include <openssl/x509.h>
+
+#include "gost_key_params.h"
+#include "gost_objects.h"
+#include "gost_params.h"
+#include "oid_der.h"
+#include "p11_engine_session.h"
+#include "pkcs11_core_eng.h"
+
+namespace {
+
+struct KeyParamsFree {
+    void operator()(ZKC_GOST2012_KEY_PARAMS *p) const { ZKC_GOST2012_KEY_PARAMS_free(p); }
+};
+struct Asn1StringFree {
+    void operator()(ASN1_STRING *s) const { ASN1_STRING_free(s); }
+};
+struct OctetStringFree {
+    void operator()(ASN1_OCTET_STRING *s) const { ASN1_OCTET_STRING_free(s); }
+};
+struct ObjectFree {
+    void operator()(ASN1_OBJECT *o) const { ASN1_OBJECT_free(o); }
+};
+using KeyParamsPtr = std::unique_ptr<ZKC_GOST2012_KEY_PARAMS, KeyParamsFree>;
+using Asn1StringPtr = std::unique_ptr<ASN1_STRING, Asn1StringFree>;
+using OctetStringPtr = std::unique_ptr<ASN1_OCTET_STRING, OctetStringFree>;
+using ObjectPtr = std::unique_ptr<ASN1_OBJECT, ObjectFree>;
+
+p11_gost2012_key *record_of(const EVP_PKEY *pkey)
+{
+    return pkey != nullptr ? static_cast<p11_gost2012_key *>(EVP_PKEY_get0(pkey)) : nullptr;
+}
+
+bool is_gost_key_alg(int nid) { return gost_key_alg(nid) != nullptr; }
+
+// Base NID of pkey when it is one of the GOST key algorithms, else NID_undef.
+int gost_base_id(const EVP_PKEY *pkey)
+{
+    int nid = EVP_PKEY_get_base_id(pkey);
+    return is_gost_key_alg(nid) ? nid : NID_undef;
+}
+
+// A public value is fetched from the token before it is used when either the
+// parameter set or the value itself is still missing.
+bool params_missing(const p11_gost2012_key &key) { return key.param_nid == NID_undef || gost_pub_key_is_zero(key); }
+
+void fetch_if_missing(const EVP_PKEY *pkey, p11_gost2012_key *key)
+{
+    if (params_missing(*key))
+        get_pub_key_value(EVP_PKEY_get0_engine(pkey), key);
+}
+
+// ---- the token side: one short session, closed on every path ------------
+
+// The public-key object with the given CKA_ID; false after one line.
+bool find_public_key(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE s, const unsigned char *id, CK_OBJECT_HANDLE *out)
+{
+    CK_OBJECT_CLASS cls = CKO_PUBLIC_KEY;
+    CK_ATTRIBUTE tmpl[] = {
+        {CKA_CLASS, &cls, sizeof cls},
+        {CKA_ID, const_cast<unsigned char *>(id), kGostKeyIdLen},
+    };
+    P11FindResult found = p11_find_objects(f, s, tmpl, 2, 1);
+    if (!found.ok()) {
+        std::fprintf(stderr, "%s failed, rc = 0x%x\n", found.failed_call, static_cast<unsigned>(found.rv));
+        return false;
+    }
+    if (found.handles.size() != 1) {
+        std::fprintf(stderr, "Token public key not found\n");
+        return false;
+    }
+    *out = found.handles[0];
+    return true;
+}
+
+// CKA_VALUE and CKA_GOSTR3410_PARAMS of an object; false after one line.
+bool read_value_and_params(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE s, CK_OBJECT_HANDLE h,
+                           std::vector<unsigned char> *value, std::vector<unsigned char> *params)
+{
+    CK_ATTRIBUTE attrs[] = {
+        {CKA_VALUE, nullptr, 0},
+        {CKA_GOSTR3410_PARAMS, nullptr, 0},
+    };
+    CK_RV rv = f->C_GetAttributeValue(s, h, attrs, 2);
+    if (rv == CKR_OK && (attrs[0].ulValueLen == CK_UNAVAILABLE_INFORMATION ||
+                         attrs[1].ulValueLen == CK_UNAVAILABLE_INFORMATION))
+        rv = CKR_ATTRIBUTE_TYPE_INVALID;
+    if (rv == CKR_OK) {
+        value->resize(attrs[0].ulValueLen);
+        params->resize(attrs[1].ulValueLen);
+        attrs[0].pValue = value->data();
+        attrs[1].pValue = params->data();
+        rv = f->C_GetAttributeValue(s, h, attrs, 2);
+    }
+    if (rv != CKR_OK) {
+        std::fprintf(stderr, "C_GetAttributeValue failed, rc = 0x%x\n", static_cast<unsigned>(rv));
+        return false;
+    }
+    value->resize(attrs[0].ulValueLen);
+    params->resize(attrs[1].ulValueLen);
+    return true;
+}
+
+// ---- printing -------------------------------------------------------------
+
+enum PrintMode { kPrintParams = 0, kPrintPublic = 1, kPrintPrivate = 2 };
+
+// Every non-empty line of text, indented by the caller.
+int print_indented(BIO *out, int indent, const std::string &text)
+{
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t nl = text.find('\n', pos);
+        std::size_t end = nl == std::string::npos ? text.size() : nl + 1;
+        if (end - pos > 1 && !BIO_indent(out, indent, 128))
+            return 0;
+        if (BIO_write(out, text.data() + pos, static_cast<int>(end - pos)) <= 0)
+            return 0;
+        pos = end;
+    }
+    return 1;
+}
+
+std::string private_text(const p11_gost2012_key *key)
+{
+    std::string text = "Private key: ";
+    if (key == nullptr)
+        return text + "<undefined)\n";
+    unsigned int n = key->priv_key_len <= kGostPrivKeyMax ? key->priv_key_len : kGostPrivKeyMax;
+    char item[8];
+    for (unsigned int i = 0; i < n; ++i) {
+        std::snprintf(item, sizeof item, "0x%02X,", key->priv_key[i]);
+        text += item;
+        text += ((i + 1) % 16 == 0 || i + 1 == n) ? '\n' : ' ';
+    }
+    if (n == 0)
+        text += '\n';
+    OPENSSL_cleanse(item, sizeof item);
+    return text;
+}
+
+std::string public_text(const p11_gost2012_key *key)
+{
+    std::string text = "Public key: ";
+    if (key == nullptr)
+        return text + "<undefined)\n";
+    unsigned int n = key->pub_key_len <= kGostPubKeyMax ? key->pub_key_len : kGostPubKeyMax;
+    std::string bytes;
+    char item[8];
+    for (unsigned int i = 0; i < n; ++i) {
+        if (i > 0 && i % 8 == 0)
+            bytes += '\n';
+        std::snprintf(item, sizeof item, "0x%.2x, ", key->pub_key[i]);
+        bytes += item;
+    }
+    bytes += '\n';
+    return text + "\n" + bytes + "\n";
+}
+
+int print_gost2012(BIO *out, const EVP_PKEY *pkey, int indent, PrintMode mode)
+{
+    const p11_gost2012_key *key = record_of(pkey);
+    std::string text;
+    if (mode == kPrintPrivate)
+        text += private_text(key);
+    if (mode >= kPrintPublic)
+        text += public_text(key);
+    int ok = print_indented(out, indent, text);
+    OPENSSL_cleanse(text.data(), text.size());
+    if (!ok || gost_base_id(pkey) == NID_undef)
+        return 0;
+    if (!BIO_indent(out, indent, 128))
+        return 0;
+    return BIO_printf(out, "Parameter set: %s\n", gost_nid2ln(key != nullptr ? key->param_nid : NID_undef)) > 0;
+}
+
+// ---- the GOST key slots ---------------------------------------------------
+
+int pub_decode_gost2012(EVP_PKEY *pkey, const X509_PUBKEY *pub)
+{
+    ASN1_OBJECT *alg_obj = nullptr;
+    const unsigned char *buf = nullptr;
+    int len = 0;
+    X509_ALGOR *palg = nullptr;
+    if (!X509_PUBKEY_get0_param(&alg_obj, &buf, &len, &palg, pub))
+        return 0;
+    // Any record the key held is released; the parameters give a fresh one.
+    EVP_PKEY_assign(pkey, OBJ_obj2nid(alg_obj), nullptr);
+    if (!decode_gost2012_algor_params(pkey, palg))
+        return 0;
+    OctetStringPtr octet(d2i_ASN1_OCTET_STRING(nullptr, &buf, len));
+    if (!octet) {
+        std::fprintf(stderr, "pub_decode_gost2012: d2i_ASN1_OCTET_STRING failure\n");
+        return 0;
+    }
+    p11_gost2012_key *key = record_of(pkey);
+    if (key == nullptr) {
+        std::fprintf(stderr, "pub_decode_gost2012: EVP_PKEY_get0 failed\n");
+        return 0;
+    }
+    int got = ASN1_STRING_length(octet.get());
+    if (got < 0 || static_cast<unsigned int>(got) != key->pub_key_len) {
+        std::fprintf(stderr, "pub_decode_gost2012: public key of %d bytes, expected %u\n", got, key->pub_key_len);
+        return 0;
+    }
+    std::memcpy(key->pub_key, ASN1_STRING_get0_data(octet.get()), key->pub_key_len);
+    if (gost_key_id_is_zero(*key) && !pkcs11_id_gen(key->pub_key, key->pub_key_len, key->key_id)) {
+        std::fprintf(stderr, "pkcs11_id_gen failed\n");
+        return 0;
+    }
+    return 1;
+}
+
+int pub_encode_gost2012(X509_PUBKEY *pub, const EVP_PKEY *pkey)
+{
+    p11_gost2012_key *key = record_of(pkey);
+    if (key == nullptr)
+        return 0;
+    fetch_if_missing(pkey, key);
+    if (key->pub_key_len == 0 || key->pub_key_len > kGostPubKeyMax)
+        return 0;
+    // The parameters are always written: OpenSSL 3 keeps the save-parameters
+    // flag for DSA and EC keys only (0 for every other type), and a GOST key
+    // without its parameters could not be read back.
+    ASN1_STRING *params = encode_gost2012_algor_params(pkey);
+    if (params == nullptr)
+        return 0;
+    int ptype = V_ASN1_SEQUENCE;
+    OctetStringPtr octet(ASN1_OCTET_STRING_new());
+    unsigned char *der = nullptr;
+    int der_len = 0;
+    if (octet && ASN1_OCTET_STRING_set(octet.get(), key->pub_key, static_cast<int>(key->pub_key_len)))
+        der_len = i2d_ASN1_OCTET_STRING(octet.get(), &der);
+    if (der_len <= 0 ||
+        !X509_PUBKEY_set0_param(pub, OBJ_nid2obj(EVP_PKEY_get_base_id(pkey)), ptype, params, der, der_len)) {
+        ASN1_STRING_free(params);
+        OPENSSL_free(der);
+        return 0;
+    }
+    return 1;
+}
+
+int pub_cmp_gost2012(const EVP_PKEY *a, const EVP_PKEY *b)
+{
+    p11_gost2012_key *ka = record_of(a);
+    p11_gost2012_key *kb = record_of(b);
+    if (ka == nullptr || kb == nullptr)
+        return 0;
+    fetch_if_missing(a, ka);
+    fetch_if_missing(b, kb);
+    return ka->pub_key_len == kb->pub_key_len && ka->pub_key_len <= kGostPubKeyMax &&
+           std::memcmp(ka->pub_key, kb->pub_key, ka->pub_key_len) == 0;
+}
+
+int pub_print_gost2012(BIO *out, const EVP_PKEY *pkey, int indent, ASN1_PCTX *)
+{
+    return print_gost2012(out, pkey, indent, kPrintPublic);
+}
+
+int priv_print_gost2012(BIO *out, const EVP_PKEY *pkey, int indent, ASN1_PCTX *)
+{
+    return print_gost2012(out, pkey, indent, kPrintPrivate);
+}
+
+int param_print_gost2012(BIO *out, const EVP_PKEY *pkey, int indent, ASN1_PCTX *)
+{
+    return print_gost2012(out, pkey, indent, kPrintParams);
+}
+
+int pkey_size_gost2012(const EVP_PKEY *pkey)
+{
+    int nid = EVP_PKEY_get_base_id(pkey);
+    if (nid == NID_undef)
+        return -1;
+    const GostKeyAlg *alg = gost_key_alg(nid);
+    return alg != nullptr ? static_cast<int>(alg->sig_len) : 64;
+}
+
+int pkey_bits_gost2012(const EVP_PKEY *pkey)
+{
+    int nid = EVP_PKEY_get_base_id(pkey);
+    if (nid == NID_undef)
+        return -1;
+    return nid == gost_nid(GostObj::gost3410_2012_512) ? 512 : 256;
+}
+
+int param_decode_gost2012(EVP_PKEY *pkey, const unsigned char **pder, int derlen)
+{
+    ObjectPtr obj(d2i_ASN1_OBJECT(nullptr, pder, derlen));
+    if (!obj)
+        return 0;
+    int param_nid = OBJ_obj2nid(obj.get());
+    int alg_nid = gost_nid(GostObj::gost2001);
+    p11_gost2012_key *key = record_of(pkey);
+    if (key == nullptr) {
+        key = p11_gost2012_key_new();
+        if (key == nullptr)
+            return 0;
+        if (!EVP_PKEY_assign(pkey, alg_nid, key)) {
+            p11_gost2012_key_free(key);
+            return 0;
+        }
+    }
+    return fill_GOST2012_params(key, alg_nid, param_nid);
+}
+
+int param_encode_gost2012(const EVP_PKEY *pkey, unsigned char **pder)
+{
+    const p11_gost2012_key *key = record_of(pkey);
+    if (key == nullptr || key->param_nid == NID_undef)
+        return 0;
+    return i2d_ASN1_OBJECT(OBJ_nid2obj(key->param_nid), pder);
+}
+
+int param_missing_gost2012(const EVP_PKEY *pkey)
+{
+    const p11_gost2012_key *key = record_of(pkey);
+    return key == nullptr || params_missing(*key) ? 1 : 0;
+}
+
+int param_copy_gost2012(EVP_PKEY *to, const EVP_PKEY *from)
+{
+    const p11_gost2012_key *src = record_of(from);
+    if (src == nullptr || src->param_nid == NID_undef) {
+        std::fprintf(stderr, "param_copy_gost2012: undefined source NID\n");
+        return 0;
+    }
+    p11_gost2012_key *dst = record_of(to);
+    if (dst == nullptr) {
+        dst = p11_gost2012_key_new();
+        if (dst == nullptr || !EVP_PKEY_assign(to, EVP_PKEY_get_base_id(from), dst)) {
+            p11_gost2012_key_free(dst);
+            return 0;
+        }
+    }
+    if (dst->param_nid != NID_undef && dst->param_nid != src->param_nid) {
+        std::fprintf(stderr, "param_copy_gost2012: incompatible keys\n");
+        return 0;
+    }
+    if (dst->alg_nid == NID_undef && dst->pub_key_len == 0) {
+        dst->alg_nid = src->alg_nid;
+        dst->pub_key_len = src->pub_key_len;
+        dst->priv_key_len = src->priv_key_len;
+    }
+    dst->param_nid = src->param_nid;
+    return 1;
+}
+
+int param_cmp_gost2012(const EVP_PKEY *a, const EVP_PKEY *b)
+{
+    const p11_gost2012_key *ka = record_of(a);
+    const p11_gost2012_key *kb = record_of(b);
+    int pa = ka != nullptr ? ka->param_nid : NID_undef;
+    int pb = kb != nullptr ? kb->param_nid : NID_undef;
+    return pa == pb ? 1 : 0;
+}
+
+void pkey_free_gost2012(EVP_PKEY *pkey) { p11_gost2012_key_free(record_of(pkey)); }
+
+int default_digest_of(int base_nid)
+{
+    const GostKeyAlg *alg = gost_key_alg(base_nid);
+    return gost_nid(alg != nullptr ? alg->default_digest : GostObj::gost3411_2012_256);
+}
+
+int pkey_ctrl_gost2012(EVP_PKEY *pkey, int op, long arg1, void *arg2)
+{
+    int nid = EVP_PKEY_get_base_id(pkey);
+    switch (op) {
+    case ASN1_PKEY_CTRL_PKCS7_SIGN:
+        if (nid == NID_undef)
+            return -1;
+        if (arg1 == 0) {
+            X509_ALGOR *digest_alg = nullptr;
+            X509_ALGOR *sig_alg = nullptr;
+            PKCS7_SIGNER_INFO_get0_algs(static_cast<PKCS7_SIGNER_INFO *>(arg2), nullptr, &digest_alg, &sig_alg);
+            if (digest_alg == nullptr || sig_alg == nullptr)
+                return -1;
+            X509_ALGOR_set0(digest_alg, OBJ_nid2obj(default_digest_of(nid)), V_ASN1_NULL, nullptr);
+            X509_ALGOR_set0(sig_alg, OBJ_nid2obj(nid), V_ASN1_NULL, nullptr);
+        }
+        return 1;
+    case ASN1_PKEY_CTRL_PKCS7_ENCRYPT:
+        if (arg1 == 0) {
+            X509_ALGOR *alg = nullptr;
+            PKCS7_RECIP_INFO_get0_alg(static_cast<PKCS7_RECIP_INFO *>(arg2), &alg);
+            ASN1_STRING *params = encode_gost2012_algor_params(pkey);
+            if (alg == nullptr || params == nullptr) {
+                ASN1_STRING_free(params);
+                return -1;
+            }
+            X509_ALGOR_set0(alg, OBJ_nid2obj(nid), V_ASN1_SEQUENCE, params);
+        }
+        return 1;
+    case ASN1_PKEY_CTRL_DEFAULT_MD_NID:
+        if (nid == NID_undef)
+            return -1;
+        *static_cast<int *>(arg2) = default_digest_of(nid);
+        return 2;
+    default:
+        return -2;
+    }
+}
+
+// ---- the MAC key ------------------------------------------------------------
+
+void mac_pkey_free(EVP_PKEY *pkey)
+{
+    OPENSSL_clear_free(EVP_PKEY_get0(pkey), kGostMacKeyLen);
+}
+
+int mac_pkey_ctrl(EVP_PKEY *, int op, long, void *arg2)
+{
+    if (op != ASN1_PKEY_CTRL_DEFAULT_MD_NID)
+        return -2;
+    *static_cast<int *>(arg2) = gost_nid(GostObj::gost_mac);
+    return 2;
+}
+
+}  // namespace
+
+int pkcs11_id_gen(const unsigned char *pub_key, unsigned int len, unsigned char id[20])
+{
+    if (pub_key == nullptr || id == nullptr || len > 255)
+        return 0;
+    // DER OCTET STRING: short length form below 128 bytes, one length octet above.
+    unsigned char header[3] = {V_ASN1_OCTET_STRING, 0, 0};
+    std::size_t header_len = 2;
+    if (len < 128) {
+        header[1] = static_cast<unsigned char>(len);
+    } else {
+        header[1] = 0x81;
+        header[2] = static_cast<unsigned char>(len);
+        header_len = 3;
+    }
+    unsigned char der[3 + 255];
+    std::memcpy(der, header, header_len);
+    std::memcpy(der + header_len, pub_key, len);
+    SHA1(der, header_len + len, id);
+    return 1;
+}
+
+int decode_gost2012_algor_params(EVP_PKEY *pkey, const X509_ALGOR *palg)
+{
+    const ASN1_OBJECT *alg_obj = nullptr;
+    int ptype = V_ASN1_UNDEF;
+    const void *pval = nullptr;
+    if (palg != nullptr)
+        X509_ALGOR_get0(&alg_obj, &ptype, &pval, palg);
+    if (ptype != V_ASN1_SEQUENCE || pval == nullptr) {
+        std::fprintf(stderr, "p11: decode_gost2001_algor_params err 1\n");
+        return 0;
+    }
+    const ASN1_STRING *seq = static_cast<const ASN1_STRING *>(pval);
+    const unsigned char *p = ASN1_STRING_get0_data(seq);
+    KeyParamsPtr params(d2i_ZKC_GOST2012_KEY_PARAMS(nullptr, &p, ASN1_STRING_length(seq)));
+    if (!params) {
+        std::fprintf(stderr, "p11: decode_gost2001_algor_params err 2\n");
+        return 0;
+    }
+    int alg_nid = OBJ_obj2nid(alg_obj);
+    int param_nid = OBJ_obj2nid(params->key_params);
+    params.reset();
+
+    // Setting the type releases whatever key data pkey held.
+    if (!EVP_PKEY_set_type(pkey, alg_nid))
+        return 0;
+    if (!is_gost_key_alg(alg_nid))
+        return 1;
+    p11_gost2012_key *key = record_of(pkey);
+    if (key == nullptr) {
+        key = p11_gost2012_key_new();
+        if (key == nullptr) {
+            std::fprintf(stderr, "decode_gost2012_algor_params err 1\n");
+            return 0;
+        }
+        key->alg_nid = alg_nid;
+        if (!EVP_PKEY_assign(pkey, alg_nid, key)) {
+            p11_gost2012_key_free(key);
+            std::fprintf(stderr, "decode_gost2012_algor_params err 2\n");
+            return 0;
+        }
+    }
+    if (!fill_GOST2012_params(key, alg_nid, param_nid)) {
+        std::fprintf(stderr, "decode_gost2012_algor_params err 3\n");
+        return 0;
+    }
+    return 1;
+}
+
+ASN1_STRING *encode_gost2012_algor_params(const EVP_PKEY *pkey)
+{
+    Asn1StringPtr out(ASN1_STRING_type_new(V_ASN1_SEQUENCE));
+    KeyParamsPtr params(ZKC_GOST2012_KEY_PARAMS_new());
+    if (!out || !params) {
+        std::fprintf(stderr, "encode_gost2012_algor_params: malloc failed\n");
+        return nullptr;
+    }
+    const p11_gost2012_key *key = record_of(pkey);
+    const GostKeyAlg *alg = gost_key_alg(EVP_PKEY_get_base_id(pkey));
+    if (key == nullptr || alg == nullptr) {
+        std::fprintf(stderr, "encode_gost2012_algor_params  - 2.5 -\n");
+        return nullptr;
+    }
+    if (key->param_nid == NID_undef) {
+        std::fprintf(stderr, "encode_gost2012_algor_params: parameter set not set\n");
+        return nullptr;
+    }
+    params->key_params = OBJ_nid2obj(key->param_nid);
+    params->hash_params = OBJ_nid2obj(gost_nid(alg->hash_params));
+    unsigned char *der = nullptr;
+    int len = i2d_ZKC_GOST2012_KEY_PARAMS(params.get(), &der);
+    if (len <= 0 || params->key_params == nullptr) {
+        OPENSSL_free(der);
+        std::fprintf(stderr, "encode_gost2012_algor_params: malloc failed\n");
+        return nullptr;
+    }
+    ASN1_STRING_set0(out.get(), der, len);
+    return out.release();
+}
+
+int get_pub_key_value(ENGINE *e, p11_gost2012_key *key)
+{
+    if (key == nullptr)
+        return 0;
+    P11_ENGINE_CTX *ctx = p11_engine_ctx_or_report(e);
+    if (ctx == nullptr)
+        return 0;
+    CK_FUNCTION_LIST *f = ctx->function_list;
+    if (f == nullptr) {
+        std::fprintf(stderr, "get_pub_key_value: api not attached\n");
+        return 0;
+    }
+    P11Session session;
+    CK_RV rv = session.open(ctx);
+    if (rv != CKR_OK) {
+        std::fprintf(stderr, "C_OpenSession failed, rc = 0x%x\n", static_cast<unsigned>(rv));
+        return 0;
+    }
+    CK_OBJECT_HANDLE h = CK_INVALID_HANDLE;
+    if (!find_public_key(f, session.handle(), key->key_id, &h))
+        return 0;
+    std::vector<unsigned char> value, params;
+    if (!read_value_and_params(f, session.handle(), h, &value, &params))
+        return 0;
+
+    int param_nid = NID_undef;
+    const GostKeyAlg *alg = gost_key_alg(key->alg_nid);
+    bool param_fits = oid_der_to_nid(params.data(), params.size(), &param_nid) &&
+                      (alg != nullptr ? gost_paramset_in_table(alg->size, param_nid)
+                                      : gost_paramset_in_table(GostKeySize::bits256, param_nid) ||
+                                            gost_paramset_in_table(GostKeySize::bits512, param_nid));
+    if (!param_fits) {
+        std::fprintf(stderr, "Invalid GOST 3410 param set OID\n");
+        return 0;
+    }
+    unsigned int expected = alg != nullptr ? alg->pub_key_len
+                            : gost_paramset_in_table(GostKeySize::bits512, param_nid) ? 128u : 64u;
+    if (value.size() != expected) {
+        std::fprintf(stderr, "Token public key of %zu bytes, expected %u\n", value.size(), expected);
+        return 0;
+    }
+    std::memcpy(key->pub_key, value.data(), expected);
+    key->pub_key_len = expected;
+    key->priv_key_len = expected / 2;
+    key->param_nid = param_nid;
+    if (gost_key_id_is_zero(*key) && !pkcs11_id_gen(key->pub_key, key->pub_key_len, key->key_id)) {
+        std::fprintf(stderr, "pkcs11_id_gen failed\n");
+        return 0;
+    }
+    return 1;
+}
+
+int register_ameth_pkcs11(int nid, EVP_PKEY_ASN1_METHOD **ameth, const char *pemstr, const char *info)
+{
+    if (ameth == nullptr || nid == NID_undef)
+        return 0;
+    *ameth = EVP_PKEY_asn1_new(nid, ASN1_PKEY_SIGPARAM_NULL, pemstr, info);
+    if (*ameth == nullptr)
+        return 0;
+    if (is_gost_key_alg(nid)) {
+        EVP_PKEY_asn1_set_public(*ameth, pub_decode_gost2012, pub_encode_gost2012, pub_cmp_gost2012,
+                                 pub_print_gost2012, pkey_size_gost2012, pkey_bits_gost2012);
+        // The PKCS#8 decode and encode slots are installed with private-key import.
+        EVP_PKEY_asn1_set_private(*ameth, nullptr, nullptr, priv_print_gost2012);
+        EVP_PKEY_asn1_set_param(*ameth, param_decode_gost2012, param_encode_gost2012, param_missing_gost2012,
+                                param_copy_gost2012, param_cmp_gost2012, param_print_gost2012);
+        EVP_PKEY_asn1_set_free(*ameth, pkey_free_gost2012);
+        EVP_PKEY_asn1_set_ctrl(*ameth, pkey_ctrl_gost2012);
+    } else if (nid == gost_nid(GostObj::gost_mac)) {
+        EVP_PKEY_asn1_set_free(*ameth, mac_pkey_free);
+        EVP_PKEY_asn1_set_ctrl(*ameth, mac_pkey_ctrl);
+    }
+    return 1;
+}

@@ -1,0 +1,41 @@
+// ASN.1 key methods of the GOST keys (gost2001, gost3410-2012-256,
+// gost3410-2012-512) and of the GOST 28147-89 MAC key: public keys in
+// certificates, algorithm parameters, comparison, printing, sizes, control.
+//
+// The key data of a GOST EVP_PKEY is a p11_gost2012_key record (gost_key.h),
+// owned by the key. Its 20-byte CKA_ID is pkcs11_id_gen over the public value,
+// so a certificate and the token objects of its key pair meet under one ID.
+#ifndef PKCS11_AMETH_H
+#define PKCS11_AMETH_H
+
+#include <openssl/types.h>
+
+#include "gost_key.h"
+
+// CKA_ID of a key pair: SHA-1 over the DER OCTET STRING wrapping the public
+// value (04 40 | key for 64 bytes, 04 81 80 | key for 128 bytes). Returns 1,
+// or 0 for a null argument or a value longer than 255 bytes.
+int pkcs11_id_gen(const unsigned char *pub_key, unsigned int len, unsigned char id[20]);
+
+// Reads a GOST public-key algorithm identifier's parameters into pkey: sets
+// its type to the algorithm and, for a GOST key algorithm, gives it a record
+// filled for the parameter set. 1 or 0.
+int decode_gost2012_algor_params(EVP_PKEY *pkey, const X509_ALGOR *palg);
+// The parameters of pkey's algorithm identifier as a SEQUENCE string (curve
+// and digest parameter sets), or nullptr.
+ASN1_STRING *encode_gost2012_algor_params(const EVP_PKEY *pkey);
+
+// Reads the public value and parameter set of the key pair with the record's
+// CKA_ID from the engine's token (a short session of its own). 1 or 0.
+int get_pub_key_value(ENGINE *e, p11_gost2012_key *key);
+
+// Creates a new ASN.1 method for nid into *ameth: all GOST key slots for the
+// GOST key algorithms, the free and control slots for the MAC key, none for
+// any other NID. The method belongs to the engine that hands it to OpenSSL
+// (OpenSSL frees it with the engine). 1 or 0.
+int register_ameth_pkcs11(int nid, EVP_PKEY_ASN1_METHOD **ameth, const char *pemstr, const char *info);
+
+// Length of the GOST 28147-89 key behind a MAC EVP_PKEY.
+constexpr unsigned int kGostMacKeyLen = 32;
+
+#endif
