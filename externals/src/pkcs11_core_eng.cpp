@@ -3,6 +3,7 @@
 #define OPENSSL_SUPPRESS_DEPRECATED  // the ENGINE API
 #include "pkcs11_core_eng.h"
 
+#include "gost_objects.h"
 #include "pkcs11_ctrl.h"
 #include "pkcs11_methods.h"
 #include "pkcs11_store.h"
@@ -143,7 +144,7 @@ int bind_zk_p11_core(const char *id, ENGINE *e) {
     if (!ENGINE_register_STORE(e))
         return fail("ENGINE_register_STORE failed\n");
 
-    if (!pkcs11_create_key_methods())
+    if (!gost_objects_init() || !pkcs11_create_key_methods(e))
         return 0;
 
     if (!ENGINE_register_ciphers(e) || !ENGINE_register_digests(e) || !ENGINE_register_pkey_meths(e) ||

@@ -14,6 +14,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #define ZK_P11_ENGINE_ID "zk_p11_core_2012"
 #define ZK_P11_ENGINE_NAME "zk_p11_core_2012"
@@ -69,6 +70,11 @@ struct P11_ENGINE_CTX {
     int private_key_extractable = -1;                  // -1 = leave CKA_EXTRACTABLE out
     int private_key_sensitive = -1;                    // -1 = leave CKA_SENSITIVE out
     std::string engine_id;  // the text the engine's identifier points to
+    // The engine's own public-key and ASN.1 methods, one per entry of the
+    // tables in pkcs11_methods.cpp; made by the bind step, freed by OpenSSL
+    // when it frees the engine (before the destroy step).
+    std::vector<EVP_PKEY_METHOD *> pkey_meths;
+    std::vector<EVP_PKEY_ASN1_METHOD *> asn1_meths;
 };
 
 // Registers the engine with OpenSSL (ENGINE_add); failures are silent, the
