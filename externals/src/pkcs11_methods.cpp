@@ -15,6 +15,8 @@
 #include "pkcs11_methods.h"
 
 #include "pkcs11_core_eng.h"
+#include "gost_objects.h"
+#include "pkcs11_ameth.h"
 
 #include <openssl/engine.h>
 #include <openssl/evp.h>
@@ -66,6 +68,26 @@ const std::vector<PkeyEntry> &pkey_table() {
 // ASN.1 methods, for the same algorithms as the public-key methods.
 const std::vector<Asn1Entry> &asn1_table() {
     static const auto *table = new std::vector<Asn1Entry>{
+        {[] { return gost_nid(GostObj::gost2001); },
+         [](int nid) {
+             EVP_PKEY_ASN1_METHOD *m = nullptr;
+             return register_ameth_pkcs11(nid, &m, "GOST2001", "GOST R 34.10-2001") ? m : nullptr;
+         }},
+        {[] { return gost_nid(GostObj::gost3410_2012_256); },
+         [](int nid) {
+             EVP_PKEY_ASN1_METHOD *m = nullptr;
+             return register_ameth_pkcs11(nid, &m, "GOST3410-2012-256", "GOST R 34.10-2012-256") ? m : nullptr;
+         }},
+        {[] { return gost_nid(GostObj::gost3410_2012_512); },
+         [](int nid) {
+             EVP_PKEY_ASN1_METHOD *m = nullptr;
+             return register_ameth_pkcs11(nid, &m, "GOST3410-2012-512", "GOST R 34.10-2012-512") ? m : nullptr;
+         }},
+        {[] { return gost_nid(GostObj::gost_mac); },
+         [](int nid) {
+             EVP_PKEY_ASN1_METHOD *m = nullptr;
+             return register_ameth_pkcs11(nid, &m, "GOST-MAC", "GOST 28147-89 MAC") ? m : nullptr;
+         }},
     };
     return *table;
 }
