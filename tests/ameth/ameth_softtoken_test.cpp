@@ -1,0 +1,196 @@
+// Public values read by CKA_ID from our software token: key pairs generated
+// on the token on every curve, read back and put into certificates.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <stdlib.h>
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "gost_objects.h"
+#include "gost_params.h"
+#include "gost_test_engine.h"
+#include "oid_der.h"
+#include "pkcs11_ameth.h"
+
+namespace {
+
+int nid(GostObj o) { return gost_nid(o); }
+
+p11_gost2012_key *record(const EVP_PKEY *k) { return static_cast<p11_gost2012_key *>(EVP_PKEY_get0(k)); }
+
+CK_FUNCTION_LIST *softtoken()
+{
+    static CK_FUNCTION_LIST *list = [] {
+        void *h = dlopen(SOFTTOKEN_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+        CK_FUNCTION_LIST *l = nullptr;
+        auto get = h != nullptr ? reinterpret_cast<CK_C_GetFunctionList>(dlsym(h, "C_GetFunctionList")) : nullptr;
+        if (get != nullptr)
+            get(&l);
+        return l;
+    }();
+    return list;
+}
+
+constexpr const char *kSoPin = "so-pin-8";
+constexpr const char *kUserPin = "user-pin-8";
+
+class SoftTokenPublicKey : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        f_ = softtoken();
+        ASSERT_NE(f_, nullptr) << "cannot load " << SOFTTOKEN_MODULE_PATH;
+        char tmpl[] = "/tmp/ameth-softtoken-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        setenv("SOFTTOKEN_DIR", dir_.c_str(), 1);
+        setenv("SOFTTOKEN_PBKDF2_ITERATIONS", "1000", 1);
+        ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
+        CK_ULONG n = 0;
+        ASSERT_EQ(f_->C_GetSlotList(CK_TRUE, nullptr, &n), CKR_OK);
+        ASSERT_GT(n, 0u);
+        std::vector<CK_SLOT_ID> slots(n);
+        ASSERT_EQ(f_->C_GetSlotList(CK_TRUE, slots.data(), &n), CKR_OK);
+        slot_ = slots.back();
+        unsigned char label[32];
+        std::memset(label, ' ', sizeof label);
+        std::memcpy(label, "ameth", 5);
+        ASSERT_EQ(f_->C_InitToken(slot_, (CK_UTF8CHAR_PTR)kSoPin, std::strlen(kSoPin), label), CKR_OK);
+        ASSERT_EQ(f_->C_OpenSession(slot_, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s_), CKR_OK);
+        ASSERT_EQ(f_->C_Login(s_, CKU_SO, (CK_UTF8CHAR_PTR)kSoPin, std::strlen(kSoPin)), CKR_OK);
+        ASSERT_EQ(f_->C_InitPIN(s_, (CK_UTF8CHAR_PTR)kUserPin, std::strlen(kUserPin)), CKR_OK);
+        ASSERT_EQ(f_->C_Logout(s_), CKR_OK);
+        ASSERT_EQ(f_->C_Login(s_, CKU_USER, (CK_UTF8CHAR_PTR)kUserPin, std::strlen(kUserPin)), CKR_OK);
+
+        P11_ENGINE_CTX *ctx = gost_test_ctx();
+        ctx->function_list = f_;
+        ctx->slot_id = slot_;
+        ctx->session_flags = CKF_SERIAL_SESSION | CKF_RW_SESSION;
+    }
+    void TearDown() override
+    {
+        gost_test_ctx()->function_list = nullptr;
+        if (f_ != nullptr)
+            f_->C_Finalize(nullptr);
+        if (!dir_.empty())
+            std::filesystem::remove_all(dir_);
+    }
+
+    // A key pair generated on the token for alg on the curve; its public
+    // object gets the CKA_ID derived from its value, which is returned.
+    std::vector<unsigned char> generate(const GostKeyAlg &alg, const GostParamSet &set)
+    {
+        CK_MECHANISM mech{alg.keygen_mechanism, nullptr, 0};
+        std::vector<unsigned char> curve(set.der, set.der + set.der_len);
+        std::vector<unsigned char> hash = oid_der(gost_nid(alg.hash_params));
+        CK_BBOOL yes = CK_TRUE;
+        CK_ATTRIBUTE pub_tmpl[] = {
+            {CKA_TOKEN, &yes, sizeof yes},
+            {CKA_VERIFY, &yes, sizeof yes},
+            {CKA_GOSTR3410_PARAMS, curve.data(), curve.size()},
+            {CKA_GOSTR3411_PARAMS, hash.data(), hash.size()},
+        };
+        CK_ATTRIBUTE priv_tmpl[] = {
+            {CKA_TOKEN, &yes, sizeof yes},
+            {CKA_PRIVATE, &yes, sizeof yes},
+            {CKA_SIGN, &yes, sizeof yes},
+        };
+        CK_OBJECT_HANDLE pub = 0, priv = 0;
+        CK_RV rv = f_->C_GenerateKeyPair(s_, &mech, pub_tmpl, 4, priv_tmpl, 3, &pub, &priv);
+        EXPECT_EQ(rv, CKR_OK);
+        if (rv != CKR_OK)
+            return {};
+        std::vector<unsigned char> value(alg.pub_key_len);
+        CK_ATTRIBUTE get{CKA_VALUE, value.data(), value.size()};
+        EXPECT_EQ(f_->C_GetAttributeValue(s_, pub, &get, 1), CKR_OK);
+        EXPECT_EQ(get.ulValueLen, alg.pub_key_len);
+        unsigned char id[20];
+        pkcs11_id_gen(value.data(), alg.pub_key_len, id);
+        CK_ATTRIBUTE set_id{CKA_ID, id, sizeof id};
+        EXPECT_EQ(f_->C_SetAttributeValue(s_, pub, &set_id, 1), CKR_OK);
+        value_ = value;
+        return std::vector<unsigned char>(id, id + 20);
+    }
+
+    CK_FUNCTION_LIST *f_ = nullptr;
+    CK_SLOT_ID slot_ = 0;
+    CK_SESSION_HANDLE s_ = 0;
+    std::string dir_;
+    std::vector<unsigned char> value_;
+};
+
+}  // namespace
+
+TEST_F(SoftTokenPublicKey, KeysGeneratedOnEveryCurveAreReadBackByTheirId)
+{
+    for (GostObj a : {GostObj::gost2001, GostObj::gost3410_2012_256, GostObj::gost3410_2012_512}) {
+        const GostKeyAlg *alg = gost_key_alg(nid(a));
+        ASSERT_NE(alg, nullptr);
+        for (const GostParamSet &set : gost_paramsets(alg->size)) {
+            SCOPED_TRACE(std::string(gost_obj_sn(a)) + " " + set.oid);
+            std::vector<unsigned char> id = generate(*alg, set);
+            ASSERT_EQ(id.size(), 20u);
+            p11_gost2012_key r{};
+            r.alg_nid = nid(a);
+            std::memcpy(r.key_id, id.data(), 20);
+            testing::internal::CaptureStderr();
+            int rc = get_pub_key_value(gost_test_engine(), &r);
+            std::string err = testing::internal::GetCapturedStderr();
+            ASSERT_EQ(rc, 1) << err;
+            EXPECT_EQ(r.param_nid, set.nid());
+            EXPECT_EQ(r.pub_key_len, alg->pub_key_len);
+            EXPECT_EQ(std::vector<unsigned char>(r.pub_key, r.pub_key + r.pub_key_len), value_);
+        }
+    }
+}
+
+TEST_F(SoftTokenPublicKey, CertificateForATokenKeyCarriesItsValueAndId)
+{
+    const GostKeyAlg *alg = gost_key_alg(nid(GostObj::gost3410_2012_512));
+    const GostParamSet *set = gost_paramset_find(GostKeySize::bits512, nid(GostObj::gost3410_2012_512_paramset_a));
+    std::vector<unsigned char> id = generate(*alg, *set);
+    ASSERT_EQ(id.size(), 20u);
+
+    // What the store makes for a token key: algorithm, curve and CKA_ID only.
+    PkeyPtr key = make_gost_key(nid(GostObj::gost3410_2012_512), set->nid(), {});
+    std::memcpy(record(key.get())->key_id, id.data(), 20);
+    X509 *x = X509_new();
+    ASSERT_EQ(X509_set_pubkey(x, key.get()), 1);
+    const ASN1_BIT_STRING *bits = X509_get0_pubkey_bitstr(x);
+    std::vector<unsigned char> contents(ASN1_STRING_get0_data(bits), ASN1_STRING_get0_data(bits) + ASN1_STRING_length(bits));
+    EXPECT_EQ(sha1(contents), id);
+    EXPECT_EQ(std::vector<unsigned char>(contents.end() - 128, contents.end()), value_);
+    X509_free(x);
+}
+
+TEST_F(SoftTokenPublicKey, UnknownIdIsNotFound)
+{
+    p11_gost2012_key r{};
+    r.alg_nid = nid(GostObj::gost3410_2012_256);
+    std::memset(r.key_id, 0x42, 20);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(get_pub_key_value(gost_test_engine(), &r), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Token public key not found\n");
+}
+
+TEST_F(SoftTokenPublicKey, KeyOnAnotherKeySizesCurveIsRefused)
+{
+    const GostKeyAlg *alg = gost_key_alg(nid(GostObj::gost3410_2012_256));
+    const GostParamSet *set = gost_paramset_find(GostKeySize::bits256, nid(GostObj::gost2001_cryptopro_b_paramset));
+    std::vector<unsigned char> id = generate(*alg, *set);
+    ASSERT_EQ(id.size(), 20u);
+    // A record that expects a 512-bit key finds a 256-bit curve on the token.
+    p11_gost2012_key r{};
+    r.alg_nid = nid(GostObj::gost3410_2012_512);
+    std::memcpy(r.key_id, id.data(), 20);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(get_pub_key_value(gost_test_engine(), &r), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Invalid GOST 3410 param set OID\n");
+    EXPECT_EQ(r.param_nid, NID_undef);
+}
