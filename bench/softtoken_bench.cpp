@@ -1,0 +1,196 @@
+// GOST operations of the softtoken module per second, through its function
+// list as an application calls them, against OpenSSL's ECDSA P-256.
+#include <benchmark/benchmark.h>
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+#include <pkcs11_vendor.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+extern "C" CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR);
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes oid(std::initializer_list<uint8_t> content) {
+  Bytes der(content.size() + 2);
+  der[0] = 0x06;
+  der[1] = static_cast<uint8_t>(content.size());
+  std::copy(content.begin(), content.end(), der.begin() + 2);
+  return der;
+}
+
+const Bytes kCurve256 = oid({0x2A, 0x85, 0x03, 0x02, 0x02, 0x23, 0x01});                    // CryptoPro A
+const Bytes kCurve512 = oid({0x2A, 0x85, 0x03, 0x07, 0x01, 0x02, 0x01, 0x02, 0x01});        // TC26 512 A
+const Bytes kHash256 = oid({0x2A, 0x85, 0x03, 0x07, 0x01, 0x01, 0x02, 0x02});                // Streebog-256
+const Bytes kHash512 = oid({0x2A, 0x85, 0x03, 0x07, 0x01, 0x01, 0x02, 0x03});                // Streebog-512
+
+// One token in a temporary directory, a logged-in session, and a key pair
+// per curve stored on the token.
+struct Token {
+  CK_FUNCTION_LIST_PTR f = nullptr;
+  std::string dir;
+  CK_SESSION_HANDLE s = 0;
+  CK_OBJECT_HANDLE pub[2] = {0, 0}, priv[2] = {0, 0};
+  Bytes q[2];
+
+  Token() {
+    char tmpl[] = "/tmp/softtoken-bench-XXXXXX";
+    dir = mkdtemp(tmpl);
+    setenv("SOFTTOKEN_DIR", dir.c_str(), 1);
+    setenv("SOFTTOKEN_PBKDF2_ITERATIONS", "1000", 1);
+    C_GetFunctionList(&f);
+    f->C_Initialize(nullptr);
+    CK_SLOT_ID slot = 0;
+    CK_ULONG n = 1;
+    f->C_GetSlotList(CK_TRUE, &slot, &n);
+    unsigned char label[32];
+    std::memset(label, ' ', 32);
+    f->C_InitToken(slot, (CK_UTF8CHAR_PTR) "so-pin-1", 8, label);
+    f->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s);
+    f->C_Login(s, CKU_SO, (CK_UTF8CHAR_PTR) "so-pin-1", 8);
+    f->C_InitPIN(s, (CK_UTF8CHAR_PTR) "user-pin", 8);
+    f->C_Logout(s);
+    f->C_Login(s, CKU_USER, (CK_UTF8CHAR_PTR) "user-pin", 8);
+    for (int i = 0; i < 2; ++i) {
+      generate(i, true, pub[i], priv[i]);
+      q[i].resize(i ? 128 : 64);
+      CK_ATTRIBUTE a{CKA_VALUE, q[i].data(), q[i].size()};
+      f->C_GetAttributeValue(s, pub[i], &a, 1);
+    }
+  }
+  ~Token() {
+    f->C_Finalize(nullptr);
+    std::filesystem::remove_all(dir);
+  }
+
+  CK_RV generate(int big, bool token, CK_OBJECT_HANDLE& hp, CK_OBJECT_HANDLE& hk) {
+    CK_MECHANISM m{big ? CKM_GOSTR3410_512_KEY_PAIR_GEN : CKM_GOSTR3410_KEY_PAIR_GEN, nullptr, 0};
+    CK_BBOOL tok = token ? CK_TRUE : CK_FALSE, yes = CK_TRUE;
+    const Bytes& curve = big ? kCurve512 : kCurve256;
+    const Bytes& hash = big ? kHash512 : kHash256;
+    CK_ATTRIBUTE pt[] = {{CKA_TOKEN, &tok, 1},
+                         {CKA_GOSTR3410_PARAMS, const_cast<uint8_t*>(curve.data()), curve.size()},
+                         {CKA_GOSTR3411_PARAMS, const_cast<uint8_t*>(hash.data()), hash.size()},
+                         {CKA_VERIFY, &yes, 1}};
+    CK_ATTRIBUTE kt[] = {{CKA_TOKEN, &tok, 1}, {CKA_SIGN, &yes, 1}, {CKA_DERIVE, &yes, 1}};
+    return f->C_GenerateKeyPair(s, &m, pt, 4, kt, 3, &hp, &hk);
+  }
+};
+
+Token& token() {
+  static Token t;
+  return t;
+}
+
+void BM_GostKeygen(benchmark::State& st) {
+  Token& t = token();
+  int big = static_cast<int>(st.range(0));
+  for (auto _ : st) {
+    CK_OBJECT_HANDLE hp, hk;
+    if (t.generate(big, false, hp, hk) != CKR_OK) st.SkipWithError("C_GenerateKeyPair failed");
+    t.f->C_DestroyObject(t.s, hp);
+    t.f->C_DestroyObject(t.s, hk);
+  }
+  st.counters["ops/s"] = benchmark::Counter(static_cast<double>(st.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_GostSign(benchmark::State& st) {
+  Token& t = token();
+  int big = static_cast<int>(st.range(0));
+  Bytes digest(big ? 64 : 32, 0x5c), sig(128);
+  CK_MECHANISM m{big ? CKM_GOSTR3410_512 : CKM_GOSTR3410, nullptr, 0};
+  for (auto _ : st) {
+    CK_ULONG len = sig.size();
+    if (t.f->C_SignInit(t.s, &m, t.priv[big]) != CKR_OK ||
+        t.f->C_Sign(t.s, digest.data(), digest.size(), sig.data(), &len) != CKR_OK)
+      st.SkipWithError("sign failed");
+  }
+  st.counters["ops/s"] = benchmark::Counter(static_cast<double>(st.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_GostVerify(benchmark::State& st) {
+  Token& t = token();
+  int big = static_cast<int>(st.range(0));
+  Bytes digest(big ? 64 : 32, 0x5c), sig(128);
+  CK_MECHANISM m{big ? CKM_GOSTR3410_512 : CKM_GOSTR3410, nullptr, 0};
+  CK_ULONG len = sig.size();
+  t.f->C_SignInit(t.s, &m, t.priv[big]);
+  t.f->C_Sign(t.s, digest.data(), digest.size(), sig.data(), &len);
+  for (auto _ : st) {
+    if (t.f->C_VerifyInit(t.s, &m, t.pub[big]) != CKR_OK ||
+        t.f->C_Verify(t.s, digest.data(), digest.size(), sig.data(), len) != CKR_OK)
+      st.SkipWithError("verify failed");
+  }
+  st.counters["ops/s"] = benchmark::Counter(static_cast<double>(st.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_GostDerive(benchmark::State& st) {
+  Token& t = token();
+  int big = static_cast<int>(st.range(0));
+  Bytes ukm(big ? 16 : 8, 0x33);
+  CK_GOSTR3410_DERIVE_PARAMS p{CKD_NULL, t.q[big].data(), t.q[big].size(), ukm.data(), ukm.size()};
+  CK_MECHANISM m{big ? CKM_GOSTR3410_12_DERIVE : CKM_GOSTR3410_DERIVE, &p, sizeof p};
+  for (auto _ : st) {
+    CK_OBJECT_HANDLE k;
+    if (t.f->C_DeriveKey(t.s, &m, t.priv[big], nullptr, 0, &k) != CKR_OK) st.SkipWithError("derive failed");
+    t.f->C_DestroyObject(t.s, k);
+  }
+  st.counters["ops/s"] = benchmark::Counter(static_cast<double>(st.iterations()), benchmark::Counter::kIsRate);
+}
+
+// Reference: OpenSSL's ECDSA on P-256 over a 32-byte digest.
+struct P256 {
+  EVP_PKEY* key = nullptr;
+  P256() { key = EVP_EC_gen("P-256"); }
+  ~P256() { EVP_PKEY_free(key); }
+};
+
+P256& p256() {
+  static P256 k;
+  return k;
+}
+
+void BM_OpenSSL_ECDSA_P256_Sign(benchmark::State& st) {
+  Bytes digest(32, 0x5c), sig(128);
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(p256().key, nullptr);
+  EVP_PKEY_sign_init(ctx);
+  for (auto _ : st) {
+    size_t len = sig.size();
+    if (EVP_PKEY_sign(ctx, sig.data(), &len, digest.data(), digest.size()) != 1) st.SkipWithError("sign failed");
+  }
+  EVP_PKEY_CTX_free(ctx);
+  st.counters["ops/s"] = benchmark::Counter(static_cast<double>(st.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_OpenSSL_ECDSA_P256_Verify(benchmark::State& st) {
+  Bytes digest(32, 0x5c), sig(128);
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(p256().key, nullptr);
+  EVP_PKEY_sign_init(ctx);
+  size_t len = sig.size();
+  EVP_PKEY_sign(ctx, sig.data(), &len, digest.data(), digest.size());
+  EVP_PKEY_verify_init(ctx);
+  for (auto _ : st) {
+    if (EVP_PKEY_verify(ctx, sig.data(), len, digest.data(), digest.size()) != 1) st.SkipWithError("verify failed");
+  }
+  EVP_PKEY_CTX_free(ctx);
+  st.counters["ops/s"] = benchmark::Counter(static_cast<double>(st.iterations()), benchmark::Counter::kIsRate);
+}
+
+}  // namespace
+
+BENCHMARK(BM_GostKeygen)->Arg(0)->Arg(1)->ArgName("512bit");
+BENCHMARK(BM_GostSign)->Arg(0)->Arg(1)->ArgName("512bit");
+BENCHMARK(BM_GostVerify)->Arg(0)->Arg(1)->ArgName("512bit");
+BENCHMARK(BM_GostDerive)->Arg(0)->Arg(1)->ArgName("512bit");
+BENCHMARK(BM_OpenSSL_ECDSA_P256_Sign);
+BENCHMARK(BM_OpenSSL_ECDSA_P256_Verify);
+
+BENCHMARK_MAIN();
