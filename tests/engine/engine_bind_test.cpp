@@ -207,3 +207,43 @@ TEST(EngineBind, EngineCarriesTheStoreMethod) {
     ASSERT_NE(m, nullptr);
     EXPECT_STREQ(m->name, "ZK PKCS11");
 }
+
+TEST(EngineBind, EachEngineHasItsOwnKeyMethodsAndFreesOnlyThose) {
+    FreshEngine a;
+    ASSERT_TRUE(a.bound());
+    const int *nids = nullptr;
+    int n = pkcs11_pkey_asn1_meths(a.get(), nullptr, &nids, 0);
+    std::vector<EVP_PKEY_ASN1_METHOD *> mine;
+    for (int k = 0; k < n; ++k) {
+        EVP_PKEY_ASN1_METHOD *m = nullptr;
+        ASSERT_EQ(pkcs11_pkey_asn1_meths(a.get(), &m, nullptr, nids[k]), 1);
+        mine.push_back(m);
+    }
+    {
+        FreshEngine b;  // made and freed while a lives
+        ASSERT_TRUE(b.bound());
+        for (int k = 0; k < n; ++k) {
+            EVP_PKEY_ASN1_METHOD *m = nullptr;
+            ASSERT_EQ(pkcs11_pkey_asn1_meths(b.get(), &m, nullptr, nids[k]), 1);
+            EXPECT_NE(m, mine[static_cast<size_t>(k)]);
+        }
+    }
+    // a's methods are intact (the sanitizer build would catch a free).
+    for (int k = 0; k < n; ++k) {
+        int id = 0;
+        ASSERT_EQ(EVP_PKEY_asn1_get0_info(&id, nullptr, nullptr, nullptr, nullptr, mine[static_cast<size_t>(k)]), 1);
+        EXPECT_EQ(id, nids[k]);
+    }
+}
+
+TEST(EngineBind, EngineWithoutContextOffersNoKeyMethods) {
+    FreshEngine engine;
+    ASSERT_TRUE(engine.bound());
+    P11_ENGINE_CTX *ctx = engine.ctx();
+    ENGINE_set_ex_data(engine.get(), 0, nullptr);
+    const int *nids = reinterpret_cast<const int *>(1);
+    EXPECT_EQ(pkcs11_pkey_asn1_meths(engine.get(), nullptr, &nids, 0), 0);
+    EXPECT_EQ(nids, nullptr);
+    EXPECT_EQ(pkcs11_pkey_meths(engine.get(), nullptr, &nids, 0), 0);
+    ENGINE_set_ex_data(engine.get(), 0, ctx);
+}
