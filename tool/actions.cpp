@@ -1,10 +1,12 @@
 #include "actions.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include <openssl/bio.h>
 
 #include "cert_export.h"
+#include "cert_import.h"
 #include "cert_inspect.h"
 #include "listings.h"
 #include "p11_module.h"
@@ -46,6 +48,52 @@ const LabelledAction labelled_actions[] = {
     {OPT_OUTFILE, run_output, "output_certificate failed, rc = 0x%x\n"},
 };
 
+struct ImportFormat {
+    const char *names[4];
+    CK_RV (*run)(const char *label, const char *path);
+    const char *failure_line;
+};
+
+const ImportFormat import_formats[] = {
+    {{"PEM", "pem", nullptr, nullptr}, input_pem, "input_pem failed, rc = 0x%x\n"},
+    {{"DER", "der", nullptr, nullptr}, input_der, "input_der failed, rc = 0x%x\n"},
+    {{"PFX", "pfx", "P12", "p12"}, input_p12, "input_p12 failed, rc = 0x%x\n"},
+};
+
+// The import reader named by -inform (PEM when absent), or null.
+const ImportFormat *import_format(const char *inform)
+{
+    if (inform == nullptr)
+        return &import_formats[0];
+    for (const ImportFormat &format : import_formats)
+        for (const char *name : format.names)
+            if (name != nullptr && std::strcmp(name, inform) == 0)
+                return &format;
+    return nullptr;
+}
+
+[[noreturn]] void exit_import_failure()
+{
+    (void)BIO_flush(bio_out);
+    (void)BIO_flush(bio_err);
+    std::exit(static_cast<int>(TOOL_FAILURE));
+}
+
+void run_import(const CommandLine &cmd)
+{
+    require_initialized_token();
+    const ImportFormat *format = import_format(cmd.inform);
+    if (format == nullptr) {
+        BIO_printf(bio_err, "Usupported input format: :s\n");
+        exit_import_failure();
+    }
+    CK_RV rv = format->run(cmd.label, cmd.infile);
+    if (rv != CKR_OK) {
+        BIO_printf(bio_err, format->failure_line, static_cast<unsigned>(rv));
+        exit_import_failure();
+    }
+}
+
 }  // namespace
 
 ActionsOutcome run_actions(const CommandLine &cmd, CK_RV result_so_far)
@@ -76,5 +124,7 @@ ActionsOutcome run_actions(const CommandLine &cmd, CK_RV result_so_far)
             return outcome;
         }
     }
+    if (flags & OPT_INFILE)
+        run_import(cmd);
     return outcome;
 }

@@ -1,0 +1,155 @@
+// Import from PEM, DER and PKCS#12 files: everything up to the store.
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/pkcs12.h>
+#include <openssl/x509.h>
+
+#include "tool_e2e.h"
+
+namespace {
+
+void write_bytes(const std::string &path, const std::string &bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+std::string pem_of(const Bytes &der)
+{
+    const unsigned char *p = der.data();
+    X509 *cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+    BIO *mem = BIO_new(BIO_s_mem());
+    PEM_write_bio_X509(mem, cert);
+    char *data = nullptr;
+    long length = BIO_get_mem_data(mem, &data);
+    std::string text(data, static_cast<size_t>(length));
+    BIO_free(mem);
+    X509_free(cert);
+    return text;
+}
+
+// A PKCS#12 container (OpenSSL's default algorithms) with a fresh EC key and
+// a certificate for it.
+std::string make_p12(const std::string &password)
+{
+    EVP_PKEY *key = EVP_EC_gen("P-256");
+    X509 *cert = X509_new();
+    X509_set_version(cert, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), 7);
+    X509_gmtime_adj(X509_getm_notBefore(cert), 0);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
+    X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_UTF8,
+                               reinterpret_cast<const unsigned char *>("p12"), -1, -1, 0);
+    X509_set_issuer_name(cert, X509_get_subject_name(cert));
+    X509_set_pubkey(cert, key);
+    X509_sign(cert, key, EVP_sha256());
+    PKCS12 *p12 = PKCS12_create(password.c_str(), "p12", key, cert, nullptr, 0, 0, 0, 0, 0);
+    unsigned char *der = nullptr;
+    int length = i2d_PKCS12(p12, &der);
+    std::string bytes(reinterpret_cast<char *>(der), static_cast<size_t>(length));
+    OPENSSL_free(der);
+    PKCS12_free(p12);
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    return bytes;
+}
+
+using Import = TokencertTest;
+
+TEST_F(Import, FormatNamesAreExact)
+{
+    const std::string path = token_.dir() + "/c.pem";
+    write_bytes(path, pem_of(make_certificate_der("x")));
+    for (const char *form : {"Pfx", "PEMX", "", "txt"}) {
+        ProcessResult r = tool(on_token({"-infile", path, "-inform", form, "-label", "x"}));
+        EXPECT_EQ(r.exit_status, 6) << form;
+        EXPECT_EQ(r.out, "Usupported input format: :s\n") << form;
+    }
+}
+
+TEST_F(Import, UnreadableFile)
+{
+    const std::string path = token_.dir() + "/none";
+    ProcessResult r = tool(on_token({"-infile", path, "-label", "x"}));
+    EXPECT_EQ(r.exit_status, 6);
+    EXPECT_EQ(r.out, "Can't read " + path + " file\ninput_pem failed, rc = 0x6\n");
+    r = tool(on_token({"-infile", path, "-inform", "der", "-label", "x"}));
+    EXPECT_EQ(r.out, "Can't read " + path + " file\ninput_der failed, rc = 0x6\n");
+    r = tool(on_token({"-infile", path, "-inform", "p12", "-label", "x"}), "secret\n");
+    EXPECT_EQ(r.out, "Can't read " + path + " file\ninput_p12 failed, rc = 0x6\n");
+}
+
+TEST_F(Import, FileWithoutCertificate)
+{
+    const std::string pem = token_.dir() + "/c.pem";
+    write_bytes(pem, pem_of(make_certificate_der("x")));
+    const std::string text = token_.dir() + "/t.txt";
+    write_bytes(text, "no certificate here\n");
+    ProcessResult r = tool(on_token({"-infile", text, "-inform", "PEM", "-label", "x"}));
+    EXPECT_EQ(r.exit_status, 6);
+    EXPECT_EQ(r.out, "Can't load certificate from PEM file " + text + "\ninput_pem failed, rc = 0x6\n");
+    r = tool(on_token({"-infile", pem, "-inform", "DER", "-label", "x"}));
+    EXPECT_EQ(r.exit_status, 6);
+    EXPECT_EQ(r.out, "Can't load certificate from DER file " + pem + "\ninput_der failed, rc = 0x6\n");
+    r = tool(on_token({"-infile", pem, "-inform", "pfx", "-label", "x"}), "secret\n");
+    EXPECT_EQ(r.exit_status, 6);
+    EXPECT_EQ(r.out, "Can't convert DER file " + pem + " to P12\ninput_p12 failed, rc = 0x6\n");
+}
+
+TEST_F(Import, ContainerGivenAsPemIsNoCertificate)
+{
+    const std::string path = token_.dir() + "/a.p12";
+    write_bytes(path, make_p12("secret"));
+    ProcessResult r = tool(on_token({"-infile", path, "-inform", "pem", "-label", "x"}));
+    EXPECT_EQ(r.exit_status, 6);
+    EXPECT_EQ(r.out, "Can't load certificate from PEM file " + path + "\ninput_pem failed, rc = 0x6\n");
+}
+
+TEST_F(Import, WrongContainerPasswordFailsBeforeThePin)
+{
+    const std::string path = token_.dir() + "/a.p12";
+    write_bytes(path, make_p12("secret"));
+    ProcessResult r = tool(on_token({"-infile", path, "-inform", "p12", "-label", "x"}), "wrong\n1234\n");
+    EXPECT_EQ(r.exit_status, 6);
+    EXPECT_EQ(r.out, "PKCS12_parse failed\ninput_p12 failed, rc = 0x6\n");
+    EXPECT_EQ(r.err, "Enter " + path + " container password:\n");
+}
+
+TEST_F(Import, WrongPinStoresNothing)
+{
+    const std::string p12 = token_.dir() + "/a.p12";
+    write_bytes(p12, make_p12("secret"));
+    const std::string pem = token_.dir() + "/c.pem";
+    write_bytes(pem, pem_of(make_certificate_der("x")));
+    ProcessResult r = tool(on_token({"-infile", pem, "-label", "x"}), "9999\n");
+    EXPECT_EQ(r.exit_status, 6);
+    EXPECT_EQ(r.out, "Token LOGIN failed\ninput_pem failed, rc = 0x6\n");
+    r = tool(on_token({"-infile", p12, "-inform", "P12", "-label", "x"}), "secret\n9999\n");
+    EXPECT_EQ(r.exit_status, 6);
+    EXPECT_EQ(r.out, "Token LOGIN failed\ninput_p12 failed, rc = 0x6\n");
+    EXPECT_EQ(r.err.rfind("Enter " + p12 + " container password:\nEnter token user PIN:\n", 0), 0u) << r.err;
+    EXPECT_EQ(client().count_certificates(), 0u);
+}
+
+TEST_F(Import, PasswordTooLongFailsThePrompt)
+{
+    const std::string path = token_.dir() + "/a.p12";
+    write_bytes(path, make_p12("secret"));
+    ProcessResult r = tool(on_token({"-infile", path, "-inform", "p12", "-label", "x"}),
+                           std::string(32, 'p') + "\n");
+    EXPECT_EQ(r.exit_status, 6);
+    EXPECT_EQ(r.out, "Can't get container password\ninput_p12 failed, rc = 0x6\n");
+}
+
+TEST_F(Import, WithoutLabelNothingHappens)
+{
+    ProcessResult r = tool(on_token({"-infile", token_.dir() + "/none", "-inform", "bogus"}));
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.out, "OK\n");
+}
+
+}  // namespace
