@@ -11,6 +11,9 @@ P11_ENGINE_CTX *store_ctx(STORE *store) { return p11_engine_ctx_or_report(STORE_
 
 int zk_store_init(STORE *) { return 1; }
 
+// Nothing is held per handle: only the context is checked.
+void zk_store_clean(STORE *store) { (void)store_ctx(store); }
+
 int zk_store_revoke_object(STORE *, int, OPENSSL_ITEM[], OPENSSL_ITEM[]) { return 1; }
 
 int zk_store_update_store(STORE *, OPENSSL_ITEM[], OPENSSL_ITEM[]) { return 1; }
@@ -25,7 +28,7 @@ STORE_METHOD make_method() {
     STORE_METHOD m{};
     m.name = "ZK PKCS11";
     m.init = zk_store_init;
-    m.clean = nullptr;
+    m.clean = zk_store_clean;
     m.generate_object = nullptr;
     m.get_object = nullptr;
     m.store_object = nullptr;

@@ -57,6 +57,18 @@ TEST_F(ZkStore, LockAndUnlockNeedTheEngineContext) {
     ENGINE_set_ex_data(engine_, 0, ctx);
 }
 
+TEST_F(ZkStore, CleanChecksTheContextOnly) {
+    testing::internal::CaptureStderr();
+    STORE_get_method(store_)->clean(store_);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    void *ctx = ENGINE_get_ex_data(engine_, 0);
+    ENGINE_set_ex_data(engine_, 0, nullptr);
+    testing::internal::CaptureStderr();
+    STORE_get_method(store_)->clean(store_);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ENGINE_get_ex_data failed\n");
+    ENGINE_set_ex_data(engine_, 0, ctx);
+}
+
 TEST_F(ZkStore, OperationsNotYetOfferedFailCleanly) {
     OPENSSL_ITEM none[] = {{STORE_ATTR_END, nullptr, 0, nullptr}};
     EXPECT_EQ(STORE_get_certificate(store_, none, nullptr), nullptr);
