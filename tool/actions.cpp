@@ -1,6 +1,5 @@
 #include "actions.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include <openssl/bio.h>
@@ -19,9 +18,7 @@ void require_initialized_token()
 {
     if (!token_has_flags(CKF_TOKEN_INITIALIZED)) {
         BIO_printf(bio_out, "Token not initialized\n");
-        (void)BIO_flush(bio_out);
-        (void)BIO_flush(bio_err);
-        std::exit(static_cast<int>(TOOL_FAILURE));
+        exit_tool(static_cast<int>(TOOL_FAILURE));
     }
 }
 
@@ -72,25 +69,18 @@ const ImportFormat *import_format(const char *inform)
     return nullptr;
 }
 
-[[noreturn]] void exit_import_failure()
-{
-    (void)BIO_flush(bio_out);
-    (void)BIO_flush(bio_err);
-    std::exit(static_cast<int>(TOOL_FAILURE));
-}
-
 void run_import(const CommandLine &cmd)
 {
     require_initialized_token();
     const ImportFormat *format = import_format(cmd.inform);
     if (format == nullptr) {
         BIO_printf(bio_err, "Usupported input format: :s\n");
-        exit_import_failure();
+        exit_tool(static_cast<int>(TOOL_FAILURE));
     }
     CK_RV rv = format->run(cmd.label, cmd.infile);
     if (rv != CKR_OK) {
         BIO_printf(bio_err, format->failure_line, static_cast<unsigned>(rv));
-        exit_import_failure();
+        exit_tool(static_cast<int>(TOOL_FAILURE));
     }
 }
 

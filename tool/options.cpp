@@ -1,6 +1,5 @@
 #include "options.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "tool_state.h"
@@ -108,6 +107,5 @@ void write_usage(BIO *bio, const char *program)
 void print_usage(const char *program)
 {
     write_usage(bio_err, program);
-    (void)BIO_flush(bio_err);
-    std::exit(-1);
+    exit_tool(-1);
 }

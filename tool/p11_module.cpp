@@ -1,7 +1,5 @@
 #include "p11_module.h"
 
-#include <cstdlib>
-
 #include <dlfcn.h>
 #include <openssl/bio.h>
 
@@ -55,10 +53,8 @@ void finalize_and_exit(CK_RV failure)
         dlclose(module_handle);
         module_handle = nullptr;
     }
-    (void)BIO_flush(bio_out);
-    (void)BIO_flush(bio_err);
     // A module whose C_Finalize succeeds must not turn the failure into success.
-    std::exit(exit_status_for(rv != CKR_OK ? rv : failure));
+    exit_tool(exit_status_for(rv != CKR_OK ? rv : failure));
 }
 
 CK_RV get_slot_list()

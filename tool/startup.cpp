@@ -2,8 +2,6 @@
 
 #include "startup.h"
 
-#include <cstdlib>
-
 #include <openssl/bio.h>
 #include <openssl/engine.h>
 
@@ -13,24 +11,13 @@
 #include "store.h"
 #include "tool_state.h"
 
-namespace {
-
-[[noreturn]] void exit_now(int status)
-{
-    (void)BIO_flush(bio_out);
-    (void)BIO_flush(bio_err);
-    std::exit(status);
-}
-
-}  // namespace
-
 void find_token_engine()
 {
     ENGINE_load_zk_p11_core();
     token_engine = ENGINE_by_id(ZK_P11_ENGINE_ID);
     if (token_engine == nullptr) {
         BIO_printf(bio_err, "ENGINE_by_id failed for zk_p11_core_2012\n");
-        exit_now(-1);
+        exit_tool(-1);
     }
 }
 
@@ -38,13 +25,13 @@ void attach_module()
 {
     if (init_p11_module() != 0) {
         BIO_printf(bio_err, "Can't load the PKCS11 library %s\n", module_path);
-        exit_now(-1);
+        exit_tool(-1);
     }
     // The engine takes the command's argument as the function-list pointer.
     if (!ENGINE_ctrl_cmd_string(token_engine, "ATTACH_API_FUNCS",
                                 reinterpret_cast<const char *>(p11_functions), 0)) {
         BIO_printf(bio_err, "ATTACH_API_FUNCS failed\n");
-        exit_now(-1);
+        exit_tool(-1);
     }
 }
 
@@ -55,17 +42,17 @@ void open_session_and_store()
     if (rv != CKR_OK) {
         tool_session = 0;
         print_p11_error("C_OpenSession", rv);
-        exit_now(exit_status_for(rv));
+        exit_tool(exit_status_for(rv));
     }
     if (!ENGINE_ctrl_cmd(token_engine, "SET_SESSION", static_cast<long>(tool_session), nullptr,
                          nullptr, 0)) {
         BIO_printf(bio_err, "SET_SESSION failed\n");
-        exit_now(-1);
+        exit_tool(-1);
     }
     token_store = STORE_new_engine(token_engine);
     if (token_store == nullptr) {
         BIO_printf(bio_err, "STORE_new_engine failed for zk_p11_core_2012\n");
-        exit_now(-1);
+        exit_tool(-1);
     }
 }
 

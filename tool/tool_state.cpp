@@ -1,6 +1,7 @@
 #include "tool_state.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 BIO *bio_err = nullptr;
 BIO *bio_out = nullptr;
@@ -21,4 +22,13 @@ void create_output_streams()
         bio_err = BIO_new_fp(stdout, BIO_NOCLOSE | BIO_FP_TEXT);
     if (bio_out == nullptr)
         bio_out = BIO_new_fp(stdout, BIO_NOCLOSE | BIO_FP_TEXT);
+}
+
+void exit_tool(int status)
+{
+    if (bio_out != nullptr)
+        (void)BIO_flush(bio_out);
+    if (bio_err != nullptr)
+        (void)BIO_flush(bio_err);
+    std::exit(status);
 }

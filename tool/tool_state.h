@@ -53,4 +53,7 @@ extern STORE *token_store;
 // Creates bio_err, then bio_out, each bound to standard output, when missing.
 void create_output_streams();
 
+// Flushes both streams and ends the process with `status`.
+[[noreturn]] void exit_tool(int status);
+
 #endif
