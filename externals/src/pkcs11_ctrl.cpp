@@ -103,8 +103,11 @@ int ctrl_open_session(ENGINE *e, P11_ENGINE_CTX *ctx, void *p) {
         if (strstr(text, "CKF_RW_SESSION"))
             ctx->session_flags |= CKF_RW_SESSION;
     } else {
-        uint32_t word;
-        memcpy(&word, p, sizeof word);
+        // A flags word, or a text naming neither flag: its first four bytes.
+        // A text shorter than that is read up to its terminator only.
+        uint32_t word = 0;
+        size_t n = strnlen(text, sizeof word);
+        memcpy(&word, p, n < sizeof word ? n + 1 : sizeof word);
         ctx->session_flags = word;
     }
     if (!ctx->function_list)

@@ -176,6 +176,13 @@ TEST_F(EngineWithToken, OpenSessionWithOnlyTheRwNameTakesTheTextAsAFlagsWord) {
     EXPECT_EQ(err, "C_OpenSession failed, rc = 0xb4\nPKCS11_CTRL_OPEN_SESSION: open_session failed\n");
 }
 
+TEST(EngineCtrl, OpenSessionReadsAShortTextOnlyUpToItsEnd) {
+    FreshEngine engine;
+    std::string err;
+    EXPECT_EQ(engine.ctrl_string("OPEN_SESSION", "\x06", &err), 0);
+    EXPECT_EQ(engine.ctx()->session_flags, 6UL);
+}
+
 TEST_F(EngineWithToken, OpenSessionOnAChosenSlot) {
     attach();
     engine_.ctx()->slot_id = 4242;
