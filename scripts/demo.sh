@@ -8,7 +8,7 @@ install_missing "${BUILD_PACKAGES[@]}" softhsm2 openssl util-linux
 
 build=build-demo
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOKENCERT_TESTS=OFF -DTOKENCERT_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)"
+cmake --build "$build" -j"$(nproc)" --target tokencert
 tokencert="$PWD/$build/tool/tokencert"
 module=/usr/lib/softhsm/libsofthsm2.so
 
@@ -40,6 +40,7 @@ show() {
 }
 
 show -p11 "$module"
+show -p11 "$module" -slotlist
 show -p11 "$module" -slot "$slot" -tokeninfo
 show -p11 "$module" -slot "$slot" -certlist
 echo
