@@ -122,7 +122,7 @@ bool add_aliases(int nid, int (*add_alias)(const char *, const char *))
 {
     int i = index_of(nid);
     if (i < 0)
-        return false;
+        return true;
     const char *official = OBJ_nid2sn(nid);
     const char *official_ln = OBJ_nid2ln(nid);
     if (official == nullptr)

@@ -93,8 +93,8 @@ const char *gost_nid2ln(int nid);
 
 // Adds our short and long names of a GOST digest or cipher as EVP aliases of
 // the name OpenSSL registered it under (call after EVP_add_digest /
-// EVP_add_cipher). Names equal to OpenSSL's are skipped. Returns false if an
-// alias could not be added.
+// EVP_add_cipher). Names equal to OpenSSL's are skipped, and so is a NID
+// that is not one of our objects. Returns false if an alias could not be added.
 bool gost_add_digest_aliases(int nid);
 bool gost_add_cipher_aliases(int nid);
 

@@ -202,12 +202,12 @@ int pkcs11_create_key_methods(ENGINE *e) {
 int pkcs11_add_algorithms(void) {
     for (const auto &entry : cipher_table()) {
         const EVP_CIPHER *cipher = entry.method();
-        if (!cipher || !EVP_add_cipher(cipher))
+        if (!cipher || !EVP_add_cipher(cipher) || !gost_add_cipher_aliases(EVP_CIPHER_get_nid(cipher)))
             return 0;
     }
     for (const auto &entry : digest_table()) {
         const EVP_MD *digest = entry.method();
-        if (!digest || !EVP_add_digest(digest))
+        if (!digest || !EVP_add_digest(digest) || !gost_add_digest_aliases(EVP_MD_get_type(digest)))
             return 0;
     }
     return 1;
