@@ -160,10 +160,8 @@ CK_RV Token::reinitialize(const uint8_t* so_pin, size_t so_pin_len, const uint8_
   if (!random_secure(token_key, kTokenKeyLen)) return CKR_DEVICE_ERROR;
   TokenDb::Transaction tx(*db_);
   if (!tx.ok() || !db_->delete_all_objects() || !db_->set_meta("label", label32, 32)) return CKR_DEVICE_ERROR;
-  for (const char* who : {"user"})
-    if (!db_->delete_meta(key_name(who)) || !db_->delete_meta(salt_name(who)) ||
-        !db_->delete_meta(counter_name(who)))
-      return CKR_DEVICE_ERROR;
+  for (const std::string& name : {key_name("user"), salt_name("user"), iter_name("user"), counter_name("user")})
+    if (!db_->delete_meta(name)) return CKR_DEVICE_ERROR;
   rv = wrap_for("so", so_pin, so_pin_len, token_key);
   if (rv != CKR_OK) return rv;
   if (!tx.commit()) return CKR_DEVICE_ERROR;

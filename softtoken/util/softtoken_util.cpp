@@ -26,7 +26,9 @@ const char kUsage[] =
     "                      delete a token and everything on it\n"
     "  --help              show this text\n"
     "Tokens live in DIR, else $SOFTTOKEN_DIR, else $XDG_DATA_HOME/softtoken,\n"
-    "else ~/.local/share/softtoken. PINs are 4 to 64 bytes.\n";
+    "else ~/.local/share/softtoken. PINs are 4 to 64 bytes.\n"
+    "SOFTTOKEN_PBKDF2_ITERATIONS (at least 1000, default 600000) sets the cost of\n"
+    "the PIN key derivation for PINs set from then on; meant for test suites.\n";
 
 struct Options {
   std::string command, label, serial, dir;

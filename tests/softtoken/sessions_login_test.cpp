@@ -1,5 +1,7 @@
 // Sessions and login: states, sharing of the login, PIN counting and locking.
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "st_fixture.h"
 
@@ -141,6 +143,40 @@ TEST_F(SessionsAndLogin, SetPinAndInitPin) {
   ASSERT_EQ(f->C_Logout(s), CKR_OK);
   EXPECT_EQ(login(f, s, CKU_SO, kSoPin), CKR_PIN_INCORRECT);
   EXPECT_EQ(login(f, s, CKU_SO, "so-pin-2"), CKR_OK);
+}
+
+TEST_F(SessionsAndLogin, ThreadsWorkInTheirOwnSessions) {
+  CK_SLOT_ID slot = init_token();
+  CK_SESSION_HANDLE keep = open_user(slot);
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      CK_SESSION_HANDLE s;
+      if (f->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s) != CKR_OK) {
+        ++failures;
+        return;
+      }
+      for (int i = 0; i < 20; ++i) {
+        std::string label = "thread-" + std::to_string(t) + "-" + std::to_string(i);
+        CK_OBJECT_CLASS cls = CKO_DATA;
+        CK_BBOOL yes = CK_TRUE;
+        CK_ATTRIBUTE a[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_TOKEN, &yes, 1}, {CKA_LABEL, label.data(), label.size()}};
+        CK_OBJECT_HANDLE h;
+        if (f->C_CreateObject(s, a, 3, &h) != CKR_OK) ++failures;
+        CK_ULONG n = 0;
+        if (f->C_FindObjectsInit(s, &a[2], 1) != CKR_OK || f->C_FindObjects(s, &h, 1, &n) != CKR_OK || n != 1 ||
+            f->C_FindObjectsFinal(s) != CKR_OK)
+          ++failures;
+      }
+      f->C_CloseSession(s);
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures.load(), 0);
+  Template all;
+  EXPECT_EQ(find(keep, all).size(), 80u);
+  // The login outlived the threads' sessions: this one is still open.
+  EXPECT_EQ(state_of(f, keep), CKS_RW_USER_FUNCTIONS);
 }
 
 }  // namespace
