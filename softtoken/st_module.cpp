@@ -166,23 +166,52 @@ CK_RV visible_objects(Session& s, std::vector<Object>& out) {
   return CKR_OK;
 }
 
-CK_RV store_object(Session& s, const AttrMap& attrs, CK_OBJECT_HANDLE& handle) {
-  bool on_token = get_bool(attrs, CKA_TOKEN, false);
-  if (on_token && !session_is_rw(s)) return CKR_SESSION_READ_ONLY;
+static CK_RV check_placement(Session& s, const AttrMap& attrs) {
+  if (get_bool(attrs, CKA_TOKEN, false) && !session_is_rw(s)) return CKR_SESSION_READ_ONLY;
   if (get_bool(attrs, CKA_PRIVATE, false) && !user_logged_in(s)) return CKR_USER_NOT_LOGGED_IN;
-  if (on_token) {
+  return CKR_OK;
+}
+
+CK_RV store_objects(Session& s, const std::vector<const AttrMap*>& objects, std::vector<CK_OBJECT_HANDLE>& handles) {
+  ModuleState& st = state();
+  std::vector<const AttrMap*> on_token;
+  size_t in_session = 0;
+  for (const AttrMap* a : objects) {
+    CK_RV rv = check_placement(s, *a);
+    if (rv != CKR_OK) return rv;
+    if (get_bool(*a, CKA_TOKEN, false)) on_token.push_back(a);
+    else ++in_session;
+  }
+  if (st.next_session_object > ~CK_OBJECT_HANDLE(0) - in_session) return CKR_DEVICE_MEMORY;
+  std::vector<CK_OBJECT_HANDLE> token_handles;
+  if (!on_token.empty()) {
     Token* t = token_of(s);
     if (!t) return CKR_DEVICE_ERROR;
-    return t->insert(attrs, handle);
+    CK_RV rv = t->insert_all(on_token, token_handles);
+    if (rv != CKR_OK) return rv;
   }
-  ModuleState& st = state();
-  if (st.next_session_object == ~CK_OBJECT_HANDLE(0)) return CKR_DEVICE_MEMORY;
-  handle = st.next_session_object++;
-  SessionObject& o = st.session_objects[handle];
-  o.owner = s.handle;
-  o.slot = s.slot;
-  o.attrs = attrs;
+  handles.clear();
+  size_t next_token = 0;
+  for (const AttrMap* a : objects) {
+    if (get_bool(*a, CKA_TOKEN, false)) {
+      handles.push_back(token_handles[next_token++]);
+      continue;
+    }
+    CK_OBJECT_HANDLE h = st.next_session_object++;
+    SessionObject& o = st.session_objects[h];
+    o.owner = s.handle;
+    o.slot = s.slot;
+    o.attrs = *a;
+    handles.push_back(h);
+  }
   return CKR_OK;
+}
+
+CK_RV store_object(Session& s, const AttrMap& attrs, CK_OBJECT_HANDLE& handle) {
+  std::vector<CK_OBJECT_HANDLE> handles;
+  CK_RV rv = store_objects(s, {&attrs}, handles);
+  if (rv == CKR_OK) handle = handles[0];
+  return rv;
 }
 
 CK_RV replace_object(Session& s, const Object& object) {

@@ -169,14 +169,10 @@ ST_EXPORT CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mec
   if (rv != CKR_OK) return rv;
   pub[CKA_VALUE] = SecureBytes(q.begin(), q.end());
   priv[CKA_VALUE] = d;
-  CK_OBJECT_HANDLE hpub = 0, hpriv = 0;
-  rv = store_object(*s, pub, hpub);
+  std::vector<CK_OBJECT_HANDLE> handles;
+  rv = store_objects(*s, {&pub, &priv}, handles);
   if (rv != CKR_OK) return rv;
-  rv = store_object(*s, priv, hpriv);
-  if (rv != CKR_OK) {
-    remove_object(*s, hpub);
-    return rv;
-  }
+  CK_OBJECT_HANDLE hpub = handles[0], hpriv = handles[1];
   *pub_out = hpub;
   *priv_out = hpriv;
   return CKR_OK;

@@ -248,16 +248,28 @@ CK_RV Token::load(CK_OBJECT_HANDLE handle, Object& out) {
 }
 
 CK_RV Token::insert(const AttrMap& attrs, CK_OBJECT_HANDLE& handle) {
-  bool is_private = get_bool(attrs, CKA_PRIVATE, false);
+  std::vector<CK_OBJECT_HANDLE> handles;
+  CK_RV rv = insert_all({&attrs}, handles);
+  if (rv == CKR_OK) handle = handles[0];
+  return rv;
+}
+
+CK_RV Token::insert_all(const std::vector<const AttrMap*>& objects, std::vector<CK_OBJECT_HANDLE>& handles) {
+  handles.clear();
   TokenDb::Transaction tx(*db_);
   if (!tx.ok()) return CKR_DEVICE_ERROR;
-  int64_t id = 0;
-  if (!db_->insert_object(is_private, Bytes(), id)) return CKR_DEVICE_ERROR;
-  Bytes clear, sealed;
-  CK_RV rv = encode(id, attrs, clear, sealed);
-  if (rv != CKR_OK) return rv;
-  if (!db_->update_object(id, clear, sealed) || !tx.commit()) return CKR_DEVICE_ERROR;
-  handle = static_cast<CK_OBJECT_HANDLE>(id);
+  std::vector<CK_OBJECT_HANDLE> made;
+  for (const AttrMap* attrs : objects) {
+    int64_t id = 0;
+    if (!db_->insert_object(get_bool(*attrs, CKA_PRIVATE, false), Bytes(), id)) return CKR_DEVICE_ERROR;
+    Bytes clear, sealed;
+    CK_RV rv = encode(id, *attrs, clear, sealed);
+    if (rv != CKR_OK) return rv;
+    if (!db_->update_object(id, clear, sealed)) return CKR_DEVICE_ERROR;
+    made.push_back(static_cast<CK_OBJECT_HANDLE>(id));
+  }
+  if (!tx.commit()) return CKR_DEVICE_ERROR;
+  handles = std::move(made);
   return CKR_OK;
 }
 

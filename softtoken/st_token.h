@@ -54,6 +54,8 @@ class Token {
   // CKR_OBJECT_HANDLE_INVALID when missing or not visible.
   CK_RV load(CK_OBJECT_HANDLE handle, Object& out);
   CK_RV insert(const AttrMap& attrs, CK_OBJECT_HANDLE& handle);
+  // Several objects in one transaction: all of them or none.
+  CK_RV insert_all(const std::vector<const AttrMap*>& objects, std::vector<CK_OBJECT_HANDLE>& handles);
   CK_RV update(CK_OBJECT_HANDLE handle, const AttrMap& attrs);
   CK_RV destroy(CK_OBJECT_HANDLE handle);
   bool can_seal() const { return !token_key_.empty(); }
