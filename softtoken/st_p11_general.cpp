@@ -35,8 +35,8 @@ ST_EXPORT CK_RV C_Initialize(CK_VOID_PTR init_args) {
   ModuleState& st = state();
   std::lock_guard<std::recursive_mutex> guard(st.lock);
   if (st.initialized) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
+  // The directory is made when the first token is initialised, not here.
   st.dir = token_directory();
-  ensure_directory(st.dir);
   st.slots.clear();
   st.sessions.clear();
   st.session_objects.clear();

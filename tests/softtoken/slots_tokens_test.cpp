@@ -1,5 +1,6 @@
 // Library, slots and tokens: listings, token initialisation, mechanisms.
 #include <cstring>
+#include <filesystem>
 
 #include "st_fixture.h"
 
@@ -43,6 +44,28 @@ TEST_F(SlotsAndTokens, LibraryInfo) {
   EXPECT_EQ(field(info.manufacturerID, 32).substr(0, 10), "tokencert ");
   EXPECT_EQ(f->version.major, 2);
   EXPECT_EQ(f->C_GetInfo(nullptr), CKR_ARGUMENTS_BAD);
+}
+
+TEST_F(SlotsAndTokens, MissingDirectoryIsMadeByTheFirstToken) {
+  std::string nested = dir + "/a/b";
+  setenv("SOFTTOKEN_DIR", nested.c_str(), 1);
+  reopen();
+  CK_ULONG n = 0;
+  ASSERT_EQ(f->C_GetSlotList(CK_TRUE, nullptr, &n), CKR_OK);
+  EXPECT_EQ(n, 1u);
+  EXPECT_FALSE(std::filesystem::exists(nested));
+  init_token();
+  EXPECT_TRUE(std::filesystem::is_directory(nested));
+  EXPECT_EQ(std::filesystem::status(nested).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(nested)) {
+    if (e.path().extension() != ".db") continue;
+    ++files;
+    EXPECT_EQ(e.status().permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  }
+  EXPECT_EQ(files, 1);
 }
 
 TEST_F(SlotsAndTokens, EmptyDirectoryHasOneFreeSlot) {
