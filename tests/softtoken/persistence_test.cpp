@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -184,6 +185,22 @@ TEST_F(Persistence, TwoProcessesCreateObjectsAtOnce) {
   EXPECT_EQ(objects.size(), 2u * kEach);
   EXPECT_EQ(labels.size(), 2u * kEach);
   EXPECT_TRUE(labels.count("left-0") && labels.count("right-" + std::to_string(kEach - 1)));
+}
+
+TEST_F(Persistence, ForeignAndDamagedFilesAreNotTokens) {
+  CK_SLOT_ID slot = init_token();
+  std::string real = db_path(slot);
+  f->C_Finalize(nullptr);
+  std::ofstream(dir + "/0123456789ABCDEF.db") << "this is not a database";
+  std::ofstream(dir + "/notes.txt") << "nothing";
+  // A copy of a real token under another name does not pass for a second token.
+  std::filesystem::copy_file(real, dir + "/FEDCBA9876543210.db");
+  ASSERT_EQ(f->C_Initialize(nullptr), CKR_OK);
+  CK_ULONG n = 0;
+  ASSERT_EQ(f->C_GetSlotList(CK_TRUE, nullptr, &n), CKR_OK);
+  EXPECT_EQ(n, 2u);
+  CK_SESSION_HANDLE s = open_user(slot);
+  create_data(s, "still works");
 }
 
 TEST_F(Persistence, AnotherProcessSeesNewTokensAndObjects) {
