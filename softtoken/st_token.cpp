@@ -22,6 +22,9 @@ std::string hex(const uint8_t* p, size_t n) {
   return s;
 }
 
+const char kKeyCheck[] = "key_check";
+const char kKeyCheckAad[] = "softtoken token key check";
+
 std::string object_aad(const std::string& serial, int64_t id) {
   return "softtoken object " + serial + " " + std::to_string(id);
 }
@@ -60,6 +63,7 @@ CK_RV Token::create(const std::string& dir, const uint8_t* so_pin, size_t so_pin
                          !t->db_->set_meta("label", label32, 32) || !t->db_->set_meta("format", Bytes{1})))
       rv = CKR_DEVICE_ERROR;
     if (rv == CKR_OK) rv = t->wrap_for("so", so_pin, so_pin_len, token_key);
+    if (rv == CKR_OK) rv = t->set_key_check(token_key);
     if (rv == CKR_OK && !tx.commit()) rv = CKR_DEVICE_ERROR;
     if (rv != CKR_OK) {
       t.reset();
@@ -163,6 +167,7 @@ CK_RV Token::reinitialize(const uint8_t* so_pin, size_t so_pin_len, const uint8_
   for (const std::string& name : {key_name("user"), salt_name("user"), iter_name("user"), counter_name("user")})
     if (!db_->delete_meta(name)) return CKR_DEVICE_ERROR;
   rv = wrap_for("so", so_pin, so_pin_len, token_key);
+  if (rv == CKR_OK) rv = set_key_check(token_key);
   if (rv != CKR_OK) return rv;
   if (!tx.commit()) return CKR_DEVICE_ERROR;
   logout();
@@ -190,6 +195,24 @@ CK_RV Token::set_pin(const uint8_t* old_pin, size_t old_len, const uint8_t* new_
   return tx.commit() ? CKR_OK : CKR_DEVICE_ERROR;
 }
 
+CK_RV Token::set_key_check(const SecureBytes& token_key) {
+  Bytes check;
+  if (!seal(token_key, nullptr, 0, kKeyCheckAad, check) || !db_->set_meta(kKeyCheck, check)) return CKR_DEVICE_ERROR;
+  return CKR_OK;
+}
+
+bool Token::key_is_current() {
+  Bytes check;
+  SecureBytes plain;
+  if (!db_->get_meta(kKeyCheck, check)) return false;
+  return open_sealed(token_key_, check.data(), check.size(), kKeyCheckAad, plain);
+}
+
+CK_RV Token::stale_login() {
+  logout();
+  return CKR_USER_NOT_LOGGED_IN;
+}
+
 CK_RV Token::decode(const StoredObject& row, Object& out) {
   out = Object();
   out.handle = static_cast<CK_OBJECT_HANDLE>(row.id);
@@ -201,9 +224,10 @@ CK_RV Token::decode(const StoredObject& row, Object& out) {
   }
   SecureBytes plain;
   AttrMap secret;
-  if (!open_sealed(token_key_, row.sealed.data(), row.sealed.size(), object_aad(serial_, row.id), plain) ||
-      !parse_attrs(plain.data(), plain.size(), secret))
-    return CKR_DEVICE_ERROR;
+  if (!open_sealed(token_key_, row.sealed.data(), row.sealed.size(), object_aad(serial_, row.id), plain))
+    // Another process may have re-initialised the token under our login.
+    return key_is_current() ? CKR_DEVICE_ERROR : stale_login();
+  if (!parse_attrs(plain.data(), plain.size(), secret)) return CKR_DEVICE_ERROR;
   for (auto& [type, value] : secret) out.attrs[type] = std::move(value);
   return CKR_OK;
 }
@@ -221,6 +245,9 @@ CK_RV Token::encode(int64_t id, const AttrMap& attrs, Bytes& clear, Bytes& seale
   sealed.clear();
   if (secret_part.empty()) return CKR_OK;
   if (token_key_.empty()) return CKR_USER_NOT_LOGGED_IN;
+  // Runs inside the write transaction: a key replaced by a re-initialisation
+  // in another process is noticed before anything is sealed with it.
+  if (!key_is_current()) return stale_login();
   SecureBytes plain = serialize_attrs(secret_part);
   return seal(token_key_, plain.data(), plain.size(), object_aad(serial_, id), sealed) ? CKR_OK : CKR_DEVICE_ERROR;
 }

@@ -65,6 +65,9 @@ class Token {
   CK_RV check_pin(const char* who, const uint8_t* pin, size_t pin_len, SecureBytes& token_key);
   CK_RV wrap_for(const char* who, const uint8_t* pin, size_t pin_len, const SecureBytes& token_key);
   CK_RV decode(const StoredObject& row, Object& out);
+  CK_RV set_key_check(const SecureBytes& token_key);
+  bool key_is_current();
+  CK_RV stale_login();
   CK_RV encode(int64_t id, const AttrMap& attrs, Bytes& clear, Bytes& sealed);
 
   std::unique_ptr<TokenDb> db_;

@@ -76,8 +76,9 @@ bool open_sealed(const SecureBytes& key, const uint8_t* sealed, size_t sealed_le
     return false;
   if (n && EVP_DecryptUpdate(ctx.get(), plain.data(), &len, sealed + kNonceLen, static_cast<int>(n)) != 1)
     return false;
+  uint8_t none = 0;
   if (EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, kTagLen, tag) != 1 ||
-      EVP_DecryptFinal_ex(ctx.get(), plain.data() + n, &len) != 1) {
+      EVP_DecryptFinal_ex(ctx.get(), n ? plain.data() + n : &none, &len) != 1) {
     plain.clear();
     return false;
   }

@@ -203,6 +203,26 @@ TEST_F(Persistence, ForeignAndDamagedFilesAreNotTokens) {
   create_data(s, "still works");
 }
 
+// Another process re-initialises the token while we are logged in: nothing
+// gets sealed with the old token key, and the stale login ends.
+TEST_F(Persistence, ReinitialisationElsewhereEndsOurLogin) {
+  CK_SLOT_ID slot = init_token();
+  CK_SESSION_HANDLE s = open_user(slot);
+  create_data(s, "before", true, true);
+  RunResult r = run_command({SOFTTOKEN_WRITER_PATH, "--reinit", "0"}, std::string(kSoPin) + "\n", 60000);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  Template t;
+  t.ulong(CKA_CLASS, CKO_DATA).boolean(CKA_TOKEN, true).boolean(CKA_PRIVATE, true);
+  CK_OBJECT_HANDLE h;
+  EXPECT_EQ(f->C_CreateObject(s, t.data(), t.size(), &h), CKR_USER_NOT_LOGGED_IN);
+  CK_SESSION_INFO si;
+  ASSERT_EQ(f->C_GetSessionInfo(s, &si), CKR_OK);
+  EXPECT_EQ(si.state, CKS_RW_PUBLIC_SESSION);
+  Template all;
+  EXPECT_TRUE(find(s, all).empty());
+  EXPECT_EQ(f->C_Login(s, CKU_USER, (CK_UTF8CHAR_PTR)kUserPin, std::strlen(kUserPin)), CKR_USER_PIN_NOT_INITIALIZED);
+}
+
 TEST_F(Persistence, AnotherProcessSeesNewTokensAndObjects) {
   CK_SLOT_ID slot = init_token();
   CK_SESSION_HANDLE s = open_user(slot);

@@ -1,7 +1,8 @@
 // Test helper: creates token objects in a loop through the module, printing
 // "created N" after each committed object.
 //   softtoken_writer PREFIX COUNT   (COUNT 0: until killed)
-// The user PIN comes from standard input.
+// The user PIN comes from standard input. With PREFIX "--reinit" it
+// re-initialises the first token instead, with the SO PIN from standard input.
 #include <dlfcn.h>
 #include <pkcs11_vendor.h>
 
@@ -26,6 +27,13 @@ int main(int argc, char** argv) {
   f->C_GetSlotList(CK_TRUE, nullptr, &n);
   std::vector<CK_SLOT_ID> slots(n);
   f->C_GetSlotList(CK_TRUE, slots.data(), &n);
+  if (prefix == "--reinit") {
+    unsigned char label[32];
+    for (auto& c : label) c = ' ';
+    CK_RV rv = n < 2 ? CKR_SLOT_ID_INVALID : f->C_InitToken(slots[0], (CK_UTF8CHAR_PTR)pin.data(), pin.size(), label);
+    std::printf("C_InitToken 0x%lx\n", rv);
+    return rv == CKR_OK ? 0 : 8;
+  }
   CK_SESSION_HANDLE s;
   if (n < 2 || f->C_OpenSession(slots[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s) != CKR_OK)
     return 5;
