@@ -160,6 +160,29 @@ TEST(GostKeyControl, Pkcs7SignerGetsTheKeyAndDigestAlgorithmsWithNullParameters)
     PKCS7_SIGNER_INFO_free(si);
 }
 
+TEST(GostKeyControl, Pkcs7RecipientGetsTheKeyAlgorithmWithItsParameters)
+{
+    PkeyPtr k = make_gost_key(nid(GostObj::gost3410_2012_256), nid(GostObj::gost2001_cryptopro_xcha_paramset),
+                              pattern_bytes(64, 4));
+    X509 *cert = X509_new();
+    ASSERT_EQ(X509_set_pubkey(cert, k.get()), 1);
+    PKCS7_RECIP_INFO *ri = PKCS7_RECIP_INFO_new();
+    ASSERT_EQ(PKCS7_RECIP_INFO_set(ri, cert), 1);
+    X509_ALGOR *alg = nullptr;
+    PKCS7_RECIP_INFO_get0_alg(ri, &alg);
+    const ASN1_OBJECT *obj = nullptr;
+    int ptype = 0;
+    const void *pval = nullptr;
+    X509_ALGOR_get0(&obj, &ptype, &pval, alg);
+    EXPECT_EQ(OBJ_obj2nid(obj), nid(GostObj::gost3410_2012_256));
+    ASSERT_EQ(ptype, V_ASN1_SEQUENCE);
+    const ASN1_STRING *params = static_cast<const ASN1_STRING *>(pval);
+    EXPECT_EQ(std::vector<unsigned char>(ASN1_STRING_get0_data(params), ASN1_STRING_get0_data(params) + ASN1_STRING_length(params)),
+              hex("30 13 06 07 2A 85 03 02 02 24 00 06 08 2A 85 03 07 01 01 02 02"));
+    PKCS7_RECIP_INFO_free(ri);
+    X509_free(cert);
+}
+
 TEST(GostKeyParameters, CopyFillsAnEmptyKeyAndRefusesAnotherSet)
 {
     PkeyPtr a = make_gost_key(nid(GostObj::gost2001), nid(GostObj::gost2001_cryptopro_a_paramset), pattern_bytes(64, 6));
