@@ -14,6 +14,12 @@ namespace g89 {
 
 using Tables = const uint32_t (*)[256];
 
+#if defined(__GNUC__)
+#define ZKC_G89_INLINE inline __attribute__((always_inline))
+#else
+#define ZKC_G89_INLINE inline
+#endif
+
 inline uint32_t load_le32(const uint8_t *p)
 {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -50,7 +56,7 @@ inline void load_keys(RoundKeys &rk, const uint8_t *key)
 }
 
 #define ZKC_G89_F(T, x) \
-    ((T)[0][(x) & 0xFF] ^ (T)[1][((x) >> 8) & 0xFF] ^ (T)[2][((x) >> 16) & 0xFF] ^ (T)[3][(x) >> 24])
+    (((T)[0][(x) & 0xFF] ^ (T)[1][((x) >> 8) & 0xFF]) ^ ((T)[2][((x) >> 16) & 0xFF] ^ (T)[3][(x) >> 24]))
 // One round on the halves (a, b): b ^= f(a + k). Alternating the roles of the
 // two halves takes the place of the swap.
 #define ZKC_G89_R(T, a, b, k) \
@@ -86,9 +92,29 @@ inline void load_keys(RoundKeys &rk, const uint8_t *key)
     ZKC_G89_R2(T, a1, b1, a2, b2, K[3]); ZKC_G89_R2(T, b1, a1, b2, a2, K[2]); \
     ZKC_G89_R2(T, a1, b1, a2, b2, K[1]); ZKC_G89_R2(T, b1, a1, b2, a2, K[0])
 
+// Four independent blocks round by round.
+#define ZKC_G89_R4(T, a1, b1, a2, b2, a3, b3, a4, b4, k) \
+    do { \
+        const uint32_t t1_ = (a1) + (k); \
+        const uint32_t t2_ = (a2) + (k); \
+        const uint32_t t3_ = (a3) + (k); \
+        const uint32_t t4_ = (a4) + (k); \
+        (b1) ^= ZKC_G89_F(T, t1_); \
+        (b2) ^= ZKC_G89_F(T, t2_); \
+        (b3) ^= ZKC_G89_F(T, t3_); \
+        (b4) ^= ZKC_G89_F(T, t4_); \
+    } while (0)
+#define ZKC_G89_P4(T, K, i, j) \
+    ZKC_G89_R4(T, a1, b1, a2, b2, a3, b3, a4, b4, K[i]); \
+    ZKC_G89_R4(T, b1, a1, b2, a2, b3, a3, b4, a4, K[j])
+#define ZKC_G89_UP8_4(T, K) \
+    ZKC_G89_P4(T, K, 0, 1); ZKC_G89_P4(T, K, 2, 3); ZKC_G89_P4(T, K, 4, 5); ZKC_G89_P4(T, K, 6, 7)
+#define ZKC_G89_DOWN8_4(T, K) \
+    ZKC_G89_P4(T, K, 7, 6); ZKC_G89_P4(T, K, 5, 4); ZKC_G89_P4(T, K, 3, 2); ZKC_G89_P4(T, K, 1, 0)
+
 // 32-round encryption of the block (n1, n2): K0..K7 three times, then K7..K0;
 // the last round does not swap.
-inline void encrypt(Tables T, const uint32_t *K, uint32_t &n1, uint32_t &n2)
+ZKC_G89_INLINE void encrypt(Tables T, const uint32_t *K, uint32_t &n1, uint32_t &n2)
 {
     uint32_t a = n1, b = n2;
     ZKC_G89_UP8(T, a, b, K);
@@ -100,7 +126,7 @@ inline void encrypt(Tables T, const uint32_t *K, uint32_t &n1, uint32_t &n2)
 }
 
 // 32-round decryption: K0..K7 once, then K7..K0 three times.
-inline void decrypt(Tables T, const uint32_t *K, uint32_t &n1, uint32_t &n2)
+ZKC_G89_INLINE void decrypt(Tables T, const uint32_t *K, uint32_t &n1, uint32_t &n2)
 {
     uint32_t a = n1, b = n2;
     ZKC_G89_UP8(T, a, b, K);
@@ -112,7 +138,7 @@ inline void decrypt(Tables T, const uint32_t *K, uint32_t &n1, uint32_t &n2)
 }
 
 // Two blocks encrypted side by side.
-inline void encrypt2(Tables T, const uint32_t *K, uint32_t &x1, uint32_t &x2, uint32_t &y1,
+ZKC_G89_INLINE void encrypt2(Tables T, const uint32_t *K, uint32_t &x1, uint32_t &x2, uint32_t &y1,
                      uint32_t &y2)
 {
     uint32_t a1 = x1, b1 = x2, a2 = y1, b2 = y2;
@@ -126,7 +152,7 @@ inline void encrypt2(Tables T, const uint32_t *K, uint32_t &x1, uint32_t &x2, ui
     y2 = a2;
 }
 
-inline void decrypt2(Tables T, const uint32_t *K, uint32_t &x1, uint32_t &x2, uint32_t &y1,
+ZKC_G89_INLINE void decrypt2(Tables T, const uint32_t *K, uint32_t &x1, uint32_t &x2, uint32_t &y1,
                      uint32_t &y2)
 {
     uint32_t a1 = x1, b1 = x2, a2 = y1, b2 = y2;
@@ -138,10 +164,35 @@ inline void decrypt2(Tables T, const uint32_t *K, uint32_t &x1, uint32_t &x2, ui
     x2 = a1;
     y1 = b2;
     y2 = a2;
+}
+
+// Four blocks x[0..3] (halves n1 = x[2i], n2 = x[2i + 1]) encrypted side by side.
+ZKC_G89_INLINE void encrypt4(Tables T, const uint32_t *K, uint32_t *x)
+{
+    uint32_t a1 = x[0], b1 = x[1], a2 = x[2], b2 = x[3];
+    uint32_t a3 = x[4], b3 = x[5], a4 = x[6], b4 = x[7];
+    ZKC_G89_UP8_4(T, K);
+    ZKC_G89_UP8_4(T, K);
+    ZKC_G89_UP8_4(T, K);
+    ZKC_G89_DOWN8_4(T, K);
+    x[0] = b1; x[1] = a1; x[2] = b2; x[3] = a2;
+    x[4] = b3; x[5] = a3; x[6] = b4; x[7] = a4;
+}
+
+ZKC_G89_INLINE void decrypt4(Tables T, const uint32_t *K, uint32_t *x)
+{
+    uint32_t a1 = x[0], b1 = x[1], a2 = x[2], b2 = x[3];
+    uint32_t a3 = x[4], b3 = x[5], a4 = x[6], b4 = x[7];
+    ZKC_G89_UP8_4(T, K);
+    ZKC_G89_DOWN8_4(T, K);
+    ZKC_G89_DOWN8_4(T, K);
+    ZKC_G89_DOWN8_4(T, K);
+    x[0] = b1; x[1] = a1; x[2] = b2; x[3] = a2;
+    x[4] = b3; x[5] = a3; x[6] = b4; x[7] = a4;
 }
 
 // The 16-round cycle of the MAC: K0..K7 twice.
-inline void mac16(Tables T, const uint32_t *K, uint32_t &n1, uint32_t &n2)
+ZKC_G89_INLINE void mac16(Tables T, const uint32_t *K, uint32_t &n1, uint32_t &n2)
 {
     uint32_t a = n1, b = n2;
     ZKC_G89_UP8(T, a, b, K);

@@ -57,8 +57,22 @@ void cfb_decrypt_run(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *ou
 {
     uint32_t n1 = load_le32(iv), n2 = load_le32(iv + 4);
     uint32_t i = 0;
-    // The gamma of each block depends only on the previous ciphertext, so two
-    // blocks go through the cipher side by side.
+    // The gamma of each block depends only on the previous ciphertext, so
+    // several blocks go through the cipher side by side.
+    for (; i + 4 <= blocks; i += 4, in += 32, out += 32) {
+        uint32_t c[8], g[8];
+        for (int k = 0; k < 8; ++k)
+            c[k] = load_le32(in + 4 * k);
+        g[0] = n1;
+        g[1] = n2;
+        for (int k = 2; k < 8; ++k)
+            g[k] = c[k - 2];
+        encrypt4(T, K, g);
+        for (int k = 0; k < 8; ++k)
+            store_le32(out + 4 * k, c[k] ^ g[k]);
+        n1 = c[6];
+        n2 = c[7];
+    }
     for (; i + 2 <= blocks; i += 2, in += 16, out += 16) {
         const uint32_t c1 = load_le32(in), c2 = load_le32(in + 4);
         const uint32_t c3 = load_le32(in + 8), c4 = load_le32(in + 12);
@@ -95,6 +109,17 @@ void cnt_run(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *out, uint3
 {
     uint32_t n1 = load_le32(iv), n2 = load_le32(iv + 4);
     uint32_t i = 0;
+    for (; i + 4 <= blocks; i += 4, in += 32, out += 32) {
+        uint32_t g[8];
+        for (int k = 0; k < 4; ++k) {
+            counter_step(n1, n2);
+            g[2 * k] = n1;
+            g[2 * k + 1] = n2;
+        }
+        encrypt4(T, K, g);
+        for (int k = 0; k < 8; ++k)
+            store_le32(out + 4 * k, load_le32(in + 4 * k) ^ g[k]);
+    }
     for (; i + 2 <= blocks; i += 2, in += 16, out += 16) {
         counter_step(n1, n2);
         uint32_t g1 = n1, g2 = n2;
@@ -121,6 +146,17 @@ void ecb_run(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *out, uint3
              bool enc)
 {
     uint32_t i = 0;
+    for (; i + 4 <= blocks; i += 4, in += 32, out += 32) {
+        uint32_t x[8];
+        for (int k = 0; k < 8; ++k)
+            x[k] = load_le32(in + 4 * k);
+        if (enc)
+            encrypt4(T, K, x);
+        else
+            decrypt4(T, K, x);
+        for (int k = 0; k < 8; ++k)
+            store_le32(out + 4 * k, x[k]);
+    }
     for (; i + 2 <= blocks; i += 2, in += 16, out += 16) {
         uint32_t a1 = load_le32(in), a2 = load_le32(in + 4);
         uint32_t b1 = load_le32(in + 8), b2 = load_le32(in + 12);
@@ -161,6 +197,18 @@ void cbc_decrypt_run(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *ou
 {
     uint32_t v1 = load_le32(iv), v2 = load_le32(iv + 4);
     uint32_t i = 0;
+    for (; i + 4 <= blocks; i += 4, in += 32, out += 32) {
+        uint32_t c[8], p[8];
+        for (int k = 0; k < 8; ++k)
+            p[k] = c[k] = load_le32(in + 4 * k);
+        decrypt4(T, K, p);
+        store_le32(out, p[0] ^ v1);
+        store_le32(out + 4, p[1] ^ v2);
+        for (int k = 2; k < 8; ++k)
+            store_le32(out + 4 * k, p[k] ^ c[k - 2]);
+        v1 = c[6];
+        v2 = c[7];
+    }
     for (; i + 2 <= blocks; i += 2, in += 16, out += 16) {
         const uint32_t c1 = load_le32(in), c2 = load_le32(in + 4);
         const uint32_t c3 = load_le32(in + 8), c4 = load_le32(in + 12);

@@ -44,56 +44,137 @@ inline void block_to_digits(DIGIT_T *d, const uint8_t *p)
         d[i] = DIGIT_T(p[0]) | DIGIT_T(p[1]) << 8 | DIGIT_T(p[2]) << 16 | DIGIT_T(p[3]) << 24;
 }
 
-#define LPS_WORD(x, i)                                                                    \
-    (kLps.t[0][uint8_t((x).w[0] >> (8 * (i)))] ^ kLps.t[1][uint8_t((x).w[1] >> (8 * (i)))] ^ \
-     kLps.t[2][uint8_t((x).w[2] >> (8 * (i)))] ^ kLps.t[3][uint8_t((x).w[3] >> (8 * (i)))] ^ \
-     kLps.t[4][uint8_t((x).w[4] >> (8 * (i)))] ^ kLps.t[5][uint8_t((x).w[5] >> (8 * (i)))] ^ \
-     kLps.t[6][uint8_t((x).w[6] >> (8 * (i)))] ^ kLps.t[7][uint8_t((x).w[7] >> (8 * (i)))])
+// LPS(a ^ b), column by column: the eight bytes of input word j index table
+// j, and lookup k lands in output word k. Unrolled, with eight scalar
+// accumulators.
+// The shift barrier keeps the compiler from turning the running shifts into
+// independent ones, so that every two bytes cost one shift and two byte moves.
+#if defined(__GNUC__)
+#define SHIFT_BARRIER(x) __asm__("" : "+r"(x))
+#else
+#define SHIFT_BARRIER(x) ((void)0)
+#endif
+#define LPS_COLUMN(j)                                  \
+    do {                                               \
+        const uint64_t *t = kLps.t[j];                 \
+        uint64_t x = a[j] ^ b[j];                  \
+        r0 ^= t[x & 0xFF];                             \
+        r1 ^= t[(x >> 8) & 0xFF];                      \
+        x >>= 16;                                      \
+        SHIFT_BARRIER(x);                              \
+        r2 ^= t[x & 0xFF];                             \
+        r3 ^= t[(x >> 8) & 0xFF];                      \
+        x >>= 16;                                      \
+        SHIFT_BARRIER(x);                              \
+        r4 ^= t[x & 0xFF];                             \
+        r5 ^= t[(x >> 8) & 0xFF];                      \
+        x >>= 16;                                      \
+        SHIFT_BARRIER(x);                              \
+        r6 ^= t[x & 0xFF];                             \
+        r7 ^= t[x >> 8];                               \
+    } while (0)
 
-// LPS(a ^ b).
-inline V512 lpsx(const V512 &a, const V512 &b)
+#if defined(__GNUC__)
+#define ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define ALWAYS_INLINE inline
+#endif
+
+ALWAYS_INLINE V512 lpsx(const uint64_t *a, const uint64_t *b)
 {
-    V512 x;
-    for (int i = 0; i < 8; ++i)
-        x.w[i] = a.w[i] ^ b.w[i];
-    V512 r;
-    r.w[0] = LPS_WORD(x, 0);
-    r.w[1] = LPS_WORD(x, 1);
-    r.w[2] = LPS_WORD(x, 2);
-    r.w[3] = LPS_WORD(x, 3);
-    r.w[4] = LPS_WORD(x, 4);
-    r.w[5] = LPS_WORD(x, 5);
-    r.w[6] = LPS_WORD(x, 6);
-    r.w[7] = LPS_WORD(x, 7);
-    return r;
+    uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5 = 0, r6 = 0, r7 = 0;
+    LPS_COLUMN(0);
+    LPS_COLUMN(1);
+    LPS_COLUMN(2);
+    LPS_COLUMN(3);
+    LPS_COLUMN(4);
+    LPS_COLUMN(5);
+    LPS_COLUMN(6);
+    LPS_COLUMN(7);
+    return {{r0, r1, r2, r3, r4, r5, r6, r7}};
 }
-#undef LPS_WORD
+#undef LPS_COLUMN
+#undef SHIFT_BARRIER
 
 // g_N(h, m) = E(LPS(h ^ N), m) ^ h ^ m, where E runs twelve rounds
 // s := LPS(s ^ K), K := LPS(K ^ C_i), and a last X[K13].
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
 V512 compress(const V512 &h, const V512 &m, const V512 &n)
 {
-    V512 k = lpsx(h, n);
+    V512 k = lpsx(h.w, n.w);
     V512 s = m;
-    for (int i = 0; i < 12; ++i) {
-        s = lpsx(s, k);
-        V512 c;
-        std::memcpy(c.w, kIter.c[i], sizeof c.w);
-        k = lpsx(k, c);
-    }
+    // The twelve rounds, unrolled.
+#define ROUND(i)                          \
+    do {                                  \
+        s = lpsx(s.w, k.w);               \
+        k = lpsx(k.w, kIter.c[i]);        \
+    } while (0)
+    ROUND(0);
+    ROUND(1);
+    ROUND(2);
+    ROUND(3);
+    ROUND(4);
+    ROUND(5);
+    ROUND(6);
+    ROUND(7);
+    ROUND(8);
+    ROUND(9);
+    ROUND(10);
+    ROUND(11);
+#undef ROUND
     V512 r;
     for (int i = 0; i < 8; ++i)
         r.w[i] = s.w[i] ^ k.w[i] ^ h.w[i] ^ m.w[i];
     return r;
 }
 
-// One block in ctx->m: h := g_N(h, m), N := N + bits, Sigma := Sigma + m.
-void process_block(GOSTR3411_2012_CTX *ctx, DIGIT_T bits)
+// acc := acc + x mod 2^512.
+inline void add512(V512 &acc, const V512 &x)
 {
-    const V512 h = compress(from_digits(ctx->h), from_digits(ctx->m), from_digits(ctx->N));
-    to_digits(ctx->h, h);
-    mpShortAdd(ctx->N, ctx->N, bits, GOSTR3411_2012_DIGITS);
-    mpAdd(ctx->Sigma, ctx->Sigma, ctx->m, GOSTR3411_2012_DIGITS);
+    uint64_t carry = 0;
+    for (int i = 0; i < 8; ++i) {
+        const uint64_t s = acc.w[i] + x.w[i];
+        const uint64_t c = s < x.w[i] ? 1 : 0;
+        acc.w[i] = s + carry;
+        carry = c | (acc.w[i] < carry ? 1 : 0);
+    }
+}
+
+// h, N and Sigma in 64-bit words while a run of blocks is processed.
+struct State {
+    V512 h, n, sigma;
+};
+
+State load_state(const GOSTR3411_2012_CTX *ctx)
+{
+    return {from_digits(ctx->h), from_digits(ctx->N), from_digits(ctx->Sigma)};
+}
+
+void save_state(GOSTR3411_2012_CTX *ctx, const State &st)
+{
+    to_digits(ctx->h, st.h);
+    to_digits(ctx->N, st.n);
+    to_digits(ctx->Sigma, st.sigma);
+}
+
+// One block m: h := g_N(h, m), N := N + bits, Sigma := Sigma + m.
+inline void process_block(State &st, const V512 &m, uint64_t bits)
+{
+    st.h = compress(st.h, m, st.n);
+    add512(st.n, V512{{bits, 0, 0, 0, 0, 0, 0, 0}});
+    add512(st.sigma, m);
+}
+
+inline V512 load_block(const uint8_t *p)
+{
+    V512 v;
+    for (int i = 0; i < 8; ++i, p += 8)
+        v.w[i] = uint64_t(p[0]) | uint64_t(p[1]) << 8 | uint64_t(p[2]) << 16 |
+                 uint64_t(p[3]) << 24 | uint64_t(p[4]) << 32 | uint64_t(p[5]) << 40 |
+                 uint64_t(p[6]) << 48 | uint64_t(p[7]) << 56;
+    return v;
 }
 
 // Stores message bytes behind the buffered ones, byte-reversed.
@@ -169,17 +250,23 @@ extern "C" int GOSTR3411_2012_Update(GOSTR3411_2012_CTX *ctx, const uint8_t *dat
         data += take;
         length -= take;
         mpConvFromOctets(ctx->m, GOSTR3411_2012_DIGITS, ctx->buffer, 64);
-        process_block(ctx, 512);
+        State st = load_state(ctx);
+        process_block(st, from_digits(ctx->m), 512);
+        save_state(ctx, st);
         std::memset(ctx->buffer, 0, sizeof ctx->buffer);
         ctx->count = 0;
     }
     // Whole blocks are read from the input directly: the same number the
     // buffer would give.
-    while (length >= 64) {
-        block_to_digits(ctx->m, data);
-        process_block(ctx, 512);
-        data += 64;
-        length -= 64;
+    if (length >= 64) {
+        State st = load_state(ctx);
+        while (length >= 64) {
+            process_block(st, load_block(data), 512);
+            data += 64;
+            length -= 64;
+        }
+        block_to_digits(ctx->m, data - 64);
+        save_state(ctx, st);
     }
     buffer_bytes(ctx, data, length);
     return 0;
@@ -200,13 +287,12 @@ extern "C" int GOSTR3411_2012_Final(GOSTR3411_2012_CTX *ctx, uint8_t *digest)
     // Padding: 0x01 right behind the message bytes, zeros above it.
     ctx->buffer[63 - ctx->count] = 0x01;
     mpConvFromOctets(ctx->m, GOSTR3411_2012_DIGITS, ctx->buffer, 64);
-    process_block(ctx, DIGIT_T(8 * ctx->count));
-
+    State st = load_state(ctx);
+    process_block(st, from_digits(ctx->m), uint64_t(8 * ctx->count));
     const V512 zero = {};
-    V512 h = from_digits(ctx->h);
-    h = compress(h, from_digits(ctx->N), zero);
-    h = compress(h, from_digits(ctx->Sigma), zero);
-    to_digits(ctx->h, h);
+    st.h = compress(st.h, st.n, zero);
+    st.h = compress(st.h, st.sigma, zero);
+    save_state(ctx, st);
 
     uint8_t octets[64];
     mpConvToOctets(ctx->h, GOSTR3411_2012_DIGITS, octets, sizeof octets);
