@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "gost28147_89.h"
+#include "zkc_bignum_mem.h"
 
 namespace zkc {
 namespace g89 {
@@ -218,7 +219,10 @@ inline void decrypt_bytes(Tables T, const uint32_t *K, const uint8_t *in, uint8_
 }
 
 // Overwrites n bytes with zeros in a way the compiler may not drop.
-void wipe(void *p, std::size_t n);
+inline void wipe(void *p, std::size_t n)
+{
+    mp_wipe(p, n);
+}
 
 // Expands S-boxes packed as in the parameter-set OCTET STRINGs (byte 4r + j =
 // S(2j+1)[r] << 4 | S(2j+2)[r]) into the four pre-rotated round tables.

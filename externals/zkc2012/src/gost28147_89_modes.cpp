@@ -269,13 +269,6 @@ int gamma_mode(const char *name, GOST28147_89_CTX *ctx, const GOST_DATA_BLOB *in
 
 }  // namespace
 
-void zkc::g89::wipe(void *p, std::size_t n)
-{
-    volatile uint8_t *v = static_cast<volatile uint8_t *>(p);
-    while (n-- > 0)
-        *v++ = 0;
-}
-
 extern "C" int make_last_block(const uint8_t *data, uint32_t length, uint8_t *block8,
                                uint32_t *tail_len, uint32_t *blocks, int flags)
 {
