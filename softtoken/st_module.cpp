@@ -1,6 +1,5 @@
 #include "st_module.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -35,21 +34,6 @@ bool ensure_directory(const std::string& dir) {
   }
   struct stat st;
   return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::vector<std::string> list_token_serials(const std::string& dir) {
-  std::vector<std::string> out;
-  DIR* d = opendir(dir.c_str());
-  if (!d) return out;
-  while (dirent* e = readdir(d)) {
-    std::string name = e->d_name;
-    if (name.size() == 19 && name.compare(16, 3, ".db") == 0 &&
-        std::all_of(name.begin(), name.begin() + 16, [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
-      out.push_back(name.substr(0, 16));
-  }
-  closedir(d);
-  std::sort(out.begin(), out.end());
-  return out;
 }
 
 void refresh_slots() {

@@ -68,8 +68,6 @@ ModuleState& state();
 // $XDG_DATA_HOME/softtoken, else ~/.local/share/softtoken.
 std::string token_directory();
 bool ensure_directory(const std::string& dir);
-// Serials of the token files in the directory, sorted.
-std::vector<std::string> list_token_serials(const std::string& dir);
 
 // Brings the slot list up to date with the directory: new token files get
 // new slots, vanished ones without sessions lose theirs, and one free slot

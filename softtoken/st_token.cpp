@@ -1,6 +1,12 @@
 #include "st_token.h"
 
+#include <dirent.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "st_vault.h"
 
@@ -25,11 +31,44 @@ std::string hex(const uint8_t* p, size_t n) {
 const char kKeyCheck[] = "key_check";
 const char kKeyCheckAad[] = "softtoken token key check";
 
+// Serials grow with time (seconds, then random bits) and always exceed the
+// serials already in the directory, so listing tokens by serial lists them
+// in the order they were made, and slot numbers stay stable.
+std::string next_serial(const std::string& dir) {
+  uint8_t raw[4];
+  if (!random_bytes(raw, sizeof raw)) return {};
+  uint64_t value = (static_cast<uint64_t>(std::time(nullptr)) & 0xffffffffULL) << 32 |
+                   static_cast<uint64_t>(raw[0]) << 24 | static_cast<uint64_t>(raw[1]) << 16 |
+                   static_cast<uint64_t>(raw[2]) << 8 | raw[3];
+  for (const std::string& existing : list_token_serials(dir)) {
+    uint64_t e = std::strtoull(existing.c_str(), nullptr, 16);
+    if (e >= value) value = e + 1;
+  }
+  uint8_t be[8];
+  for (int i = 0; i < 8; ++i) be[i] = static_cast<uint8_t>(value >> (56 - 8 * i));
+  return hex(be, sizeof be);
+}
+
 std::string object_aad(const std::string& serial, int64_t id) {
   return "softtoken object " + serial + " " + std::to_string(id);
 }
 
 }  // namespace
+
+std::vector<std::string> list_token_serials(const std::string& dir) {
+  std::vector<std::string> out;
+  DIR* d = opendir(dir.c_str());
+  if (!d) return out;
+  while (dirent* e = readdir(d)) {
+    std::string name = e->d_name;
+    if (name.size() == 19 && name.compare(16, 3, ".db") == 0 &&
+        std::all_of(name.begin(), name.begin() + 16, [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+      out.push_back(name.substr(0, 16));
+  }
+  closedir(d);
+  std::sort(out.begin(), out.end());
+  return out;
+}
 
 bool pin_length_ok(size_t len) { return len >= kMinPinLen && len <= kMaxPinLen; }
 
@@ -45,9 +84,8 @@ std::unique_ptr<Token> Token::open(const std::string& dir, const std::string& se
 
 CK_RV Token::create(const std::string& dir, const uint8_t* so_pin, size_t so_pin_len, const uint8_t* label32,
                     std::string& serial) {
-  uint8_t raw[8];
-  if (!random_bytes(raw, sizeof raw)) return CKR_DEVICE_ERROR;
-  serial = hex(raw, sizeof raw);
+  serial = next_serial(dir);
+  if (serial.empty()) return CKR_DEVICE_ERROR;
   // Built under a temporary name, then renamed: a token file either is
   // complete or does not exist.
   std::string tmp = path_of(dir, serial) + ".new";

@@ -77,6 +77,8 @@ class Token {
 };
 
 bool pin_length_ok(size_t len);
+// Serials of the token files in a directory, sorted.
+std::vector<std::string> list_token_serials(const std::string& dir);
 
 }  // namespace softtoken
 
