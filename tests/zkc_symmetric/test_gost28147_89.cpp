@@ -157,48 +157,37 @@ TEST(Gost28147Tables, CryptoProAFirstRowIsAsPrinted)
 
 TEST(Gost28147Registry, ElevenSetsInOrderWithTheirTablesAndMeshing)
 {
+    const int cnt = GOST28147_89_MODE_CNT, cfb = GOST28147_89_MODE_CFB;
     const struct {
-        Bytes der;
         const char *oid;
         const char *name;
         const GOST28147_89_EXP_TABLE *table;
         int mode;
         int meshing;
     } expected[] = {
-        {hex("06072a850302021f00"), "1.2.643.2.2.31.0", "id-Gost28147-89-TestParamSet",
-         &GOST28147_89_TABLE_TEST, GOST28147_89_MODE_CNT, 0},
-        {hex("06072a850302021f01"), "1.2.643.2.2.31.1", "id-Gost28147-89-CryptoPro-A-ParamSet",
-         &GOST28147_89_TABLE_CRYPTOPRO_A, GOST28147_89_MODE_CFB, 1},
-        {hex("06072a850302021f02"), "1.2.643.2.2.31.2", "id-Gost28147-89-CryptoPro-B-ParamSet",
-         &GOST28147_89_TABLE_CRYPTOPRO_B, GOST28147_89_MODE_CFB, 1},
-        {hex("06072a850302021f03"), "1.2.643.2.2.31.3", "id-Gost28147-89-CryptoPro-C-ParamSet",
-         &GOST28147_89_TABLE_CRYPTOPRO_C, GOST28147_89_MODE_CFB, 1},
-        {hex("06072a850302021f04"), "1.2.643.2.2.31.4", "id-Gost28147-89-CryptoPro-D-ParamSet",
-         &GOST28147_89_TABLE_CRYPTOPRO_D, GOST28147_89_MODE_CFB, 1},
-        {hex("06072a850302021f05"), "1.2.643.2.2.31.5",
-         "id-Gost28147-89-CryptoPro-Oscar-1-1-ParamSet", &GOST28147_89_TABLE_TEST,
-         GOST28147_89_MODE_CNT, 0},
-        {hex("06072a850302021f06"), "1.2.643.2.2.31.6",
-         "id-Gost28147-89-CryptoPro-Oscar-1-0-ParamSet", &GOST28147_89_TABLE_CRYPTOPRO_A,
-         GOST28147_89_MODE_CFB, 0},
-        {hex("06072a850302021f07"), "1.2.643.2.2.31.7", "id-Gost28147-89-CryptoPro-RIC-1-ParamSet",
-         &GOST28147_89_TABLE_CRYPTOPRO_B, GOST28147_89_MODE_CFB, 0},
-        {hex("06072a850302021f08"), "1.2.643.2.2.31.8",
-         "id-Gost28147-89-CryptoPro-Simple-C-ParamSet", &GOST28147_89_TABLE_CRYPTOPRO_C,
-         GOST28147_89_MODE_CFB, 0},
-        {hex("06072a850302021f09"), "1.2.643.2.2.31.9",
-         "id-Gost28147-89-CryptoPro-Simple-D-ParamSet", &GOST28147_89_TABLE_CRYPTOPRO_D,
-         GOST28147_89_MODE_CFB, 0},
-        {hex("06092a8503070102050101"), "1.2.643.7.1.2.5.1.1", "id-tc26-gost-28147-param-Z",
-         &GOST28147_89_TABLE_Z, GOST28147_89_MODE_CFB, 1},
+        {"1.2.643.2.2.31.0", "id-Gost28147-89-TestParamSet", &GOST28147_89_TABLE_TEST, cnt, 0},
+        {"1.2.643.2.2.31.1", "id-Gost28147-89-CryptoPro-A-ParamSet", &GOST28147_89_TABLE_CRYPTOPRO_A, cfb, 1},
+        {"1.2.643.2.2.31.2", "id-Gost28147-89-CryptoPro-B-ParamSet", &GOST28147_89_TABLE_CRYPTOPRO_B, cfb, 1},
+        {"1.2.643.2.2.31.3", "id-Gost28147-89-CryptoPro-C-ParamSet", &GOST28147_89_TABLE_CRYPTOPRO_C, cfb, 1},
+        {"1.2.643.2.2.31.4", "id-Gost28147-89-CryptoPro-D-ParamSet", &GOST28147_89_TABLE_CRYPTOPRO_D, cfb, 1},
+        {"1.2.643.2.2.31.5", "id-Gost28147-89-CryptoPro-Oscar-1-1-ParamSet", &GOST28147_89_TABLE_TEST, cnt, 0},
+        {"1.2.643.2.2.31.6", "id-Gost28147-89-CryptoPro-Oscar-1-0-ParamSet", &GOST28147_89_TABLE_CRYPTOPRO_A, cfb, 0},
+        {"1.2.643.2.2.31.7", "id-Gost28147-89-CryptoPro-RIC-1-ParamSet", &GOST28147_89_TABLE_CRYPTOPRO_B, cfb, 0},
+        {"1.2.643.2.2.31.8", "id-Gost28147-89-CryptoPro-Simple-C-ParamSet", &GOST28147_89_TABLE_CRYPTOPRO_C, cfb, 0},
+        {"1.2.643.2.2.31.9", "id-Gost28147-89-CryptoPro-Simple-D-ParamSet", &GOST28147_89_TABLE_CRYPTOPRO_D, cfb, 0},
+        {"1.2.643.7.1.2.5.1.1", "id-tc26-gost-28147-param-Z", &GOST28147_89_TABLE_Z, cfb, 1},
     };
     const GOST28147_89_PARAM *first = nullptr;
     for (size_t i = 0; i < sizeof expected / sizeof expected[0]; ++i) {
         const auto &e = expected[i];
+        // DER: 06 07 2A 85 03 02 02 1F n for the CryptoPro arcs, 11 bytes for set Z.
+        const Bytes der = i < 10 ? hex("06072a850302021f" + std::string(1, char('0')) + std::to_string(i))
+                                 : hex("06092a8503070102050101");
         const GOST28147_89_PARAM *p = nullptr;
-        ASSERT_EQ(GOST28147_89_FindParByDerOid(e.der.data(), uint32_t(e.der.size()), &p), 0) << e.oid;
+        ASSERT_EQ(GOST28147_89_FindParByDerOid(der.data(), uint32_t(der.size()), &p), 0) << e.oid;
         ASSERT_NE(p, nullptr);
-        EXPECT_EQ(p->der_len, e.der.size());
+        EXPECT_EQ(p->der_len, der.size());
+        EXPECT_EQ(0, std::memcmp(p->der, der.data(), der.size()));
         EXPECT_STREQ(p->oid, e.oid);
         EXPECT_STREQ(p->name, e.name);
         EXPECT_EQ(p->table, e.table);
@@ -320,6 +309,11 @@ TEST(Gost28147Codes, MissingArgumentsAndUninitialisedContexts)
     }
     // Silent while the stream is unset.
     EXPECT_EQ(GOST28147_89_Final(nullptr), -2);
+
+    // Memory that no Init prepared is refused rather than trusted.
+    std::memset(&c.ctx, 0xFF, sizeof c.ctx);
+    EXPECT_EQ(GOST28147_89_Update(&c.ctx, &in, &out), -152);
+    EXPECT_EQ(GOST28147_89_Final(&c.ctx), -152);
 }
 
 TEST(Gost28147Codes, BlockFunctionMessages)

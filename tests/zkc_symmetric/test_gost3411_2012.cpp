@@ -200,6 +200,12 @@ TEST(GostR34112012Codes, SizesPointersAndLines)
     }
     EXPECT_EQ(pos, text.size());
 
+    // A context that no Init prepared is refused.
+    GOSTR3411_2012_CTX junk;
+    std::memset(&junk, 0xFF, sizeof junk);
+    EXPECT_EQ(GOSTR3411_2012_Update(&junk, msg.data(), msg.size()), -2);
+    EXPECT_EQ(GOSTR3411_2012_Final(&junk, out), -2);
+
     // The failed calls left the 256-bit context usable.
     ASSERT_EQ(GOSTR3411_2012_256_Update(&ctx, msg.data(), msg.size()), 0);
     Bytes d(32);

@@ -2,6 +2,7 @@
 // cipher step inside it, splits, parameter-set choice and codes.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 #include "gost_r3411_94.h"
@@ -181,6 +182,12 @@ TEST(GostR341194Codes, BadParameters)
     EXPECT_EQ(diag.text(), "GOSTR3411_94_Init_ex: bad params\nGOSTR3411_94_Init_ex: bad params\n"
                            "GOSTR3411_94_Update: bad params\nGOSTR3411_94_Update: bad params\n"
                            "GOSTR3411_94_Final: bad params\n");
+    GOSTR3411_94_CTX junk;
+    std::memset(&junk, 0xFF, sizeof junk);
+    EXPECT_EQ(GOSTR3411_94_Update(&junk, &byte, 1), -2);
+    uint8_t sink[32];
+    EXPECT_EQ(GOSTR3411_94_Final(&junk, sink), -2);
+
     // The failures left the context as it was: the empty-message digest.
     Bytes out(32);
     ASSERT_EQ(GOSTR3411_94_Final(&ctx, out.data()), 0);

@@ -266,7 +266,8 @@ extern "C" int GOST28147_89_Update(GOST28147_89_CTX *ctx, const GOST_DATA_BLOB *
         return GOST28147_89_ERR_PARAM;
     if (out == nullptr && ctx->mode != GOST28147_89_MODE_MAC)
         return GOST28147_89_ERR_PARAM;
-    if (!ctx->initialised)
+    // Counters out of range mark memory that no Init prepared.
+    if (!ctx->initialised || ctx->held < 0 || ctx->held > 8)
         return GOST28147_89_ERR_NOT_INIT;
     switch (ctx->mode) {
     case GOST28147_89_MODE_CFB:
@@ -285,7 +286,7 @@ extern "C" int GOST28147_89_Final(GOST28147_89_CTX *ctx)
         zkc_diag_printf("zkc_crpt_final: NULL context\n");
         return GOST28147_89_ERR_PARAM;
     }
-    if (!ctx->initialised) {
+    if (!ctx->initialised || ctx->held < 0 || ctx->held > 8) {
         zkc_diag_printf("zkc_crpt_final: uninitialized context\n");
         return GOST28147_89_ERR_NOT_INIT;
     }

@@ -254,6 +254,8 @@ extern "C" int GOSTR3411_94_Update(GOSTR3411_94_CTX *ctx, const uint8_t *data, s
         zkc_diag_printf("GOSTR3411_94_Update: bad params\n");
         return GOSTR3411_94_ERR_PARAM;
     }
+    if (ctx->count < 0 || ctx->count > 32)
+        return GOSTR3411_94_ERR_PARAM;  // not a context of this hash
     Tables T = ctx->table.T;
     State st = load_state(ctx);
     if (ctx->count > 0) {
@@ -289,6 +291,8 @@ extern "C" int GOSTR3411_94_Final(GOSTR3411_94_CTX *ctx, uint8_t *digest)
         zkc_diag_printf("GOSTR3411_94_Final: bad params\n");
         return GOSTR3411_94_ERR_PARAM;
     }
+    if (ctx->count < 0 || ctx->count > 32)
+        return GOSTR3411_94_ERR_PARAM;  // not a context of this hash
     Tables T = ctx->table.T;
     State st = load_state(ctx);
     if (ctx->count > 0) {

@@ -240,7 +240,9 @@ extern "C" int GOSTR3411_2012_Update(GOSTR3411_2012_CTX *ctx, const uint8_t *dat
                         "GOSTR3411_2012_Update");
         return GOSTR3411_2012_ERR_PARAM;
     }
-    if (size_t(ctx->count) + length < 64) {
+    if (ctx->count < 0 || ctx->count > 63)
+        return GOSTR3411_2012_ERR_PARAM;  // not a context of this hash
+    if (length < size_t(64 - ctx->count)) {
         buffer_bytes(ctx, data, length);
         return 0;
     }
@@ -284,6 +286,8 @@ extern "C" int GOSTR3411_2012_Final(GOSTR3411_2012_CTX *ctx, uint8_t *digest)
                         "GOSTR3411_2012_Final");
         return GOSTR3411_2012_ERR_PARAM;
     }
+    if (ctx->count < 0 || ctx->count > 63)
+        return GOSTR3411_2012_ERR_PARAM;  // not a context of this hash
     // Padding: 0x01 right behind the message bytes, zeros above it.
     ctx->buffer[63 - ctx->count] = 0x01;
     mpConvFromOctets(ctx->m, GOSTR3411_2012_DIGITS, ctx->buffer, 64);
