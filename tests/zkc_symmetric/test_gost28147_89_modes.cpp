@@ -139,7 +139,7 @@ TEST(Gost28147Streaming, GammaModesTakeAnyLengthAndRoundTrip)
         }
 }
 
-TEST(Gost28147Streaming, CounterAndCfbFromTheirDefinitions)
+TEST(Gost28147Streaming, GammaAndChainingModesFromTheirDefinitions)
 {
     const Bytes data = pseudo_random(40, 9);
     GOST28147_89_CTX ecb;
@@ -202,6 +202,18 @@ TEST(Gost28147Streaming, CounterAndCfbFromTheirDefinitions)
         feedback.assign(expected.begin() + long(i), expected.begin() + long(std::min(i + 8, expected.size())));
     }
     EXPECT_EQ(to_hex(stream({GOST28147_89_MODE_CFB, 0, 1}, data, {data.size()})), to_hex(expected));
+
+    // CBC: C_i = E(P_i ^ C_(i-1)), C_0 = IV.
+    expected.clear();
+    Bytes chain = kIv;
+    for (size_t i = 0; i + 8 <= data.size(); i += 8) {
+        Bytes block(8);
+        for (size_t k = 0; k < 8; ++k)
+            block[k] = uint8_t(data[i + k] ^ chain[k]);
+        chain = E(block);
+        expected.insert(expected.end(), chain.begin(), chain.end());
+    }
+    EXPECT_EQ(to_hex(stream({GOST28147_89_MODE_CBC, 0, 1}, data, {data.size()})), to_hex(expected));
 }
 
 TEST(Gost28147Streaming, EcbHoldsBackAPartialBlockAndFinalRefusesIt)
