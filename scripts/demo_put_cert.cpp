@@ -1,5 +1,6 @@
-// Puts a DER certificate on a PKCS#11 token, for the demonstration:
-//   demo_put_cert <module> <slot> <user PIN> <certificate.der> <label> <hex ID>
+// Puts a DER certificate, and optionally its EC private key, on a PKCS#11
+// token, for the demonstration:
+//   demo_put_cert <module> <slot> <user PIN> <certificate.der> <label> <hex ID> [key.der]
 // The label is stored with its terminating zero byte, as tokencert stores labels.
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,9 @@
 #include <vector>
 
 #include <dlfcn.h>
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+#include <openssl/objects.h>
 #include <openssl/x509.h>
 #include <p11-kit/pkcs11.h>
 
@@ -21,8 +25,8 @@ static int fail(const char *what, CK_RV rv = 0)
 
 int main(int argc, char **argv)
 {
-    if (argc != 7) {
-        std::fprintf(stderr, "usage: %s <module> <slot> <PIN> <cert.der> <label> <hex ID>\n", argv[0]);
+    if (argc != 7 && argc != 8) {
+        std::fprintf(stderr, "usage: %s <module> <slot> <PIN> <cert.der> <label> <hex ID> [key.der]\n", argv[0]);
         return 2;
     }
     std::ifstream in(argv[4], std::ios::binary);
@@ -72,6 +76,48 @@ int main(int argc, char **argv)
     rv = f->C_CreateObject(session, tmpl, sizeof(tmpl) / sizeof(tmpl[0]), &handle);
     if (rv != CKR_OK)
         return fail("C_CreateObject", rv);
+    if (argc == 8) {
+        std::ifstream key_in(argv[7], std::ios::binary);
+        std::vector<unsigned char> key_der((std::istreambuf_iterator<char>(key_in)), std::istreambuf_iterator<char>());
+        const unsigned char *kp = key_der.data();
+        EVP_PKEY *key = d2i_AutoPrivateKey(nullptr, &kp, static_cast<long>(key_der.size()));
+        BIGNUM *priv = nullptr;
+        if (key == nullptr || !EVP_PKEY_get_bn_param(key, "priv", &priv))
+            return fail("reading the private key");
+        std::vector<unsigned char> value(static_cast<size_t>(BN_num_bytes(priv)));
+        BN_bn2bin(priv, value.data());
+        // DER of the curve's OID, as CKA_EC_PARAMS wants it.
+        char curve[80] = {0};
+        EVP_PKEY_get_utf8_string_param(key, "group", curve, sizeof(curve), nullptr);
+        ASN1_OBJECT *oid = OBJ_txt2obj(curve, 0);
+        unsigned char *params = nullptr;
+        int params_len = oid ? i2d_ASN1_OBJECT(oid, &params) : -1;
+        if (params_len <= 0)
+            return fail("encoding the curve");
+        CK_OBJECT_CLASS key_class = CKO_PRIVATE_KEY;
+        CK_KEY_TYPE key_type = CKK_EC;
+        CK_ATTRIBUTE key_tmpl[] = {
+            {CKA_CLASS, &key_class, sizeof(key_class)},
+            {CKA_KEY_TYPE, &key_type, sizeof(key_type)},
+            {CKA_TOKEN, &yes, sizeof(yes)},
+            {CKA_PRIVATE, &yes, sizeof(yes)},
+            {CKA_SENSITIVE, &yes, sizeof(yes)},
+            {CKA_SIGN, &yes, sizeof(yes)},
+            {CKA_EC_PARAMS, params, static_cast<CK_ULONG>(params_len)},
+            {CKA_VALUE, value.data(), value.size()},
+            {CKA_LABEL, label.data(), label.size() + 1},
+            {CKA_ID, id.data(), id.size()},
+        };
+        rv = f->C_CreateObject(session, key_tmpl, sizeof(key_tmpl) / sizeof(key_tmpl[0]), &handle);
+        OPENSSL_cleanse(value.data(), value.size());
+        OPENSSL_cleanse(key_der.data(), key_der.size());
+        OPENSSL_free(params);
+        ASN1_OBJECT_free(oid);
+        BN_clear_free(priv);
+        EVP_PKEY_free(key);
+        if (rv != CKR_OK)
+            return fail("C_CreateObject (private key)", rv);
+    }
     f->C_Logout(session);
     f->C_CloseSession(session);
     f->C_Finalize(nullptr);
