@@ -17,6 +17,7 @@
 #include "pkcs11_core_eng.h"
 #include "gost_objects.h"
 #include "pkcs11_ameth.h"
+#include "pkcs11_pmeth.h"
 
 #include <openssl/engine.h>
 #include <openssl/evp.h>
@@ -57,10 +58,19 @@ const std::vector<CipherEntry> &cipher_table() {
     return *table;
 }
 
+EVP_PKEY_METHOD *create_pmeth(int nid) {
+    EVP_PKEY_METHOD *m = nullptr;
+    return register_pmeth_pkcs11(nid, &m, 0) ? m : nullptr;
+}
+
 // Public-key methods: GOST R 34.10-2001, GOST R 34.10-2012 256 and 512,
 // GOST 28147-89 MAC.
 const std::vector<PkeyEntry> &pkey_table() {
     static const auto *table = new std::vector<PkeyEntry>{
+        {[] { return gost_nid(GostObj::gost2001); }, create_pmeth},
+        {[] { return gost_nid(GostObj::gost3410_2012_256); }, create_pmeth},
+        {[] { return gost_nid(GostObj::gost3410_2012_512); }, create_pmeth},
+        {[] { return gost_nid(GostObj::gost_mac); }, create_pmeth},
     };
     return *table;
 }

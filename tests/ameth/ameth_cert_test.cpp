@@ -3,9 +3,6 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <gtest/gtest.h>
 
-#include <openssl/bio.h>
-#include <openssl/buffer.h>
-#include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/x509.h>
@@ -23,55 +20,6 @@ namespace {
 int nid(GostObj o) { return gost_nid(o); }
 
 p11_gost2012_key *record(const EVP_PKEY *k) { return static_cast<p11_gost2012_key *>(EVP_PKEY_get0(k)); }
-
-struct X509Free {
-    void operator()(X509 *x) const { X509_free(x); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Free>;
-
-// The issuer's key: any signature will do for these certificates.
-EVP_PKEY *issuer_key()
-{
-    static EVP_PKEY *k = EVP_EC_gen("P-256");
-    return k;
-}
-
-// A signed certificate for key, as DER.
-std::vector<unsigned char> certificate_der(EVP_PKEY *key)
-{
-    X509Ptr x(X509_new());
-    X509_set_version(x.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(x.get()), 42);
-    X509_NAME *name = X509_get_subject_name(x.get());
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("GOST key"), -1, -1, 0);
-    X509_set_issuer_name(x.get(), name);
-    X509_gmtime_adj(X509_getm_notBefore(x.get()), 0);
-    X509_gmtime_adj(X509_getm_notAfter(x.get()), 3600);
-    if (X509_set_pubkey(x.get(), key) != 1 || X509_sign(x.get(), issuer_key(), EVP_sha256()) <= 0)
-        return {};
-    unsigned char *der = nullptr;
-    int len = i2d_X509(x.get(), &der);
-    std::vector<unsigned char> out(der, der + (len > 0 ? len : 0));
-    OPENSSL_free(der);
-    return out;
-}
-
-X509Ptr parse(const std::vector<unsigned char> &der)
-{
-    const unsigned char *p = der.data();
-    return X509Ptr(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
-}
-
-std::string printed(X509 *x)
-{
-    BIO *bio = BIO_new(BIO_s_mem());
-    X509_print(bio, x);
-    BUF_MEM *mem = nullptr;
-    BIO_get_mem_ptr(bio, &mem);
-    std::string text(mem->data, mem->length);
-    BIO_free(bio);
-    return text;
-}
 
 // A SubjectPublicKeyInfo: algorithm OID, parameters DER (empty: none) and the
 // subjectPublicKey bit string's contents.
@@ -126,7 +74,7 @@ TEST(GostCertificates, EveryCurveOfEveryAlgorithmSurvivesARoundTrip)
             ASSERT_TRUE(key);
             std::vector<unsigned char> der = certificate_der(key.get());
             ASSERT_FALSE(der.empty());
-            X509Ptr cert = parse(der);
+            X509Ptr cert = parse_certificate(der);
             ASSERT_TRUE(cert);
 
             EVP_PKEY *got = X509_get0_pubkey(cert.get());
@@ -165,7 +113,7 @@ TEST(GostCertificates, EveryCurveOfEveryAlgorithmSurvivesARoundTrip)
                       want);
 
             // The printed certificate shows the key through our printer.
-            std::string text = printed(cert.get());
+            std::string text = printed_certificate(cert.get());
             EXPECT_NE(text.find("                Public key: \n"), std::string::npos) << text;
             EXPECT_NE(text.find(std::string("                Parameter set: ") + gost_nid2ln(set.nid()) + "\n"),
                       std::string::npos)
@@ -183,7 +131,7 @@ TEST(GostCertificates, DecodingAlwaysGivesAFreshRecordWithItsOwnId)
     std::vector<unsigned char> pub = pattern_bytes(64, 77);
     PkeyPtr key = make_gost_key(nid(GostObj::gost3410_2012_256), nid(GostObj::gost2001_cryptopro_a_paramset), pub);
     std::memset(record(key.get())->key_id, 0xEE, 20);  // an ID that does not follow from the value
-    X509Ptr cert = parse(certificate_der(key.get()));
+    X509Ptr cert = parse_certificate(certificate_der(key.get()));
     ASSERT_TRUE(cert);
     const p11_gost2012_key *rec = record(X509_get0_pubkey(cert.get()));
     ASSERT_NE(rec, nullptr);

@@ -1,12 +1,7 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include "gost_test_engine.h"
 
-#include <openssl/bio.h>
-#include <openssl/buffer.h>
 #include <openssl/engine.h>
-#include <openssl/sha.h>
-
-#include <cstring>
 
 #include "gost_objects.h"
 #include "pkcs11_ameth.h"
@@ -86,17 +81,6 @@ ENGINE *create()
     return e;
 }
 
-std::string printed(const EVP_PKEY *k, int indent, int (*print)(BIO *, const EVP_PKEY *, int, ASN1_PCTX *))
-{
-    BIO *bio = BIO_new(BIO_s_mem());
-    int ok = print(bio, k, indent, nullptr);
-    BUF_MEM *mem = nullptr;
-    BIO_get_mem_ptr(bio, &mem);
-    std::string text(mem->data, mem->length);
-    BIO_free(bio);
-    return ok == 1 ? text : "<failed>" + text;
-}
-
 }  // namespace
 
 ENGINE *gost_test_engine()
@@ -114,55 +98,5 @@ P11_ENGINE_CTX *gost_test_ctx()
 PkeyPtr make_gost_key(int alg_nid, int param_nid, const std::vector<unsigned char> &pub)
 {
     gost_test_engine();
-    p11_gost2012_key *rec = p11_gost2012_key_new();
-    fill_GOST2012_params(rec, alg_nid, param_nid);
-    if (!pub.empty()) {
-        std::memcpy(rec->pub_key, pub.data(), pub.size() < 128 ? pub.size() : 128);
-        pkcs11_id_gen(rec->pub_key, rec->pub_key_len, rec->key_id);
-    }
-    PkeyPtr k(EVP_PKEY_new());
-    if (!EVP_PKEY_assign(k.get(), alg_nid, rec)) {
-        p11_gost2012_key_free(rec);
-        return nullptr;
-    }
-    return k;
+    return gost_key_from_values(alg_nid, param_nid, pub);
 }
-
-std::vector<unsigned char> hex(const std::string &s)
-{
-    std::vector<unsigned char> out;
-    for (std::size_t i = 0; i + 1 < s.size();) {
-        if (s[i] == ' ' || s[i] == '\n') {
-            ++i;
-            continue;
-        }
-        out.push_back(static_cast<unsigned char>(std::stoi(s.substr(i, 2), nullptr, 16)));
-        i += 2;
-    }
-    return out;
-}
-
-std::vector<unsigned char> pattern_bytes(std::size_t n, unsigned seed)
-{
-    std::vector<unsigned char> v(n);
-    for (std::size_t i = 0; i < n; ++i)
-        v[i] = static_cast<unsigned char>((i * 37 + seed * 101 + 1) & 0xFF);
-    return v;
-}
-
-std::vector<unsigned char> sha1(const std::vector<unsigned char> &data)
-{
-    std::vector<unsigned char> out(SHA_DIGEST_LENGTH);
-    EVP_Digest(data.data(), data.size(), out.data(), nullptr, EVP_sha1(), nullptr);
-    return out;
-}
-
-std::vector<unsigned char> concat(std::vector<unsigned char> a, const std::vector<unsigned char> &b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-std::string print_public(const EVP_PKEY *k, int indent) { return printed(k, indent, EVP_PKEY_print_public); }
-std::string print_private(const EVP_PKEY *k, int indent) { return printed(k, indent, EVP_PKEY_print_private); }
-std::string print_params(const EVP_PKEY *k, int indent) { return printed(k, indent, EVP_PKEY_print_params); }
