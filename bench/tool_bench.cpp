@@ -1,0 +1,285 @@
+// The tool's start-up cost. On a token holding 1000 certificates, measured in
+// one run as child processes (output to /dev/null, each with a timeout):
+//   tokencert -p11 <module> -slot <slot> -certlist   the real listing
+//   tool_bench_reference <module> <slot>             the module's own calls for
+//                                                    the same listing, nothing else
+//   tokencert -p11 <module>                          start-up and library info only
+//   tool_bench_reference <module>                    initialise, slot list, finalise
+// on the software token and on SoftHSM2. A summary after the run gives the
+// listing's time as a ratio to the reference: what the tool adds to the module.
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "run_process.h"
+#include "softhsm_token.h"
+#include "test_certs.h"
+
+extern char **environ;
+
+namespace {
+
+constexpr size_t kCertificates = 1000;
+constexpr int kTimeoutMs = 60000;
+const char *const kUserPin = "12345678";
+
+// Runs argv in a session of its own, all three standard streams on
+// /dev/null; kills it after kTimeoutMs. Returns its exit status, or -1.
+int run_quietly(const std::vector<std::string> &argv)
+{
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0)
+        return -1;
+    // Wait on a process descriptor: no polling delay is added to the figure.
+    int status = 0;
+    int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd >= 0) {
+        pollfd p{pidfd, POLLIN, 0};
+        int ready;
+        do
+            ready = poll(&p, 1, kTimeoutMs);
+        while (ready < 0 && errno == EINTR);
+        close(pidfd);
+        if (ready == 0)
+            kill(pid, SIGKILL);
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    } else {
+        for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; ++waited) {
+            if (waited == kTimeoutMs * 10) {
+                kill(pid, SIGKILL);
+                while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+                }
+                return -1;
+            }
+            usleep(100);
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A token holding kCertificates certificates, labelled cert1 ... certN.
+struct ListingToken {
+    std::string name;  // in the benchmark names
+    std::string module;
+    std::string slot;
+    std::string error;  // why it could not be made, or empty
+};
+
+const std::vector<Bytes> &certificates()
+{
+    static const std::vector<Bytes> ders = [] {
+        std::vector<Bytes> out;
+        for (size_t i = 1; i <= kCertificates; ++i)
+            out.push_back(make_certificate_der("cert" + std::to_string(i)));
+        return out;
+    }();
+    return ders;
+}
+
+void fill(ListingToken &token, const std::string &pin)
+{
+    try {
+        TokenClient client(token.module, std::strtoul(token.slot.c_str(), nullptr, 10), pin);
+        for (size_t i = 0; i < kCertificates; ++i)
+            client.put_certificate(certificates()[i], label_with_zero("cert" + std::to_string(i + 1)),
+                                   make_id(20, static_cast<unsigned char>(i)));
+    } catch (const std::exception &e) {
+        token.error = e.what();
+    }
+}
+
+// The software token, in a temporary directory of its own.
+class SofttokenDir {
+public:
+    SofttokenDir()
+    {
+        std::string templ = (std::filesystem::temp_directory_path() / "tool-bench-XXXXXX").string();
+        if (mkdtemp(templ.data()) != nullptr)
+            dir_ = templ;
+    }
+    ~SofttokenDir()
+    {
+        if (!dir_.empty())
+            std::filesystem::remove_all(dir_);
+    }
+    ListingToken make()
+    {
+        ListingToken token{"softtoken", SOFTTOKEN_MODULE_PATH, "", ""};
+        if (dir_.empty()) {
+            token.error = "mkdtemp failed";
+            return token;
+        }
+        // Children inherit both; the low iteration count keeps set-up short.
+        setenv("SOFTTOKEN_DIR", dir_.c_str(), 1);
+        setenv("SOFTTOKEN_PBKDF2_ITERATIONS", "1000", 1);
+        ProcessResult r = run_process({SOFTTOKEN_UTIL_PATH, "--init-token", "--free", "--label", "bench",
+                                       "--so-pin", "87654321", "--pin", kUserPin});
+        const std::string marker = "initialised in slot ";
+        size_t at = r.out.find(marker);
+        if (r.exit_status != 0 || at == std::string::npos) {
+            token.error = "softtoken-util failed: " + r.out + r.err;
+            return token;
+        }
+        token.slot = std::to_string(std::strtoul(r.out.c_str() + at + marker.size(), nullptr, 10));
+        fill(token, kUserPin);
+        return token;
+    }
+
+private:
+    std::string dir_;
+};
+
+ListingToken make_softhsm(SoftHsmToken &softhsm)
+{
+    ListingToken token{"softhsm2", softhsm.module_path(), softhsm.slot_text(), ""};
+    if (!softhsm.ok())
+        token.error = softhsm.error();
+    else
+        fill(token, SoftHsmToken::kUserPin);
+    return token;
+}
+
+std::vector<std::string> listing_command(const ListingToken &t)
+{
+    return {TOKENCERT_PATH, "-p11", t.module, "-slot", t.slot, "-certlist"};
+}
+std::vector<std::string> reference_command(const ListingToken &t)
+{
+    return {REFERENCE_PATH, t.module, t.slot};
+}
+std::vector<std::string> startup_command(const ListingToken &t) { return {TOKENCERT_PATH, "-p11", t.module}; }
+std::vector<std::string> startup_reference_command(const ListingToken &t) { return {REFERENCE_PATH, t.module}; }
+
+// Both listings must show every certificate before either is timed.
+std::string check_listings(const ListingToken &t)
+{
+    const std::string last = std::to_string(kCertificates) + ": label: 'cert";
+    for (const auto &argv : {listing_command(t), reference_command(t)}) {
+        ProcessOptions options;
+        options.timeout = std::chrono::milliseconds(kTimeoutMs);
+        ProcessResult r = run_process(argv, options);
+        if (r.exit_status != 0 || r.out.find(last) == std::string::npos ||
+            r.out.find(std::to_string(kCertificates + 1) + ": ") != std::string::npos)
+            return argv[0] + " did not list " + std::to_string(kCertificates) + " certificates: " +
+                   r.out.substr(0, 200) + r.err;
+    }
+    return "";
+}
+
+void run_child(benchmark::State &state, const std::vector<std::string> &argv, const std::string &error)
+{
+    if (!error.empty()) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    for (auto _ : state) {
+        if (run_quietly(argv) != 0) {
+            state.SkipWithError((argv[0] + " failed").c_str());
+            return;
+        }
+    }
+}
+
+void register_token(const ListingToken &token)
+{
+    std::string error = token.error.empty() ? check_listings(token) : token.error;
+    const struct {
+        const char *what;
+        std::vector<std::string> argv;
+    } rows[] = {
+        {"Listing_tokencert", listing_command(token)},
+        {"Listing_reference", reference_command(token)},
+        {"Startup_tokencert", startup_command(token)},
+        {"Startup_reference", startup_reference_command(token)},
+    };
+    for (const auto &row : rows) {
+        std::string name = std::string(row.what) + "/" + token.name;
+        benchmark::RegisterBenchmark(name.c_str(), [argv = row.argv, error](benchmark::State &state) {
+            run_child(state, argv, error);
+        })->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
+    }
+}
+
+// Prints as usual and keeps each run's wall time per iteration (ms).
+class CollectingReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &run : runs)
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0)
+                ms[run.run_name.function_name] = run.real_accumulated_time * 1e3 / static_cast<double>(run.iterations);
+    }
+    std::map<std::string, double> ms;
+};
+
+void print_summary(const CollectingReporter &r, const std::vector<std::string> &tokens)
+{
+    std::printf("\nListing %zu certificates, wall time per run of a child process:\n", kCertificates);
+    std::printf("%-10s %13s %13s %6s %9s   %16s %16s %6s\n", "module", "tokencert ms", "reference ms",
+                "ratio", "extra ms", "start-up tool ms", "start-up ref ms", "ratio");
+    for (const std::string &t : tokens) {
+        auto get = [&](const char *what) {
+            auto it = r.ms.find(std::string(what) + "/" + t);
+            return it == r.ms.end() ? 0.0 : it->second;
+        };
+        const double tool = get("Listing_tokencert"), ref = get("Listing_reference");
+        const double start = get("Startup_tokencert"), start_ref = get("Startup_reference");
+        if (tool == 0 || ref == 0 || start_ref == 0)
+            continue;
+        std::printf("%-10s %13.2f %13.2f %6.2f %9.2f   %16.2f %16.2f %6.2f\n", t.c_str(), tool, ref, tool / ref,
+                    tool - ref, start, start_ref, start / start_ref);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    SofttokenDir softtoken_dir;
+    SoftHsmToken softhsm("bench");
+    std::vector<std::string> names;
+    for (const ListingToken &token : {softtoken_dir.make(), make_softhsm(softhsm)}) {
+        register_token(token);
+        names.push_back(token.name);
+    }
+    CollectingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    print_summary(reporter, names);
+    benchmark::Shutdown();
+    return 0;
+}
