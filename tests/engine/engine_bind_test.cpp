@@ -110,8 +110,16 @@ TEST(EngineBind, DestroyDetachesTheContext) {
     ASSERT_TRUE(engine.bound());
     engine.ctx()->pin.assign("1234", 4);
     engine.ctx()->label_index_path = "/tmp/index";
+    // Called out of OpenSSL's order (it frees the key methods first): the
+    // engine can no longer hand its methods back, so the test frees them.
+    std::vector<EVP_PKEY_METHOD *> pkey_meths = engine.ctx()->pkey_meths;
+    std::vector<EVP_PKEY_ASN1_METHOD *> asn1_meths = engine.ctx()->asn1_meths;
     EXPECT_EQ(zk_p11_destroy(engine.get()), 1);
     EXPECT_EQ(engine.ctx(), nullptr);
+    for (EVP_PKEY_METHOD *m : pkey_meths)
+        EVP_PKEY_meth_free(m);
+    for (EVP_PKEY_ASN1_METHOD *m : asn1_meths)
+        EVP_PKEY_asn1_free(m);
     // Controls now fail cleanly.
     std::string err;
     EXPECT_EQ(engine.ctrl(PKCS11_CTRL_RESERVED, 0, nullptr, nullptr, &err), 0);
