@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,12 +26,17 @@ std::vector<char *> c_argv(const std::vector<std::string> &argv)
     return out;
 }
 
-[[noreturn]] void exec_child(const std::vector<std::string> &argv, const ProcessOptions &options)
+void set_environment(const ProcessOptions &options)
 {
     for (const auto &[name, value] : options.env)
         setenv(name.c_str(), value.c_str(), 1);
+}
+
+[[noreturn]] void exec_child(const std::vector<std::string> &argv, const ProcessOptions &options)
+{
+    set_environment(options);
     std::vector<char *> args = c_argv(argv);
-    execv(args[0], args.data());
+    execvp(args[0], args.data());
     _exit(127);
 }
 
@@ -64,15 +70,17 @@ void reap(pid_t pid, ProcessResult &result, Clock::time_point deadline)
         result.signal = WTERMSIG(status);
 }
 
-}  // namespace
-
-ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOptions &options)
+// Forks a child in a session of its own with its standard streams on pipes,
+// runs `child` in it (which never returns), feeds and drains the pipes until
+// the child closes them or the timeout passes, and reaps it.
+ProcessResult run_child(const std::function<void()> &child, const ProcessOptions &options)
 {
     ProcessResult result;
     int in_pipe[2], out_pipe[2], err_pipe[2];
     if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
         pipe2(err_pipe, O_CLOEXEC) != 0)
         return result;
+    std::fflush(nullptr);  // nothing buffered is written twice
     pid_t pid = fork();
     if (pid < 0)
         return result;
@@ -81,7 +89,12 @@ ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOpt
         dup2(in_pipe[0], 0);
         dup2(out_pipe[1], 1);
         dup2(err_pipe[1], 2);
-        exec_child(argv, options);
+        // A child that does not exec must not hold the parent's ends open.
+        for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
+            if (fd > 2)
+                close(fd);
+        child();
+        _exit(127);
     }
     close(in_pipe[0]);
     close(out_pipe[1]);
@@ -143,6 +156,25 @@ ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOpt
             close(fd);
     reap(pid, result, deadline);
     return result;
+}
+
+}  // namespace
+
+ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOptions &options)
+{
+    return run_child([&] { exec_child(argv, options); }, options);
+}
+
+ProcessResult run_function(const std::function<int()> &body, const ProcessOptions &options)
+{
+    return run_child(
+        [&] {
+            set_environment(options);
+            int status = body();
+            std::fflush(nullptr);
+            _exit(status);
+        },
+        options);
 }
 
 ProcessResult run_in_terminal(const std::vector<std::string> &argv,

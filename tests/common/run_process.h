@@ -5,6 +5,7 @@
 #define TOKENCERT_TEST_RUN_PROCESS_H
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,8 +24,12 @@ struct ProcessOptions {
     std::chrono::milliseconds timeout{20000};
 };
 
-// argv[0] is the program path.
+// argv[0] is the program: a path, or a name looked up on PATH.
 ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOptions &options = {});
+
+// The same for a forked copy of this process that runs `body` and exits with
+// its result.
+ProcessResult run_function(const std::function<int()> &body, const ProcessOptions &options = {});
 
 // Runs the program on a new pseudo-terminal as its controlling terminal.
 // `script` is a list of (text to wait for, text to type then); returns the

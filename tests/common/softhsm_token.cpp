@@ -1,10 +1,7 @@
 #include "softhsm_token.h"
+#include "run_process.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,77 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <vector>
-
-namespace {
-
-struct Output {
-    bool finished = false;  // exited on its own (not killed)
-    int status = -1;
-    std::string text;       // standard output and error together
-};
-
-// Runs argv without a terminal, input from /dev/null, and ends it after
-// `timeout_ms`.
-Output run_with_timeout(const std::vector<std::string> &argv, int timeout_ms) {
-    Output out;
-    int fds[2];
-    if (pipe(fds) != 0)
-        return out;
-    pid_t pid = fork();
-    if (pid < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        return out;
-    }
-    if (pid == 0) {
-        setsid();
-        int devnull = open("/dev/null", O_RDONLY);
-        if (devnull >= 0)
-            dup2(devnull, 0);
-        dup2(fds[1], 1);
-        dup2(fds[1], 2);
-        close(fds[0]);
-        std::vector<char *> args;
-        for (const auto &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    bool killed = false;
-    char buf[4096];
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            kill(pid, SIGKILL);
-            killed = true;
-            break;
-        }
-        pollfd p{fds[0], POLLIN, 0};
-        int r = poll(&p, 1, static_cast<int>(left.count()));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            continue;
-        ssize_t n = read(fds[0], buf, sizeof buf);
-        if (n <= 0)
-            break;
-        out.text.append(buf, static_cast<size_t>(n));
-    }
-    close(fds[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!killed && WIFEXITED(status)) {
-        out.finished = true;
-        out.status = WEXITSTATUS(status);
-    }
-    return out;
-}
-
-}  // namespace
 
 SoftHsmToken::SoftHsmToken(const std::string &label) : label_(label) {
     if (const char *old = getenv("SOFTHSM2_CONF"))
@@ -111,20 +37,22 @@ SoftHsmToken::SoftHsmToken(const std::string &label) : label_(label) {
     }
     setenv("SOFTHSM2_CONF", config_path_.c_str(), 1);
 
-    Output out = run_with_timeout({"softhsm2-util", "--init-token", "--free", "--label", label, "--so-pin", kSoPin,
-                                   "--pin", kUserPin},
-                                  30000);
-    if (!out.finished || out.status != 0) {
-        error_ = "softhsm2-util --init-token failed: " + out.text;
+    ProcessOptions options;
+    options.timeout = std::chrono::seconds(30);
+    ProcessResult out = run_process({"softhsm2-util", "--init-token", "--free", "--label", label, "--so-pin",
+                                     kSoPin, "--pin", kUserPin},
+                                    options);
+    if (out.timed_out || out.exit_status != 0) {
+        error_ = "softhsm2-util --init-token failed: " + out.out + out.err;
         return;
     }
     const std::string marker = "reassigned to slot ";
-    size_t at = out.text.find(marker);
+    size_t at = out.out.find(marker);
     if (at == std::string::npos) {
-        error_ = "no slot in softhsm2-util output: " + out.text;
+        error_ = "no slot in softhsm2-util output: " + out.out + out.err;
         return;
     }
-    slot_ = std::strtoul(out.text.c_str() + at + marker.size(), nullptr, 10);
+    slot_ = std::strtoul(out.out.c_str() + at + marker.size(), nullptr, 10);
     ok_ = true;
 }
 

@@ -1,4 +1,5 @@
 #include "test_certs.h"
+#include "memory_bio.h"
 
 #include <memory>
 #include <stdexcept>
@@ -7,6 +8,7 @@
 #include <openssl/evp.h>
 #include <openssl/ec.h>
 #include <openssl/objects.h>
+#include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
@@ -79,6 +81,16 @@ Bytes make_certificate_der(const std::string &common_name, size_t padding)
     unsigned char *p = der.data();
     i2d_X509(cert.get(), &p);
     return der;
+}
+
+std::string pem_of(const Bytes &der)
+{
+    const unsigned char *p = der.data();
+    std::unique_ptr<X509, X509Free> cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    check(cert != nullptr, "d2i_X509");
+    std::unique_ptr<BIO, decltype(&BIO_free)> memory(BIO_new(BIO_s_mem()), &BIO_free);
+    check(memory != nullptr && PEM_write_bio_X509(memory.get(), cert.get()) == 1, "PEM_write_bio_X509");
+    return memory_bio_text(memory.get());
 }
 
 Bytes label_with_zero(const std::string &text)
@@ -162,7 +174,8 @@ CK_OBJECT_HANDLE TokenClient::put_certificate(const Bytes &der, const Bytes &lab
     return handle;
 }
 
-CK_OBJECT_HANDLE TokenClient::put_private_key(const Bytes &label, const Bytes &id)
+CK_RV create_ec_private_key(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, const Bytes &label,
+                            const Bytes &id, CK_OBJECT_HANDLE *handle)
 {
     // The DER of the P-256 curve OID and a fixed private value.
     unsigned char ec_params[] = {0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07};
@@ -184,9 +197,14 @@ CK_OBJECT_HANDLE TokenClient::put_private_key(const Bytes &label, const Bytes &i
         {CKA_LABEL, const_cast<unsigned char *>(label.data()), label.size()},
         {CKA_ID, const_cast<unsigned char *>(id.data()), id.size()},
     };
+    *handle = 0;
+    return functions->C_CreateObject(session, tmpl, sizeof(tmpl) / sizeof(tmpl[0]), handle);
+}
+
+CK_OBJECT_HANDLE TokenClient::put_private_key(const Bytes &label, const Bytes &id)
+{
     CK_OBJECT_HANDLE handle = 0;
-    check_rv(functions_->C_CreateObject(session_, tmpl, sizeof(tmpl) / sizeof(tmpl[0]), &handle),
-             "C_CreateObject (private key)");
+    check_rv(create_ec_private_key(functions_, session_, label, id, &handle), "C_CreateObject (private key)");
     return handle;
 }
 

@@ -15,12 +15,21 @@ using Bytes = std::vector<unsigned char>;
 // large certificates.
 Bytes make_certificate_der(const std::string &common_name, size_t padding = 0);
 
+// The PEM text OpenSSL writes for a DER certificate.
+std::string pem_of(const Bytes &der);
+
 // A label stored with its terminating zero byte, as this system stores labels.
 Bytes label_with_zero(const std::string &text);
 // A label stored without it.
 Bytes label_without_zero(const std::string &text);
 // `length` bytes derived from `seed`, as an object ID.
 Bytes make_id(size_t length, unsigned char seed = 1);
+
+// Creates an EC P-256 private key object (token, private, sensitive, for
+// signing, a fixed value) with the label and ID in the session; returns the
+// module's code and sets *handle.
+CK_RV create_ec_private_key(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, const Bytes &label,
+                            const Bytes &id, CK_OBJECT_HANDLE *handle);
 
 // A PKCS#11 client on one token: loads the module, initialises it (leaving
 // it initialised when someone in the process already did), opens a
@@ -34,7 +43,7 @@ public:
 
     // Creates a certificate object (token, public); returns its handle.
     CK_OBJECT_HANDLE put_certificate(const Bytes &der, const Bytes &label, const Bytes &id);
-    // Creates an EC private key object with the label and ID; returns its handle.
+    // Creates the private key of create_ec_private_key; returns its handle.
     CK_OBJECT_HANDLE put_private_key(const Bytes &label, const Bytes &id);
     // The number of certificate objects on the token.
     size_t count_certificates();

@@ -4,15 +4,10 @@
 #include <gtest/gtest.h>
 #include <openssl/engine.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
-#include <cstdio>
+#include <utility>
+
+#include "run_process.h"
 
 FreshEngine::FreshEngine(const char *id) {
     engine_ = ENGINE_new();
@@ -49,63 +44,13 @@ int FreshEngine::ctrl_string(const char *name, const char *arg, std::string *err
 }
 
 ChildResult run_in_child(const std::function<int()> &body, const std::string &stdin_text, int timeout_ms) {
+    ProcessOptions options;
+    options.stdin_text = stdin_text;
+    options.timeout = std::chrono::milliseconds(timeout_ms);
+    ProcessResult r = run_function(body, options);
     ChildResult result;
-    int in[2], err[2];
-    if (pipe(in) != 0)
-        return result;
-    if (pipe(err) != 0) {
-        close(in[0]);
-        close(in[1]);
-        return result;
-    }
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid < 0)
-        return result;
-    if (pid == 0) {
-        setsid();  // no controlling terminal: prompts fall back to stdin
-        dup2(in[0], 0);
-        dup2(err[1], 2);
-        close(in[1]);
-        close(err[0]);
-        int rc = body();
-        fflush(nullptr);
-        _exit(rc);
-    }
-    close(in[0]);
-    close(err[1]);
-    if (!stdin_text.empty()) {
-        ssize_t ignored = write(in[1], stdin_text.data(), stdin_text.size());
-        (void)ignored;
-    }
-    close(in[1]);
-
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    bool killed = false;
-    char buf[4096];
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            kill(pid, SIGKILL);
-            killed = true;
-            break;
-        }
-        pollfd p{err[0], POLLIN, 0};
-        int r = poll(&p, 1, static_cast<int>(left.count()));
-        if (r <= 0)
-            continue;
-        ssize_t n = read(err[0], buf, sizeof buf);
-        if (n <= 0)
-            break;
-        result.err.append(buf, static_cast<size_t>(n));
-    }
-    close(err[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!killed && WIFEXITED(status)) {
-        result.finished = true;
-        result.status = WEXITSTATUS(status);
-    }
+    result.finished = !r.timed_out && r.signal == 0 && r.exit_status >= 0;
+    result.status = result.finished ? r.exit_status : -1;
+    result.err = std::move(r.err);
     return result;
 }

@@ -15,20 +15,10 @@
 #include <vector>
 
 #include "gost_objects.h"
+#include "hex_bytes.h"
 #include "oid_der.h"
 
 namespace {
-
-std::vector<unsigned char> hex(const std::string &s)
-{
-    std::vector<unsigned char> out;
-    for (std::size_t i = 0; i + 1 < s.size();) {
-        if (s[i] == ' ') { ++i; continue; }
-        out.push_back(static_cast<unsigned char>(std::stoi(s.substr(i, 2), nullptr, 16)));
-        i += 2;
-    }
-    return out;
-}
 
 std::vector<GostObj> all_objects()
 {
@@ -162,11 +152,11 @@ TEST(GostObjects, DerFormOfEveryAddedObjectIsTagLengthContent)
     };
     for (const auto &[obj, content] : expected) {
         SCOPED_TRACE(gost_obj_sn(obj));
-        std::vector<unsigned char> want = hex(content);
+        std::vector<unsigned char> want = hex_bytes(content);
         want.insert(want.begin(), {0x06, static_cast<unsigned char>(want.size())});
         EXPECT_EQ(oid_der(gost_nid(obj)), want);
     }
-    EXPECT_EQ(oid_der(gost_nid(GostObj::gost28147_param_z)), hex("06 09 2A 85 03 07 01 02 05 01 01"));
+    EXPECT_EQ(oid_der(gost_nid(GostObj::gost28147_param_z)), hex_bytes("06 09 2A 85 03 07 01 02 05 01 01"));
     EXPECT_EQ(oid_der(gost_nid(GostObj::gost2001_cryptopro_a_paramset)).size(), 9u);
 }
 
@@ -184,17 +174,17 @@ TEST(GostObjects, DerHelperRefusesWhatHasNoOidOrDoesNotFit)
 TEST(GostObjects, DerIsReadBackToTheNid)
 {
     int nid = -1;
-    std::vector<unsigned char> der = hex("06 09 2A 85 03 07 01 02 01 02 01");
+    std::vector<unsigned char> der = hex_bytes("06 09 2A 85 03 07 01 02 01 02 01");
     ASSERT_TRUE(oid_der_to_nid(der.data(), der.size(), &nid));
     EXPECT_EQ(nid, gost_nid(GostObj::gost3410_2012_512_paramset_a));
 
-    std::vector<unsigned char> unknown = hex("06 03 2A 85 63");
+    std::vector<unsigned char> unknown = hex_bytes("06 03 2A 85 63");
     ASSERT_TRUE(oid_der_to_nid(unknown.data(), unknown.size(), &nid));
     EXPECT_EQ(nid, NID_undef);
 
     for (const char *bad : {"", "06", "06 00", "04 02 2A 85", "06 05 2A 85 03", "06 03 2A 85 03 00", "06 81 03 2A 85 03"}) {
         SCOPED_TRACE(bad);
-        std::vector<unsigned char> b = hex(bad);
+        std::vector<unsigned char> b = hex_bytes(bad);
         EXPECT_FALSE(oid_der_to_nid(b.data(), b.size(), &nid));
     }
     EXPECT_FALSE(oid_der_to_nid(nullptr, 9, &nid));
@@ -235,9 +225,9 @@ std::string print_extension(GostObj obj, const std::vector<unsigned char> &value
 TEST(GostObjects, SignToolExtensionsPrintAsText)
 {
     // UTF8String "CSP 5.0"
-    EXPECT_EQ(print_extension(GostObj::subject_sign_tool, hex("0C 07 43 53 50 20 35 2E 30")), "CSP 5.0");
+    EXPECT_EQ(print_extension(GostObj::subject_sign_tool, hex_bytes("0C 07 43 53 50 20 35 2E 30")), "CSP 5.0");
     // SEQUENCE of four UTF8Strings: "a", "b", "", "d"
-    std::string issuer = print_extension(GostObj::issuer_sign_tool, hex("30 0B 0C 01 61 0C 01 62 0C 00 0C 01 64"));
+    std::string issuer = print_extension(GostObj::issuer_sign_tool, hex_bytes("30 0B 0C 01 61 0C 01 62 0C 00 0C 01 64"));
     EXPECT_NE(issuer, "<no printer>");
     EXPECT_NE(issuer.find('a'), std::string::npos);
     EXPECT_NE(issuer.find('d'), std::string::npos);

@@ -11,22 +11,12 @@
 #include "gost_key.h"
 #include "gost_key_params.h"
 #include "gost_params.h"
+#include "hex_bytes.h"
 #include "oid_der.h"
 
 namespace {
 
 int nid(GostObj o) { return gost_nid(o); }
-
-std::vector<unsigned char> hex(const std::string &s)
-{
-    std::vector<unsigned char> out;
-    for (std::size_t i = 0; i + 1 < s.size();) {
-        if (s[i] == ' ') { ++i; continue; }
-        out.push_back(static_cast<unsigned char>(std::stoi(s.substr(i, 2), nullptr, 16)));
-        i += 2;
-    }
-    return out;
-}
 
 // Runs fill_GOST2012_params and returns what it printed.
 std::string fill(p11_gost2012_key *key, int alg, int param, int *rc)
@@ -194,20 +184,20 @@ TEST(GostKeyParamsAsn1, EncodesKeyAndDigestSetsAsADerSequence)
     ASSERT_NE(p, nullptr);
     p->key_params = OBJ_nid2obj(nid(GostObj::gost3410_2012_512_paramset_a));
     p->hash_params = OBJ_nid2obj(nid(GostObj::gost3411_2012_512));
-    EXPECT_EQ(encode(p), hex("30 15 06 09 2A 85 03 07 01 02 01 02 01 06 08 2A 85 03 07 01 01 02 03"));
+    EXPECT_EQ(encode(p), hex_bytes("30 15 06 09 2A 85 03 07 01 02 01 02 01 06 08 2A 85 03 07 01 01 02 03"));
     ZKC_GOST2012_KEY_PARAMS_free(p);
 }
 
 TEST(GostKeyParamsAsn1, DigestSetMayBeAbsentAndCipherSetIsRead)
 {
     // As the current X.509 profile writes 512-bit keys: the curve alone.
-    ZKC_GOST2012_KEY_PARAMS *p = decode(hex("30 0B 06 09 2A 85 03 07 01 02 01 02 02"));
+    ZKC_GOST2012_KEY_PARAMS *p = decode(hex_bytes("30 0B 06 09 2A 85 03 07 01 02 01 02 02"));
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(OBJ_obj2nid(p->key_params), nid(GostObj::gost3410_2012_512_paramset_b));
     EXPECT_EQ(p->hash_params, nullptr);
     ZKC_GOST2012_KEY_PARAMS_free(p);
 
-    p = decode(hex("30 1B 06 07 2A 85 03 02 02 23 01 06 07 2A 85 03 02 02 1E 01 06 07 2A 85 03 02 02 1F 01"));
+    p = decode(hex_bytes("30 1B 06 07 2A 85 03 02 02 23 01 06 07 2A 85 03 02 02 1E 01 06 07 2A 85 03 02 02 1F 01"));
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(OBJ_obj2nid(p->key_params), NID_id_GostR3410_2001_CryptoPro_A_ParamSet);
     EXPECT_EQ(OBJ_obj2nid(p->hash_params), NID_id_GostR3411_94_CryptoProParamSet);
@@ -220,7 +210,7 @@ TEST(GostKeyParamsAsn1, MalformedParametersAreRefused)
     for (const char *bad : {"", "30 00", "05 00", "30 03 02 01 01", "30 0B 06 09 2A 85 03 07 01 02 01 02",
                             "06 07 2A 85 03 02 02 23 01"}) {
         SCOPED_TRACE(bad);
-        ZKC_GOST2012_KEY_PARAMS *p = decode(hex(bad));
+        ZKC_GOST2012_KEY_PARAMS *p = decode(hex_bytes(bad));
         EXPECT_EQ(p, nullptr);
         ZKC_GOST2012_KEY_PARAMS_free(p);
     }

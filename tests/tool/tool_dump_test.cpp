@@ -6,6 +6,7 @@
 #include <openssl/bio.h>
 
 #include "attribute_dump.h"
+#include "captured_streams.h"
 #include "softhsm_token.h"
 #include "test_certs.h"
 #include "tool_state.h"
@@ -21,50 +22,23 @@ protected:
         session_ = token_.open_session(true);
         ASSERT_NE(session_, 0u);
         saved_functions_ = p11_functions;
-        saved_out_ = bio_out;
         p11_functions = token_.functions();
-        memory_ = BIO_new(BIO_s_mem());
-        bio_out = memory_;
     }
-    void TearDown() override
-    {
-        p11_functions = saved_functions_;
-        bio_out = saved_out_;
-        BIO_free(memory_);
-    }
-    std::string text() const
-    {
-        char *data = nullptr;
-        long length = BIO_get_mem_data(memory_, &data);
-        return std::string(data, static_cast<size_t>(length));
-    }
+    void TearDown() override { p11_functions = saved_functions_; }
+    std::string text() const { return output_.text(); }
     CK_OBJECT_HANDLE private_key()
     {
-        // The same key maker the end-to-end tests use, in this session.
-        unsigned char ec_params[] = {0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07};
-        unsigned char value[32];
-        for (size_t i = 0; i < sizeof(value); ++i)
-            value[i] = static_cast<unsigned char>(i + 1);
-        CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
-        CK_KEY_TYPE type = CKK_EC;
-        CK_BBOOL yes = CK_TRUE;
-        Bytes label = label_with_zero("k");
-        CK_ATTRIBUTE tmpl[] = {
-            {CKA_CLASS, &cls, sizeof(cls)},       {CKA_KEY_TYPE, &type, sizeof(type)},
-            {CKA_TOKEN, &yes, sizeof(yes)},       {CKA_PRIVATE, &yes, sizeof(yes)},
-            {CKA_SENSITIVE, &yes, sizeof(yes)},   {CKA_EC_PARAMS, ec_params, sizeof(ec_params)},
-            {CKA_VALUE, value, sizeof(value)},    {CKA_LABEL, label.data(), label.size()},
-        };
+        // The same key the end-to-end tests put on their tokens, in this session.
         CK_OBJECT_HANDLE handle = 0;
-        EXPECT_EQ(p11_functions->C_CreateObject(session_, tmpl, 8, &handle), CKR_OK);
+        EXPECT_EQ(create_ec_private_key(p11_functions, session_, label_with_zero("k"), make_id(20), &handle),
+                  CKR_OK);
         return handle;
     }
 
     SoftHsmToken token_;
     CK_SESSION_HANDLE session_ = 0;
     CK_FUNCTION_LIST_PTR saved_functions_ = nullptr;
-    BIO *saved_out_ = nullptr;
-    BIO *memory_ = nullptr;
+    CapturedStreams output_{CapturedStreams::kOutputOnly};
 };
 
 const char *const kCurveRows =

@@ -25,21 +25,6 @@ bool exists(const std::string &path)
     return stat(path.c_str(), &st) == 0;
 }
 
-// The PEM text OpenSSL writes for a DER certificate.
-std::string pem_of(const Bytes &der)
-{
-    const unsigned char *p = der.data();
-    X509 *cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
-    BIO *mem = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509(mem, cert);
-    char *data = nullptr;
-    long length = BIO_get_mem_data(mem, &data);
-    std::string text(data, static_cast<size_t>(length));
-    BIO_free(mem);
-    X509_free(cert);
-    return text;
-}
-
 using Export = TokencertTest;
 
 TEST_F(Export, PemByDefaultAndForPemNames)

@@ -18,20 +18,6 @@ void write_bytes(const std::string &path, const std::string &bytes)
     out << bytes;
 }
 
-std::string pem_of(const Bytes &der)
-{
-    const unsigned char *p = der.data();
-    X509 *cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
-    BIO *mem = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509(mem, cert);
-    char *data = nullptr;
-    long length = BIO_get_mem_data(mem, &data);
-    std::string text(data, static_cast<size_t>(length));
-    BIO_free(mem);
-    X509_free(cert);
-    return text;
-}
-
 // A PKCS#12 container (OpenSSL's default algorithms) with a fresh EC key and
 // a certificate for it.
 std::string make_p12(const std::string &password)

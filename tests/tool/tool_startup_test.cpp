@@ -2,38 +2,10 @@
 // list, the slot choice, the session and the token check.
 #include <string>
 
+#include "expected_usage.h"
 #include "tool_e2e.h"
 
 namespace {
-
-std::string usage_for(const std::string &program)
-{
-    return "usage:\t" + program + " -p11 <PKCS#11 library path> [options]\n"
-           "options:\n"
-           "\t-help           - display usage\n"
-           "\t-p11info        - display PKCS#11 library info\n"
-           "\t-slotlist       - display slots info\n"
-           "\t-slot <slot ID> - set token slot ID\n"
-           "\t                (first with token present by default)\n"
-           "\t-tokeninfo      - display token info\n"
-           "\t-certlist       - enumerate all certificates\n"
-           "\t-label <label>  - token object label\n"
-           "\t-print          - print certificate to standard output\n"
-           "\t-pkeyfind       - search for certificate private key\n"
-           "\t-attributes     - dump all certificate attributes\n"
-           "\t-remove         - remove certificate from the token\n"
-           "\t-outfile        - export certificate to output file path\n"
-           "\t-outform        - output file format (pem|der)\n"
-           "\t\t\t\t       (pem by default)\n"
-           "\t-infile         - import from file path\n"
-           "\t-inform         - import file format (pem|der|pfx|p12\n"
-           "\t\t\t\t       (pem by default).\n"
-           "\t    NB: Import from the pfx(p12) format creates\n"
-           "\t        private key, public key and certificate\n"
-           "\t        objects on the token with the same label.\n"
-           "\t        Import from the pem/der format creates\n"
-           "\t        the certificate token object only.\n";
-}
 
 using Startup = TokencertTest;
 
@@ -58,7 +30,7 @@ TEST_F(Startup, UsageTextAndStatus255ForEveryUsageError)
         for (const auto &a : args)
             shown += a + " ";
         EXPECT_EQ(r.exit_status, 255) << shown;
-        EXPECT_EQ(r.out, usage_for(kTokencert)) << shown;
+        EXPECT_EQ(r.out, expected_usage(kTokencert)) << shown;
         EXPECT_EQ(r.err, "") << shown;
     }
 }

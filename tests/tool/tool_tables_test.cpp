@@ -9,41 +9,13 @@
 #include <openssl/bio.h>
 
 #include "attribute_dump.h"
+#include "captured_streams.h"
+#include "expected_usage.h"
 #include "options.h"
 #include "p11_errors.h"
 #include "tool_state.h"
 
 namespace {
-
-// Points both output streams at memory for the duration of a test.
-class CapturedStreams {
-public:
-    CapturedStreams()
-    {
-        saved_err_ = bio_err;
-        saved_out_ = bio_out;
-        memory_ = BIO_new(BIO_s_mem());
-        bio_err = memory_;
-        bio_out = memory_;
-    }
-    ~CapturedStreams()
-    {
-        bio_err = saved_err_;
-        bio_out = saved_out_;
-        BIO_free(memory_);
-    }
-    std::string text() const
-    {
-        char *data = nullptr;
-        long length = BIO_get_mem_data(memory_, &data);
-        return std::string(data, static_cast<size_t>(length));
-    }
-
-private:
-    BIO *memory_;
-    BIO *saved_err_;
-    BIO *saved_out_;
-};
 
 std::string name_of(CK_RV code, const char *initial = "unchanged")
 {
@@ -241,36 +213,8 @@ TEST(Usage, TextIsExact)
 {
     BIO *memory = BIO_new(BIO_s_mem());
     write_usage(memory, "prog");
-    char *data = nullptr;
-    long length = BIO_get_mem_data(memory, &data);
-    std::string text(data, static_cast<size_t>(length));
+    EXPECT_EQ(memory_bio_text(memory), expected_usage("prog"));
     BIO_free(memory);
-    EXPECT_EQ(text,
-              "usage:\tprog -p11 <PKCS#11 library path> [options]\n"
-              "options:\n"
-              "\t-help           - display usage\n"
-              "\t-p11info        - display PKCS#11 library info\n"
-              "\t-slotlist       - display slots info\n"
-              "\t-slot <slot ID> - set token slot ID\n"
-              "\t                (first with token present by default)\n"
-              "\t-tokeninfo      - display token info\n"
-              "\t-certlist       - enumerate all certificates\n"
-              "\t-label <label>  - token object label\n"
-              "\t-print          - print certificate to standard output\n"
-              "\t-pkeyfind       - search for certificate private key\n"
-              "\t-attributes     - dump all certificate attributes\n"
-              "\t-remove         - remove certificate from the token\n"
-              "\t-outfile        - export certificate to output file path\n"
-              "\t-outform        - output file format (pem|der)\n"
-              "\t\t\t\t       (pem by default)\n"
-              "\t-infile         - import from file path\n"
-              "\t-inform         - import file format (pem|der|pfx|p12\n"
-              "\t\t\t\t       (pem by default).\n"
-              "\t    NB: Import from the pfx(p12) format creates\n"
-              "\t        private key, public key and certificate\n"
-              "\t        objects on the token with the same label.\n"
-              "\t        Import from the pem/der format creates\n"
-              "\t        the certificate token object only.\n");
 }
 
 }  // namespace
