@@ -202,6 +202,69 @@ ZKC_G89_INLINE void mac16(Tables T, const uint32_t *K, uint32_t &n1, uint32_t &n
     n2 = b;
 }
 
+// The round function over three lookups instead of four: the sum is cut into
+// bits 0-11, 12-19 and 20-31, each slice indexing a table that already holds
+// the rotated S-box outputs of its nibbles. One lookup and one XOR fewer per
+// round shorten the serial chain of the chained modes (CFB and CBC encryption,
+// the MAC) by about one cycle a round. The tables are derived from the four
+// pre-rotated ones at build time (33 KiB a set, within L1).
+struct alignas(64) SplitTables {
+    uint32_t lo[4096];   // bits 0-11
+    uint32_t hi[4096];   // bits 20-31
+    uint32_t mid[256];   // bits 12-19
+};
+
+#define ZKC_G89_RS(S, a, b, k) \
+    do { \
+        const uint32_t t_ = (a) + (k); \
+        (b) ^= ((S)->lo[t_ & 0xFFF] ^ (S)->hi[t_ >> 20]) ^ (S)->mid[(t_ >> 12) & 0xFF]; \
+    } while (0)
+#define ZKC_G89_UP8_S(S, a, b, K) \
+    ZKC_G89_RS(S, a, b, K[0]); ZKC_G89_RS(S, b, a, K[1]); ZKC_G89_RS(S, a, b, K[2]); \
+    ZKC_G89_RS(S, b, a, K[3]); ZKC_G89_RS(S, a, b, K[4]); ZKC_G89_RS(S, b, a, K[5]); \
+    ZKC_G89_RS(S, a, b, K[6]); ZKC_G89_RS(S, b, a, K[7])
+#define ZKC_G89_DOWN8_S(S, a, b, K) \
+    ZKC_G89_RS(S, a, b, K[7]); ZKC_G89_RS(S, b, a, K[6]); ZKC_G89_RS(S, a, b, K[5]); \
+    ZKC_G89_RS(S, b, a, K[4]); ZKC_G89_RS(S, a, b, K[3]); ZKC_G89_RS(S, b, a, K[2]); \
+    ZKC_G89_RS(S, a, b, K[1]); ZKC_G89_RS(S, b, a, K[0])
+
+ZKC_G89_INLINE void encrypt(const SplitTables *S, const uint32_t *K, uint32_t &n1, uint32_t &n2)
+{
+    uint32_t a = n1, b = n2;
+    ZKC_G89_UP8_S(S, a, b, K);
+    ZKC_G89_UP8_S(S, a, b, K);
+    ZKC_G89_UP8_S(S, a, b, K);
+    ZKC_G89_DOWN8_S(S, a, b, K);
+    n1 = b;
+    n2 = a;
+}
+
+ZKC_G89_INLINE void mac16(const SplitTables *S, const uint32_t *K, uint32_t &n1, uint32_t &n2)
+{
+    uint32_t a = n1, b = n2;
+    ZKC_G89_UP8_S(S, a, b, K);
+    ZKC_G89_UP8_S(S, a, b, K);
+    n1 = a;
+    n2 = b;
+}
+
+// Each byte lookup T[j][x] is the XOR of the rotated outputs of its two
+// nibbles; T[j][n] ^ T[j][m << 4] ^ T[j][0] pairs the low nibble n with the
+// high nibble m, which lets a slice take half of a byte.
+constexpr void split_tables(const GOST28147_89_EXP_TABLE &t, SplitTables &s)
+{
+    for (uint32_t i = 0; i < 4096; ++i) {
+        s.lo[i] = t.T[0][i & 0xFF] ^ t.T[1][i >> 8];
+        s.hi[i] = t.T[2][(i & 15) << 4] ^ t.T[2][0] ^ t.T[3][i >> 4];
+    }
+    for (uint32_t i = 0; i < 256; ++i)
+        s.mid[i] = t.T[1][(i & 15) << 4] ^ t.T[1][0] ^ t.T[2][i >> 4];
+}
+
+// The split tables of a registered set whose expanded table equals *t, or
+// null for any other table (which then runs on the four lookups).
+const SplitTables *find_split_tables(const GOST28147_89_EXP_TABLE *t);
+
 inline void encrypt_bytes(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *out)
 {
     uint32_t n1 = load_le32(in), n2 = load_le32(in + 4);

@@ -37,7 +37,20 @@ uint32_t gamma_output_size(uint32_t blocks, uint32_t tail)
     return blocks * 8 + (tail != 0 ? 8 : 0);
 }
 
-void cfb_encrypt_run(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *out, uint32_t blocks,
+// Below this many blocks in one call the chained modes stay on the four
+// lookups: recognising the set's three-lookup tables costs about as much as
+// it saves on a few blocks.
+constexpr uint32_t kSplitMinBlocks = 4;
+
+const SplitTables *split_for(const GOST28147_89_CTX *ctx, uint32_t blocks)
+{
+    return blocks >= kSplitMinBlocks ? find_split_tables(&ctx->table) : nullptr;
+}
+
+// Each block waits for the previous ciphertext, so the serial chain of the
+// rounds is the whole cost: the three-lookup tables go first when there are.
+template <typename Tab>
+void cfb_encrypt_run(Tab T, const uint32_t *K, const uint8_t *in, uint8_t *out, uint32_t blocks,
                      uint8_t *iv)
 {
     uint32_t n1 = load_le32(iv), n2 = load_le32(iv + 4);
@@ -177,7 +190,8 @@ void ecb_run(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *out, uint3
     }
 }
 
-void cbc_encrypt_run(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *out,
+template <typename Tab>
+void cbc_encrypt_run(Tab T, const uint32_t *K, const uint8_t *in, uint8_t *out,
                      uint32_t blocks, uint8_t *iv)
 {
     uint32_t n1 = load_le32(iv), n2 = load_le32(iv + 4);
@@ -321,8 +335,15 @@ extern "C" int ZKC_Gost_SS_m(GOST28147_89_CTX *ctx, const GOST_DATA_BLOB *in, GO
 extern "C" int ZKC_Gost_GFB_m(GOST28147_89_CTX *ctx, const GOST_DATA_BLOB *in, GOST_DATA_BLOB *out,
                               uint8_t *iv, const uint8_t *key, int encrypt_flag, int flags)
 {
-    if (encrypt_flag)
-        return gamma_mode("ZKC_Gost_GFB_m", ctx, in, out, iv, key, flags, cfb_encrypt_run);
+    if (encrypt_flag) {
+        const SplitTables *S =
+            ctx != nullptr && in != nullptr ? split_for(ctx, in->cbData / 8) : nullptr;
+        if (S == nullptr)
+            return gamma_mode("ZKC_Gost_GFB_m", ctx, in, out, iv, key, flags, cfb_encrypt_run<Tables>);
+        return gamma_mode("ZKC_Gost_GFB_m", ctx, in, out, iv, key, flags,
+                          [S](Tables, const uint32_t *K, const uint8_t *i, uint8_t *o, uint32_t n,
+                              uint8_t *v) { cfb_encrypt_run(S, K, i, o, n, v); });
+    }
     return gamma_mode("ZKC_Gost_GFB_m", ctx, in, out, iv, key, flags, cfb_decrypt_run);
 }
 
@@ -346,7 +367,10 @@ extern "C" int ZKC_Gost_CBC_m(GOST28147_89_CTX *ctx, const GOST_DATA_BLOB *in, G
         return rc;
     RoundKeys rk;
     load_keys(rk, key);
-    if (encrypt_flag)
+    const SplitTables *S = encrypt_flag ? split_for(ctx, in->cbData / 8) : nullptr;
+    if (S != nullptr)
+        cbc_encrypt_run(S, rk.k, in->pbData, out->pbData, in->cbData / 8, iv);
+    else if (encrypt_flag)
         cbc_encrypt_run(ctx->table.T, rk.k, in->pbData, out->pbData, in->cbData / 8, iv);
     else
         cbc_decrypt_run(ctx->table.T, rk.k, in->pbData, out->pbData, in->cbData / 8, iv);
@@ -372,10 +396,19 @@ static int mac_run(GOST28147_89_CTX *ctx, const uint8_t *data, uint32_t blocks)
         RoundKeys rk;
         load_keys(rk, ctx->key);
         uint32_t n1 = load_le32(ctx->mac), n2 = load_le32(ctx->mac + 4);
-        for (uint32_t i = 0; i < take / 8; ++i, data += 8) {
-            n1 ^= load_le32(data);
-            n2 ^= load_le32(data + 4);
-            mac16(ctx->table.T, rk.k, n1, n2);
+        const SplitTables *S = split_for(ctx, take / 8);
+        if (S != nullptr) {
+            for (uint32_t i = 0; i < take / 8; ++i, data += 8) {
+                n1 ^= load_le32(data);
+                n2 ^= load_le32(data + 4);
+                mac16(S, rk.k, n1, n2);
+            }
+        } else {
+            for (uint32_t i = 0; i < take / 8; ++i, data += 8) {
+                n1 ^= load_le32(data);
+                n2 ^= load_le32(data + 4);
+                mac16(ctx->table.T, rk.k, n1, n2);
+            }
         }
         store_le32(ctx->mac, n1);
         store_le32(ctx->mac + 4, n2);

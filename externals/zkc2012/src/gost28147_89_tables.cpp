@@ -6,6 +6,8 @@
 #include "gost28147_89.h"
 #include "gost28147_89_core.h"
 
+#include <cstring>
+
 using zkc::g89::expand_sboxes;
 
 // The definitions are constexpr so that the compiler expands the tables; they
@@ -66,3 +68,49 @@ constexpr GOST28147_89_EXP_TABLE GOST28147_89_TABLE_CRYPTOPRO_B = expand_sboxes(
 constexpr GOST28147_89_EXP_TABLE GOST28147_89_TABLE_CRYPTOPRO_C = expand_sboxes(GOST28147_89_SBOX_CRYPTOPRO_C);
 constexpr GOST28147_89_EXP_TABLE GOST28147_89_TABLE_CRYPTOPRO_D = expand_sboxes(GOST28147_89_SBOX_CRYPTOPRO_D);
 constexpr GOST28147_89_EXP_TABLE GOST28147_89_TABLE_Z = expand_sboxes(GOST28147_89_SBOX_Z);
+
+// The three-lookup tables of the six sets, derived by the compiler from the
+// expanded tables above.
+namespace {
+
+using zkc::g89::SplitTables;
+
+constexpr SplitTables make_split(const GOST28147_89_EXP_TABLE &t)
+{
+    SplitTables s{};
+    zkc::g89::split_tables(t, s);
+    return s;
+}
+
+constexpr SplitTables kSplitTest = make_split(GOST28147_89_TABLE_TEST);
+constexpr SplitTables kSplitA = make_split(GOST28147_89_TABLE_CRYPTOPRO_A);
+constexpr SplitTables kSplitB = make_split(GOST28147_89_TABLE_CRYPTOPRO_B);
+constexpr SplitTables kSplitC = make_split(GOST28147_89_TABLE_CRYPTOPRO_C);
+constexpr SplitTables kSplitD = make_split(GOST28147_89_TABLE_CRYPTOPRO_D);
+constexpr SplitTables kSplitZ = make_split(GOST28147_89_TABLE_Z);
+
+struct SplitEntry {
+    const GOST28147_89_EXP_TABLE *table;
+    const SplitTables *split;
+};
+
+constexpr SplitEntry kSplit[] = {
+    {&GOST28147_89_TABLE_Z, &kSplitZ},           {&GOST28147_89_TABLE_CRYPTOPRO_A, &kSplitA},
+    {&GOST28147_89_TABLE_CRYPTOPRO_B, &kSplitB}, {&GOST28147_89_TABLE_CRYPTOPRO_C, &kSplitC},
+    {&GOST28147_89_TABLE_CRYPTOPRO_D, &kSplitD}, {&GOST28147_89_TABLE_TEST, &kSplitTest},
+};
+
+}  // namespace
+
+// A context holds a copy of its set's table, so the set is recognised by the
+// contents: the first word tells the six apart, the full comparison (4 KiB)
+// guards against a caller's own table that happens to share it.
+const SplitTables *zkc::g89::find_split_tables(const GOST28147_89_EXP_TABLE *t)
+{
+    for (const SplitEntry &e : kSplit) {
+        if (t->T[0][0] == e.table->T[0][0] && t->ready == e.table->ready &&
+            std::memcmp(t->T, e.table->T, sizeof t->T) == 0)
+            return e.split;
+    }
+    return nullptr;
+}
