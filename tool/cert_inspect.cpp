@@ -38,20 +38,31 @@ void print_listed_certificate(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle
         dump_object_attributes(session, handle);
 }
 
-}  // namespace
-
-CK_RV list_certificates()
+// Opens the session on the token slot and starts the certificate search:
+// the open's code when it fails, TOOL_FAILURE when C_FindObjectsInit does
+// (each failing call prints its line).
+CK_RV start_certificate_search(SessionGuard &session, CertificateTemplate &tmpl)
 {
-    SessionGuard session;
     CK_RV rv = session.open(token_slot);
     if (rv != CKR_OK)
         return rv;
-    CertificateTemplate tmpl;
     rv = p11_functions->C_FindObjectsInit(session.handle(), tmpl.data(), tmpl.size());
     if (rv != CKR_OK) {
         print_p11_error("C_FindObjectsInit", rv);
         return TOOL_FAILURE;
     }
+    return CKR_OK;
+}
+
+}  // namespace
+
+CK_RV list_certificates()
+{
+    SessionGuard session;
+    CertificateTemplate tmpl;
+    CK_RV rv = start_certificate_search(session, tmpl);
+    if (rv != CKR_OK)
+        return rv;
     BIO_puts(bio_out, "Certificate objects:\n");
     int counter = 0;
     for (;;) {
@@ -83,15 +94,10 @@ CK_RV list_certificates()
 CK_RV dump_certificate(const char *label)
 {
     SessionGuard session;
-    CK_RV rv = session.open(token_slot);
+    CertificateTemplate tmpl(label);
+    CK_RV rv = start_certificate_search(session, tmpl);
     if (rv != CKR_OK)
         return rv;
-    CertificateTemplate tmpl(label);
-    rv = p11_functions->C_FindObjectsInit(session.handle(), tmpl.data(), tmpl.size());
-    if (rv != CKR_OK) {
-        print_p11_error("C_FindObjectsInit", rv);
-        return TOOL_FAILURE;
-    }
     for (;;) {
         CK_OBJECT_HANDLE handle = 0;
         CK_ULONG found = 0;

@@ -72,16 +72,24 @@ std::string trimmed(const unsigned char* field, size_t n) {
   return s;
 }
 
+// The module's slots; 0, or 1 after the error line.
+int read_slots(CK_FUNCTION_LIST_PTR f, std::vector<CK_SLOT_ID>& slots) {
+  CK_ULONG count = 0;
+  CK_RV rv = f->C_GetSlotList(CK_TRUE, nullptr, &count);
+  if (rv != CKR_OK) return fail("C_GetSlotList", rv);
+  slots.resize(count);
+  rv = f->C_GetSlotList(CK_TRUE, slots.data(), &count);
+  if (rv != CKR_OK) return fail("C_GetSlotList", rv);
+  slots.resize(count);
+  return 0;
+}
+
 int init_token(CK_FUNCTION_LIST_PTR f, const Options& o) {
   if (o.label.size() > 32) return usage_error("the label is longer than 32 bytes");
   if (!softtoken::pin_length_ok(o.so_pin.size()) || !softtoken::pin_length_ok(o.pin.size()))
     return usage_error("PINs must be 4 to 64 bytes long");
-  CK_ULONG count = 0;
-  CK_RV rv = f->C_GetSlotList(CK_TRUE, nullptr, &count);
-  if (rv != CKR_OK) return fail("C_GetSlotList", rv);
-  std::vector<CK_SLOT_ID> slots(count);
-  rv = f->C_GetSlotList(CK_TRUE, slots.data(), &count);
-  if (rv != CKR_OK) return fail("C_GetSlotList", rv);
+  std::vector<CK_SLOT_ID> slots;
+  if (read_slots(f, slots) != 0) return 1;
   CK_SLOT_ID slot = 0;
   bool found = false;
   for (CK_SLOT_ID id : slots) {
@@ -98,7 +106,7 @@ int init_token(CK_FUNCTION_LIST_PTR f, const Options& o) {
   }
   unsigned char label[32];
   softtoken::pad_field(label, sizeof label, o.label);
-  rv = f->C_InitToken(slot, (CK_UTF8CHAR_PTR)o.so_pin.data(), o.so_pin.size(), label);
+  CK_RV rv = f->C_InitToken(slot, (CK_UTF8CHAR_PTR)o.so_pin.data(), o.so_pin.size(), label);
   if (rv != CKR_OK) return fail("C_InitToken", rv);
   CK_SESSION_HANDLE s;
   rv = f->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s);
@@ -125,16 +133,12 @@ int init_token(CK_FUNCTION_LIST_PTR f, const Options& o) {
 }
 
 int show_slots(CK_FUNCTION_LIST_PTR f) {
-  CK_ULONG count = 0;
-  CK_RV rv = f->C_GetSlotList(CK_TRUE, nullptr, &count);
-  if (rv != CKR_OK) return fail("C_GetSlotList", rv);
-  std::vector<CK_SLOT_ID> slots(count);
-  rv = f->C_GetSlotList(CK_TRUE, slots.data(), &count);
-  if (rv != CKR_OK) return fail("C_GetSlotList", rv);
+  std::vector<CK_SLOT_ID> slots;
+  if (read_slots(f, slots) != 0) return 1;
   std::printf("Token directory: %s\n", softtoken::state().dir.c_str());
-  for (CK_ULONG i = 0; i < count; ++i) {
+  for (size_t i = 0; i < slots.size(); ++i) {
     CK_TOKEN_INFO ti;
-    rv = f->C_GetTokenInfo(slots[i], &ti);
+    CK_RV rv = f->C_GetTokenInfo(slots[i], &ti);
     if (rv != CKR_OK) return fail("C_GetTokenInfo", rv);
     if (!(ti.flags & CKF_TOKEN_INITIALIZED)) {
       std::printf("Slot %lu: free (no token initialised)\n", slots[i]);
