@@ -56,14 +56,39 @@ inline void load_keys(RoundKeys &rk, const uint8_t *key)
         rk.k[i] = load_le32(key + 4 * i);
 }
 
+// The round function over three lookups instead of four: the sum is cut into
+// bits 0-11, 12-19 and 20-31, each slice indexing a table that already holds
+// the rotated S-box outputs of its nibbles. One lookup and one XOR fewer per
+// round shorten the serial chain of the chained modes (CFB and CBC encryption,
+// the MAC) by about a cycle a round and take load work off the interleaved
+// ones. The tables are derived from the four pre-rotated ones at build time
+// for the registered sets (33 KiB a set, within L1).
+struct alignas(64) SplitTables {
+    uint32_t lo[4096];   // bits 0-11
+    uint32_t hi[4096];   // bits 20-31
+    uint32_t mid[256];   // bits 12-19
+};
+
 #define ZKC_G89_F(T, x) \
     (((T)[0][(x) & 0xFF] ^ (T)[1][((x) >> 8) & 0xFF]) ^ ((T)[2][((x) >> 16) & 0xFF] ^ (T)[3][(x) >> 24]))
+
+// The round function f(x) on either table layout.
+ZKC_G89_INLINE uint32_t round_f(Tables T, uint32_t x)
+{
+    return ZKC_G89_F(T, x);
+}
+
+ZKC_G89_INLINE uint32_t round_f(const SplitTables *S, uint32_t x)
+{
+    return (S->lo[x & 0xFFF] ^ S->hi[x >> 20]) ^ S->mid[(x >> 12) & 0xFF];
+}
+
 // One round on the halves (a, b): b ^= f(a + k). Alternating the roles of the
 // two halves takes the place of the swap.
 #define ZKC_G89_R(T, a, b, k) \
     do { \
         const uint32_t t_ = (a) + (k); \
-        (b) ^= ZKC_G89_F(T, t_); \
+        (b) ^= round_f(T, t_); \
     } while (0)
 #define ZKC_G89_UP8(T, a, b, K) \
     ZKC_G89_R(T, a, b, K[0]); ZKC_G89_R(T, b, a, K[1]); ZKC_G89_R(T, a, b, K[2]); \
@@ -79,8 +104,8 @@ inline void load_keys(RoundKeys &rk, const uint8_t *key)
     do { \
         const uint32_t t1_ = (a1) + (k); \
         const uint32_t t2_ = (a2) + (k); \
-        (b1) ^= ZKC_G89_F(T, t1_); \
-        (b2) ^= ZKC_G89_F(T, t2_); \
+        (b1) ^= round_f(T, t1_); \
+        (b2) ^= round_f(T, t2_); \
     } while (0)
 #define ZKC_G89_UP8_2(T, a1, b1, a2, b2, K) \
     ZKC_G89_R2(T, a1, b1, a2, b2, K[0]); ZKC_G89_R2(T, b1, a1, b2, a2, K[1]); \
@@ -100,10 +125,10 @@ inline void load_keys(RoundKeys &rk, const uint8_t *key)
         const uint32_t t2_ = (a2) + (k); \
         const uint32_t t3_ = (a3) + (k); \
         const uint32_t t4_ = (a4) + (k); \
-        (b1) ^= ZKC_G89_F(T, t1_); \
-        (b2) ^= ZKC_G89_F(T, t2_); \
-        (b3) ^= ZKC_G89_F(T, t3_); \
-        (b4) ^= ZKC_G89_F(T, t4_); \
+        (b1) ^= round_f(T, t1_); \
+        (b2) ^= round_f(T, t2_); \
+        (b3) ^= round_f(T, t3_); \
+        (b4) ^= round_f(T, t4_); \
     } while (0)
 #define ZKC_G89_P4(T, K, i, j) \
     ZKC_G89_R4(T, a1, b1, a2, b2, a3, b3, a4, b4, K[i]); \
@@ -115,7 +140,8 @@ inline void load_keys(RoundKeys &rk, const uint8_t *key)
 
 // 32-round encryption of the block (n1, n2): K0..K7 three times, then K7..K0;
 // the last round does not swap.
-ZKC_G89_INLINE void encrypt(Tables T, const uint32_t *K, uint32_t &n1, uint32_t &n2)
+template <typename Tab>
+ZKC_G89_INLINE void encrypt(Tab T, const uint32_t *K, uint32_t &n1, uint32_t &n2)
 {
     uint32_t a = n1, b = n2;
     ZKC_G89_UP8(T, a, b, K);
@@ -127,7 +153,8 @@ ZKC_G89_INLINE void encrypt(Tables T, const uint32_t *K, uint32_t &n1, uint32_t 
 }
 
 // 32-round decryption: K0..K7 once, then K7..K0 three times.
-ZKC_G89_INLINE void decrypt(Tables T, const uint32_t *K, uint32_t &n1, uint32_t &n2)
+template <typename Tab>
+ZKC_G89_INLINE void decrypt(Tab T, const uint32_t *K, uint32_t &n1, uint32_t &n2)
 {
     uint32_t a = n1, b = n2;
     ZKC_G89_UP8(T, a, b, K);
@@ -139,7 +166,8 @@ ZKC_G89_INLINE void decrypt(Tables T, const uint32_t *K, uint32_t &n1, uint32_t 
 }
 
 // Two blocks encrypted side by side.
-ZKC_G89_INLINE void encrypt2(Tables T, const uint32_t *K, uint32_t &x1, uint32_t &x2, uint32_t &y1,
+template <typename Tab>
+ZKC_G89_INLINE void encrypt2(Tab T, const uint32_t *K, uint32_t &x1, uint32_t &x2, uint32_t &y1,
                      uint32_t &y2)
 {
     uint32_t a1 = x1, b1 = x2, a2 = y1, b2 = y2;
@@ -153,7 +181,8 @@ ZKC_G89_INLINE void encrypt2(Tables T, const uint32_t *K, uint32_t &x1, uint32_t
     y2 = a2;
 }
 
-ZKC_G89_INLINE void decrypt2(Tables T, const uint32_t *K, uint32_t &x1, uint32_t &x2, uint32_t &y1,
+template <typename Tab>
+ZKC_G89_INLINE void decrypt2(Tab T, const uint32_t *K, uint32_t &x1, uint32_t &x2, uint32_t &y1,
                      uint32_t &y2)
 {
     uint32_t a1 = x1, b1 = x2, a2 = y1, b2 = y2;
@@ -168,7 +197,8 @@ ZKC_G89_INLINE void decrypt2(Tables T, const uint32_t *K, uint32_t &x1, uint32_t
 }
 
 // Four blocks x[0..3] (halves n1 = x[2i], n2 = x[2i + 1]) encrypted side by side.
-ZKC_G89_INLINE void encrypt4(Tables T, const uint32_t *K, uint32_t *x)
+template <typename Tab>
+ZKC_G89_INLINE void encrypt4(Tab T, const uint32_t *K, uint32_t *x)
 {
     uint32_t a1 = x[0], b1 = x[1], a2 = x[2], b2 = x[3];
     uint32_t a3 = x[4], b3 = x[5], a4 = x[6], b4 = x[7];
@@ -180,7 +210,8 @@ ZKC_G89_INLINE void encrypt4(Tables T, const uint32_t *K, uint32_t *x)
     x[4] = b3; x[5] = a3; x[6] = b4; x[7] = a4;
 }
 
-ZKC_G89_INLINE void decrypt4(Tables T, const uint32_t *K, uint32_t *x)
+template <typename Tab>
+ZKC_G89_INLINE void decrypt4(Tab T, const uint32_t *K, uint32_t *x)
 {
     uint32_t a1 = x[0], b1 = x[1], a2 = x[2], b2 = x[3];
     uint32_t a3 = x[4], b3 = x[5], a4 = x[6], b4 = x[7];
@@ -193,7 +224,8 @@ ZKC_G89_INLINE void decrypt4(Tables T, const uint32_t *K, uint32_t *x)
 }
 
 // The 16-round cycle of the MAC: K0..K7 twice.
-ZKC_G89_INLINE void mac16(Tables T, const uint32_t *K, uint32_t &n1, uint32_t &n2)
+template <typename Tab>
+ZKC_G89_INLINE void mac16(Tab T, const uint32_t *K, uint32_t &n1, uint32_t &n2)
 {
     uint32_t a = n1, b = n2;
     ZKC_G89_UP8(T, a, b, K);
@@ -202,51 +234,6 @@ ZKC_G89_INLINE void mac16(Tables T, const uint32_t *K, uint32_t &n1, uint32_t &n
     n2 = b;
 }
 
-// The round function over three lookups instead of four: the sum is cut into
-// bits 0-11, 12-19 and 20-31, each slice indexing a table that already holds
-// the rotated S-box outputs of its nibbles. One lookup and one XOR fewer per
-// round shorten the serial chain of the chained modes (CFB and CBC encryption,
-// the MAC) by about one cycle a round. The tables are derived from the four
-// pre-rotated ones at build time (33 KiB a set, within L1).
-struct alignas(64) SplitTables {
-    uint32_t lo[4096];   // bits 0-11
-    uint32_t hi[4096];   // bits 20-31
-    uint32_t mid[256];   // bits 12-19
-};
-
-#define ZKC_G89_RS(S, a, b, k) \
-    do { \
-        const uint32_t t_ = (a) + (k); \
-        (b) ^= ((S)->lo[t_ & 0xFFF] ^ (S)->hi[t_ >> 20]) ^ (S)->mid[(t_ >> 12) & 0xFF]; \
-    } while (0)
-#define ZKC_G89_UP8_S(S, a, b, K) \
-    ZKC_G89_RS(S, a, b, K[0]); ZKC_G89_RS(S, b, a, K[1]); ZKC_G89_RS(S, a, b, K[2]); \
-    ZKC_G89_RS(S, b, a, K[3]); ZKC_G89_RS(S, a, b, K[4]); ZKC_G89_RS(S, b, a, K[5]); \
-    ZKC_G89_RS(S, a, b, K[6]); ZKC_G89_RS(S, b, a, K[7])
-#define ZKC_G89_DOWN8_S(S, a, b, K) \
-    ZKC_G89_RS(S, a, b, K[7]); ZKC_G89_RS(S, b, a, K[6]); ZKC_G89_RS(S, a, b, K[5]); \
-    ZKC_G89_RS(S, b, a, K[4]); ZKC_G89_RS(S, a, b, K[3]); ZKC_G89_RS(S, b, a, K[2]); \
-    ZKC_G89_RS(S, a, b, K[1]); ZKC_G89_RS(S, b, a, K[0])
-
-ZKC_G89_INLINE void encrypt(const SplitTables *S, const uint32_t *K, uint32_t &n1, uint32_t &n2)
-{
-    uint32_t a = n1, b = n2;
-    ZKC_G89_UP8_S(S, a, b, K);
-    ZKC_G89_UP8_S(S, a, b, K);
-    ZKC_G89_UP8_S(S, a, b, K);
-    ZKC_G89_DOWN8_S(S, a, b, K);
-    n1 = b;
-    n2 = a;
-}
-
-ZKC_G89_INLINE void mac16(const SplitTables *S, const uint32_t *K, uint32_t &n1, uint32_t &n2)
-{
-    uint32_t a = n1, b = n2;
-    ZKC_G89_UP8_S(S, a, b, K);
-    ZKC_G89_UP8_S(S, a, b, K);
-    n1 = a;
-    n2 = b;
-}
 
 // Each byte lookup T[j][x] is the XOR of the rotated outputs of its two
 // nibbles; T[j][n] ^ T[j][m << 4] ^ T[j][0] pairs the low nibble n with the
@@ -265,7 +252,8 @@ constexpr void split_tables(const GOST28147_89_EXP_TABLE &t, SplitTables &s)
 // null for any other table (which then runs on the four lookups).
 const SplitTables *find_split_tables(const GOST28147_89_EXP_TABLE *t);
 
-inline void encrypt_bytes(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *out)
+template <typename Tab>
+inline void encrypt_bytes(Tab T, const uint32_t *K, const uint8_t *in, uint8_t *out)
 {
     uint32_t n1 = load_le32(in), n2 = load_le32(in + 4);
     encrypt(T, K, n1, n2);
@@ -273,7 +261,8 @@ inline void encrypt_bytes(Tables T, const uint32_t *K, const uint8_t *in, uint8_
     store_le32(out + 4, n2);
 }
 
-inline void decrypt_bytes(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *out)
+template <typename Tab>
+inline void decrypt_bytes(Tab T, const uint32_t *K, const uint8_t *in, uint8_t *out)
 {
     uint32_t n1 = load_le32(in), n2 = load_le32(in + 4);
     decrypt(T, K, n1, n2);

@@ -37,7 +37,7 @@ uint32_t gamma_output_size(uint32_t blocks, uint32_t tail)
     return blocks * 8 + (tail != 0 ? 8 : 0);
 }
 
-// Below this many blocks in one call the chained modes stay on the four
+// Below this many blocks in one call the runs stay on the four
 // lookups: recognising the set's three-lookup tables costs about as much as
 // it saves on a few blocks.
 constexpr uint32_t kSplitMinBlocks = 4;
@@ -47,8 +47,18 @@ const SplitTables *split_for(const GOST28147_89_CTX *ctx, uint32_t blocks)
     return blocks >= kSplitMinBlocks ? find_split_tables(&ctx->table) : nullptr;
 }
 
-// Each block waits for the previous ciphertext, so the serial chain of the
-// rounds is the whole cost: the three-lookup tables go first when there are.
+// Calls f with the tables the run is to use: the set's three-lookup tables
+// when there are and the run is long enough, else the context's own four.
+template <typename F>
+void with_tables(const GOST28147_89_CTX *ctx, uint32_t blocks, F f)
+{
+    const SplitTables *S = split_for(ctx, blocks);
+    if (S != nullptr)
+        f(S);
+    else
+        f(Tables(ctx->table.T));
+}
+
 template <typename Tab>
 void cfb_encrypt_run(Tab T, const uint32_t *K, const uint8_t *in, uint8_t *out, uint32_t blocks,
                      uint8_t *iv)
@@ -65,7 +75,8 @@ void cfb_encrypt_run(Tab T, const uint32_t *K, const uint8_t *in, uint8_t *out, 
     store_le32(iv + 4, n2);
 }
 
-void cfb_decrypt_run(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *out, uint32_t blocks,
+template <typename Tab>
+void cfb_decrypt_run(Tab T, const uint32_t *K, const uint8_t *in, uint8_t *out, uint32_t blocks,
                      uint8_t *iv)
 {
     uint32_t n1 = load_le32(iv), n2 = load_le32(iv + 4);
@@ -117,7 +128,8 @@ inline void counter_step(uint32_t &n1, uint32_t &n2)
     n2 = s + (s < kCounterStep2 ? 1u : 0u);  // end-around carry: mod 2^32 - 1
 }
 
-void cnt_run(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *out, uint32_t blocks,
+template <typename Tab>
+void cnt_run(Tab T, const uint32_t *K, const uint8_t *in, uint8_t *out, uint32_t blocks,
              uint8_t *iv)
 {
     uint32_t n1 = load_le32(iv), n2 = load_le32(iv + 4);
@@ -155,7 +167,8 @@ void cnt_run(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *out, uint3
     store_le32(iv + 4, n2);
 }
 
-void ecb_run(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *out, uint32_t blocks,
+template <typename Tab>
+void ecb_run(Tab T, const uint32_t *K, const uint8_t *in, uint8_t *out, uint32_t blocks,
              bool enc)
 {
     uint32_t i = 0;
@@ -206,7 +219,8 @@ void cbc_encrypt_run(Tab T, const uint32_t *K, const uint8_t *in, uint8_t *out,
     store_le32(iv + 4, n2);
 }
 
-void cbc_decrypt_run(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *out,
+template <typename Tab>
+void cbc_decrypt_run(Tab T, const uint32_t *K, const uint8_t *in, uint8_t *out,
                      uint32_t blocks, uint8_t *iv)
 {
     uint32_t v1 = load_le32(iv), v2 = load_le32(iv + 4);
@@ -248,7 +262,8 @@ void cbc_decrypt_run(Tables T, const uint32_t *K, const uint8_t *in, uint8_t *ou
     store_le32(iv + 4, v2);
 }
 
-// Runs a gamma mode (CFB or counter) over whole blocks and, with the
+// Runs a gamma mode (CFB or counter; run is called with the tables to use)
+// over whole blocks and, with the
 // last-block flag, over the zero-padded tail, which yields 8 output bytes.
 template <typename Run>
 int gamma_mode(const char *name, GOST28147_89_CTX *ctx, const GOST_DATA_BLOB *in,
@@ -272,9 +287,11 @@ int gamma_mode(const char *name, GOST28147_89_CTX *ctx, const GOST_DATA_BLOB *in
         return GOST28147_89_ERR_LENGTH;
     RoundKeys rk;
     load_keys(rk, key);
-    run(ctx->table.T, rk.k, in->pbData, out->pbData, blocks, iv);
-    if (tail != 0)
-        run(ctx->table.T, rk.k, last, out->pbData + 8 * blocks, 1, iv);
+    with_tables(ctx, blocks, [&](auto T) {
+        run(T, rk.k, in->pbData, out->pbData, blocks, iv);
+        if (tail != 0)
+            run(T, rk.k, last, out->pbData + 8 * blocks, 1, iv);
+    });
     out->cbData = needed;
     wipe(&rk, sizeof rk);
     wipe(last, sizeof last);
@@ -326,7 +343,9 @@ extern "C" int ZKC_Gost_SS_m(GOST28147_89_CTX *ctx, const GOST_DATA_BLOB *in, GO
     }
     RoundKeys rk;
     load_keys(rk, key);
-    ecb_run(ctx->table.T, rk.k, in->pbData, out->pbData, in->cbData / 8, encrypt_flag != 0);
+    with_tables(ctx, in->cbData / 8, [&](auto T) {
+        ecb_run(T, rk.k, in->pbData, out->pbData, in->cbData / 8, encrypt_flag != 0);
+    });
     out->cbData = in->cbData;
     wipe(&rk, sizeof rk);
     return 0;
@@ -335,22 +354,18 @@ extern "C" int ZKC_Gost_SS_m(GOST28147_89_CTX *ctx, const GOST_DATA_BLOB *in, GO
 extern "C" int ZKC_Gost_GFB_m(GOST28147_89_CTX *ctx, const GOST_DATA_BLOB *in, GOST_DATA_BLOB *out,
                               uint8_t *iv, const uint8_t *key, int encrypt_flag, int flags)
 {
-    if (encrypt_flag) {
-        const SplitTables *S =
-            ctx != nullptr && in != nullptr ? split_for(ctx, in->cbData / 8) : nullptr;
-        if (S == nullptr)
-            return gamma_mode("ZKC_Gost_GFB_m", ctx, in, out, iv, key, flags, cfb_encrypt_run<Tables>);
+    if (encrypt_flag)
         return gamma_mode("ZKC_Gost_GFB_m", ctx, in, out, iv, key, flags,
-                          [S](Tables, const uint32_t *K, const uint8_t *i, uint8_t *o, uint32_t n,
-                              uint8_t *v) { cfb_encrypt_run(S, K, i, o, n, v); });
-    }
-    return gamma_mode("ZKC_Gost_GFB_m", ctx, in, out, iv, key, flags, cfb_decrypt_run);
+                          [](auto T, auto... args) { cfb_encrypt_run(T, args...); });
+    return gamma_mode("ZKC_Gost_GFB_m", ctx, in, out, iv, key, flags,
+                      [](auto T, auto... args) { cfb_decrypt_run(T, args...); });
 }
 
 extern "C" int ZKC_Gost_CNT_m(GOST28147_89_CTX *ctx, const GOST_DATA_BLOB *in, GOST_DATA_BLOB *out,
                               uint8_t *iv, const uint8_t *key, int flags)
 {
-    return gamma_mode("ZKC_Gost_CNT_m", ctx, in, out, iv, key, flags, cnt_run);
+    return gamma_mode("ZKC_Gost_CNT_m", ctx, in, out, iv, key, flags,
+                      [](auto T, auto... args) { cnt_run(T, args...); });
 }
 
 extern "C" int ZKC_Gost_CBC_m(GOST28147_89_CTX *ctx, const GOST_DATA_BLOB *in, GOST_DATA_BLOB *out,
@@ -367,13 +382,12 @@ extern "C" int ZKC_Gost_CBC_m(GOST28147_89_CTX *ctx, const GOST_DATA_BLOB *in, G
         return rc;
     RoundKeys rk;
     load_keys(rk, key);
-    const SplitTables *S = encrypt_flag ? split_for(ctx, in->cbData / 8) : nullptr;
-    if (S != nullptr)
-        cbc_encrypt_run(S, rk.k, in->pbData, out->pbData, in->cbData / 8, iv);
-    else if (encrypt_flag)
-        cbc_encrypt_run(ctx->table.T, rk.k, in->pbData, out->pbData, in->cbData / 8, iv);
-    else
-        cbc_decrypt_run(ctx->table.T, rk.k, in->pbData, out->pbData, in->cbData / 8, iv);
+    with_tables(ctx, in->cbData / 8, [&](auto T) {
+        if (encrypt_flag)
+            cbc_encrypt_run(T, rk.k, in->pbData, out->pbData, in->cbData / 8, iv);
+        else
+            cbc_decrypt_run(T, rk.k, in->pbData, out->pbData, in->cbData / 8, iv);
+    });
     out->cbData = in->cbData;
     wipe(&rk, sizeof rk);
     return 0;
@@ -396,20 +410,13 @@ static int mac_run(GOST28147_89_CTX *ctx, const uint8_t *data, uint32_t blocks)
         RoundKeys rk;
         load_keys(rk, ctx->key);
         uint32_t n1 = load_le32(ctx->mac), n2 = load_le32(ctx->mac + 4);
-        const SplitTables *S = split_for(ctx, take / 8);
-        if (S != nullptr) {
+        with_tables(ctx, take / 8, [&](auto T) {
             for (uint32_t i = 0; i < take / 8; ++i, data += 8) {
                 n1 ^= load_le32(data);
                 n2 ^= load_le32(data + 4);
-                mac16(S, rk.k, n1, n2);
+                mac16(T, rk.k, n1, n2);
             }
-        } else {
-            for (uint32_t i = 0; i < take / 8; ++i, data += 8) {
-                n1 ^= load_le32(data);
-                n2 ^= load_le32(data + 4);
-                mac16(ctx->table.T, rk.k, n1, n2);
-            }
-        }
+        });
         store_le32(ctx->mac, n1);
         store_le32(ctx->mac + 4, n2);
         wipe(&rk, sizeof rk);
