@@ -234,6 +234,8 @@ void register_token(const ListingToken &token)
 // Prints as usual and keeps each run's wall time per iteration (ms).
 class CollectingReporter : public benchmark::ConsoleReporter {
 public:
+    // Colours only on a terminal.
+    CollectingReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
     void ReportRuns(const std::vector<Run> &runs) override
     {
         ConsoleReporter::ReportRuns(runs);
