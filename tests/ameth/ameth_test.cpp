@@ -277,3 +277,36 @@ TEST(GostKeyParameters, EncodingWithoutARecordOrSetIsRefused)
               hex("30 12 06 07 2A 85 03 02 02 23 01 06 07 2A 85 03 02 02 1E 01"));
     ASN1_STRING_free(params);
 }
+
+TEST(GostKeyMethods, EachAlgorithmGetsItsNamesAndNullSignatureParameters)
+{
+    const struct {
+        int nid;
+        const char *pem;
+        const char *info;
+    } cases[] = {
+        {nid(GostObj::gost2001), "GOST2001", "GOST R 34.10-2001"},
+        {nid(GostObj::gost3410_2012_256), "GOST3410-2012-256", "GOST R 34.10-2012-256"},
+        {nid(GostObj::gost3410_2012_512), "GOST3410-2012-512", "GOST R 34.10-2012-512"},
+        {nid(GostObj::gost_mac), "GOST-MAC", "GOST 28147-89 MAC"},
+        {NID_sha256, "OTHER", "no slots"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pem);
+        EVP_PKEY_ASN1_METHOD *m = nullptr;
+        ASSERT_EQ(register_ameth_pkcs11(c.nid, &m, c.pem, c.info), 1);
+        ASSERT_NE(m, nullptr);
+        int id = 0, base = 0, flags = 0;
+        const char *info = nullptr, *pem = nullptr;
+        ASSERT_EQ(EVP_PKEY_asn1_get0_info(&id, &base, &flags, &info, &pem, m), 1);
+        EXPECT_EQ(id, c.nid);
+        EXPECT_EQ(base, c.nid);
+        EXPECT_NE(flags & ASN1_PKEY_SIGPARAM_NULL, 0);
+        EXPECT_STREQ(pem, c.pem);
+        EXPECT_STREQ(info, c.info);
+        EVP_PKEY_asn1_free(m);
+    }
+    EVP_PKEY_ASN1_METHOD *m = nullptr;
+    EXPECT_EQ(register_ameth_pkcs11(NID_undef, &m, "X", "Y"), 0);
+    EXPECT_EQ(m, nullptr);
+}
