@@ -204,7 +204,7 @@ int pub_decode_gost2012(EVP_PKEY *pkey, const X509_PUBKEY *pub)
         return 0;
     // Any record the key held is released; the parameters give a fresh one.
     EVP_PKEY_assign(pkey, OBJ_obj2nid(alg_obj), nullptr);
-    if (!decode_gost2012_algor_params(pkey, palg))
+    if (!decode_gost2012_algor_params(palg, pkey))
         return 0;
     OctetStringPtr octet(d2i_ASN1_OCTET_STRING(nullptr, &buf, len));
     if (!octet) {
@@ -458,7 +458,7 @@ int pkcs11_id_gen(const unsigned char *pub_key, unsigned int len, unsigned char 
     return 1;
 }
 
-int decode_gost2012_algor_params(EVP_PKEY *pkey, const X509_ALGOR *palg)
+int decode_gost2012_algor_params(const X509_ALGOR *palg, EVP_PKEY *pkey)
 {
     const ASN1_OBJECT *alg_obj = nullptr;
     int ptype = V_ASN1_UNDEF;

@@ -17,10 +17,10 @@
 // or 0 for a null argument or a value longer than 255 bytes.
 int pkcs11_id_gen(const unsigned char *pub_key, unsigned int len, unsigned char id[20]);
 
-// Reads a GOST public-key algorithm identifier's parameters into pkey: sets
-// its type to the algorithm and, for a GOST key algorithm, gives it a record
+// Reads a GOST public-key algorithm identifier (palg) into pkey: sets its
+// type to the algorithm and, for a GOST key algorithm, gives it a record
 // filled for the parameter set. 1 or 0.
-int decode_gost2012_algor_params(EVP_PKEY *pkey, const X509_ALGOR *palg);
+int decode_gost2012_algor_params(const X509_ALGOR *palg, EVP_PKEY *pkey);
 // The parameters of pkey's algorithm identifier as a SEQUENCE string (curve
 // and digest parameter sets), or nullptr.
 ASN1_STRING *encode_gost2012_algor_params(const EVP_PKEY *pkey);

@@ -196,3 +196,44 @@ TEST(GostCertificates, MalformedAlgorithmParametersAreRefusedWithTheirLines)
     EXPECT_FALSE(decode_spki(spki(kOid256, hex("30 09 06 07 2A 85 03 02 02 23 01"), hex("02 01 01")), &err));
     EXPECT_NE(err.find("pub_decode_gost2012: d2i_ASN1_OCTET_STRING failure\n"), std::string::npos) << err;
 }
+
+namespace {
+// An algorithm identifier with a SEQUENCE parameter (DER of the SEQUENCE).
+X509_ALGOR *algor(int alg_nid, const std::vector<unsigned char> &seq)
+{
+    X509_ALGOR *a = X509_ALGOR_new();
+    ASN1_STRING *s = ASN1_STRING_type_new(V_ASN1_SEQUENCE);
+    ASN1_STRING_set(s, seq.data(), static_cast<int>(seq.size()));
+    X509_ALGOR_set0(a, OBJ_nid2obj(alg_nid), V_ASN1_SEQUENCE, s);
+    return a;
+}
+}  // namespace
+
+TEST(GostAlgorithmParameters, DecodingReplacesTheKeysRecordAndLeavesOtherAlgorithmsBare)
+{
+    PkeyPtr key = make_gost_key(nid(GostObj::gost2001), nid(GostObj::gost2001_cryptopro_a_paramset), pattern_bytes(64, 5));
+    X509_ALGOR *a = algor(nid(GostObj::gost3410_2012_512), hex("30 0B 06 09 2A 85 03 07 01 02 01 02 02"));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(decode_gost2012_algor_params(a, key.get()), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(EVP_PKEY_get_base_id(key.get()), nid(GostObj::gost3410_2012_512));
+    const p11_gost2012_key *rec = record(key.get());
+    ASSERT_NE(rec, nullptr);
+    EXPECT_EQ(rec->alg_nid, nid(GostObj::gost3410_2012_512));
+    EXPECT_EQ(rec->param_nid, nid(GostObj::gost3410_2012_512_paramset_b));
+    EXPECT_EQ(rec->pub_key_len, 128u);
+    EXPECT_EQ(rec->pub_key[0], 0);  // a fresh record: the old value is gone
+    X509_ALGOR_free(a);
+
+    // Not a GOST key algorithm: the type is set, no record is made.
+    PkeyPtr other(EVP_PKEY_new());
+    a = algor(NID_rsaEncryption, hex("30 09 06 07 2A 85 03 02 02 23 01"));
+    EXPECT_EQ(decode_gost2012_algor_params(a, other.get()), 1);
+    EXPECT_EQ(EVP_PKEY_get_base_id(other.get()), NID_rsaEncryption);
+    EXPECT_EQ(EVP_PKEY_get0(other.get()), nullptr);
+    X509_ALGOR_free(a);
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(decode_gost2012_algor_params(nullptr, other.get()), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "p11: decode_gost2001_algor_params err 1\n");
+}
