@@ -91,9 +91,17 @@ bool find_public_key(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE s, const unsigned ch
     return true;
 }
 
+// The longest CKA_VALUE and CKA_GOSTR3410_PARAMS worth fetching: a public
+// value and one DER OID with a one-byte length. Longer values are refused
+// by the caller from their reported length; nothing that size is allocated.
+constexpr CK_ULONG kParamsMax = 2 + 127;
+
 // CKA_VALUE and CKA_GOSTR3410_PARAMS of an object; false after one line.
+// *value_len is the length the token reports for CKA_VALUE; value is left
+// empty when that is longer than any public value, params likewise when
+// longer than one OID.
 bool read_value_and_params(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE s, CK_OBJECT_HANDLE h,
-                           std::vector<unsigned char> *value, std::vector<unsigned char> *params)
+                           std::vector<unsigned char> *value, CK_ULONG *value_len, std::vector<unsigned char> *params)
 {
     CK_ATTRIBUTE attrs[] = {
         {CKA_VALUE, nullptr, 0},
@@ -104,18 +112,27 @@ bool read_value_and_params(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE s, CK_OBJECT_H
                          attrs[1].ulValueLen == CK_UNAVAILABLE_INFORMATION))
         rv = CKR_ATTRIBUTE_TYPE_INVALID;
     if (rv == CKR_OK) {
-        value->resize(attrs[0].ulValueLen);
-        params->resize(attrs[1].ulValueLen);
-        attrs[0].pValue = value->data();
-        attrs[1].pValue = params->data();
+        *value_len = attrs[0].ulValueLen;
+        value->resize(attrs[0].ulValueLen <= kGostPubKeyMax ? attrs[0].ulValueLen : 0);
+        params->resize(attrs[1].ulValueLen <= kParamsMax ? attrs[1].ulValueLen : 0);
+        // An attribute left without a buffer is only measured again.
+        attrs[0].pValue = value->empty() ? nullptr : value->data();
+        attrs[1].pValue = params->empty() ? nullptr : params->data();
+        attrs[0].ulValueLen = value->size();
+        attrs[1].ulValueLen = params->size();
         rv = f->C_GetAttributeValue(s, h, attrs, 2);
     }
     if (rv != CKR_OK) {
         std::fprintf(stderr, "C_GetAttributeValue failed, rc = 0x%x\n", static_cast<unsigned>(rv));
         return false;
     }
-    value->resize(attrs[0].ulValueLen);
-    params->resize(attrs[1].ulValueLen);
+    if (attrs[0].pValue != nullptr) {
+        if (attrs[0].ulValueLen < value->size())
+            value->resize(attrs[0].ulValueLen);
+        *value_len = value->size();
+    }
+    if (attrs[1].pValue != nullptr && attrs[1].ulValueLen < params->size())
+        params->resize(attrs[1].ulValueLen);
     return true;
 }
 
@@ -559,7 +576,8 @@ int get_pub_key_value(ENGINE *e, p11_gost2012_key *key)
     if (!find_public_key(f, session.handle(), key->key_id, &h))
         return 0;
     std::vector<unsigned char> value, params;
-    if (!read_value_and_params(f, session.handle(), h, &value, &params))
+    CK_ULONG value_len = 0;
+    if (!read_value_and_params(f, session.handle(), h, &value, &value_len, &params))
         return 0;
 
     int param_nid = NID_undef;
@@ -574,8 +592,9 @@ int get_pub_key_value(ENGINE *e, p11_gost2012_key *key)
     }
     unsigned int expected = alg != nullptr ? alg->pub_key_len
                             : gost_paramset_in_table(GostKeySize::bits512, param_nid) ? 128u : 64u;
-    if (value.size() != expected) {
-        std::fprintf(stderr, "Token public key of %zu bytes, expected %u\n", value.size(), expected);
+    if (value_len != expected || value.size() != expected) {
+        std::fprintf(stderr, "Token public key of %lu bytes, expected %u\n", static_cast<unsigned long>(value_len),
+                      expected);
         return 0;
     }
     std::memcpy(key->pub_key, value.data(), expected);

@@ -130,6 +130,25 @@ TEST_F(TokenPublicKey, ValueOfTheWrongLengthIsRefused)
     EXPECT_EQ(err, "Token public key of 64 bytes, expected 128\n");
 }
 
+TEST_F(TokenPublicKey, HugeReportedLengthsAreRefusedWithoutFetchingThem)
+{
+    // A module that reports absurd lengths: nothing that size is allocated,
+    // the key is refused with its line and the session is closed.
+    token_.objects[0].claimed_value_len = static_cast<CK_ULONG>(1) << 40;
+    p11_gost2012_key r = token_record(GostObj::gost3410_2012_512, id_of(pub512_));
+    std::string err;
+    EXPECT_EQ(fetch(&r, &err), 0);
+    EXPECT_EQ(err, "Token public key of 1099511627776 bytes, expected 128\n");
+    EXPECT_EQ(r.pub_key[0], 0);
+
+    token_.objects[0].claimed_value_len = 0;
+    token_.objects[0].claimed_params_len = static_cast<CK_ULONG>(-2);
+    EXPECT_EQ(fetch(&r, &err), 0);
+    EXPECT_EQ(err, "Invalid GOST 3410 param set OID\n");
+    EXPECT_EQ(r.param_nid, NID_undef);
+    EXPECT_EQ(token_.open_sessions, 0);
+}
+
 TEST_F(TokenPublicKey, ModuleFailuresAreReportedWithTheirCodes)
 {
     const std::pair<const char *, const char *> cases[] = {

@@ -96,7 +96,8 @@ CK_RV get_attribute_value(CK_SESSION_HANDLE, CK_OBJECT_HANDLE h, CK_ATTRIBUTE *a
             attrs[i].ulValueLen = CK_UNAVAILABLE_INFORMATION;
             rv = CKR_ATTRIBUTE_TYPE_INVALID;
         } else if (attrs[i].pValue == nullptr) {
-            attrs[i].ulValueLen = src->size();
+            CK_ULONG claimed = src == &o.value ? o.claimed_value_len : o.claimed_params_len;
+            attrs[i].ulValueLen = claimed != 0 ? claimed : src->size();
         } else if (attrs[i].ulValueLen < src->size()) {
             attrs[i].ulValueLen = CK_UNAVAILABLE_INFORMATION;
             rv = CKR_BUFFER_TOO_SMALL;

@@ -14,6 +14,10 @@ struct FakeObject {
     std::vector<unsigned char> id;
     std::vector<unsigned char> value;
     std::vector<unsigned char> params;  // CKA_GOSTR3410_PARAMS
+    // When non-zero, the length a length query reports for CKA_VALUE or
+    // CKA_GOSTR3410_PARAMS instead of the real one (a module gone wrong).
+    CK_ULONG claimed_value_len = 0;
+    CK_ULONG claimed_params_len = 0;
 };
 
 struct FakeToken {
