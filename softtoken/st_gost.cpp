@@ -66,6 +66,9 @@ Point point_from_bytes(const GostCurve& c, const uint8_t* in, size_t len, BN_CTX
   BIGNUM* y = s.bn();
   Point p(EC_POINT_new(c.group));
   if (!s.ok() || !p || !load_le(in, c.n, x) || !load_le(in + c.n, c.n, y)) return nullptr;
+  // One encoding per point: a coordinate at or above p would otherwise be
+  // taken modulo p and name the same point as its reduced value.
+  if (BN_cmp(x, c.prime) >= 0 || BN_cmp(y, c.prime) >= 0) return nullptr;
   // Refuses points off the curve.
   if (EC_POINT_set_affine_coordinates(c.group, p.get(), x, y, ctx) != 1) return nullptr;
   if (EC_POINT_is_at_infinity(c.group, p.get())) return nullptr;

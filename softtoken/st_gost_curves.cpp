@@ -30,7 +30,6 @@ bool build(const Params& rec, size_t digits, size_t n, const uint8_t* der, uint3
        // Every built-in curve has cofactor 1.
        EC_GROUP_set_generator(g, gen, q, one) == 1;
   EC_POINT_free(gen);
-  BN_free(p);
   BN_free(a);
   BN_free(b);
   BN_free(x);
@@ -39,6 +38,7 @@ bool build(const Params& rec, size_t digits, size_t n, const uint8_t* der, uint3
   BN_CTX_free(ctx);
   if (!ok) {
     EC_GROUP_free(g);
+    BN_free(p);
     BN_free(q);
     return false;
   }
@@ -46,6 +46,7 @@ bool build(const Params& rec, size_t digits, size_t n, const uint8_t* der, uint3
   out.oid_der.assign(der, der + der_len);
   out.group = g;
   out.order = q;
+  out.prime = p;
   return true;
 }
 

@@ -18,6 +18,7 @@ struct GostCurve {
   Bytes oid_der;
   EC_GROUP* group = nullptr;
   BIGNUM* order = nullptr;
+  BIGNUM* prime = nullptr;  // p: coordinates of an encoded point are below it
 };
 
 // nullptr for an OID that names no built-in curve.

@@ -28,6 +28,12 @@ const Curve kCurves[] = {
 CK_MECHANISM_TYPE sign_mech(size_t n) { return n == 64 ? CKM_GOSTR3410_512 : CKM_GOSTR3410; }
 CK_MECHANISM_TYPE derive_mech(size_t n) { return n == 64 ? CKM_GOSTR3410_12_DERIVE : CKM_GOSTR3410_DERIVE; }
 
+Bytes ulong_bytes(CK_ULONG v) {
+  Bytes b(sizeof v);
+  std::memcpy(b.data(), &v, sizeof v);
+  return b;
+}
+
 Bytes random_bytes(size_t n) {
   Bytes b(n);
   RAND_bytes(b.data(), static_cast<int>(n));
@@ -303,6 +309,30 @@ TEST_F(Mechanisms, PublishedSignatureOfTheTestCurveVerifies) {
   EXPECT_EQ(verify(pub, 32, digest, mine), CKR_OK);
 }
 
+// The published public key written with x + p instead of x names the same
+// point; only the reduced encoding is a public value.
+TEST_F(Mechanisms, CoordinatesAtOrAbovePAreRefused) {
+  Bytes y = reversed(from_hex("26F1B489D6701DD185C8413A977B3CBBAF64D1C593D26627DFFB101A87FF77DA"));
+  Bytes e = reversed(from_hex("2DFBC1B372D89A1188C09C52E0EEC61FCE52032AB1022E8E67ECE6672B043EE5"));
+  Bytes sig = from_hex(
+      "01456C64BA4642A1653C235A98A60249BCD6D3F746B631DF928014F6C5BF9C40"
+      "41AA28D2F1AB148280CD9ED56FEDA41974053554A42767B83AD043FD39DC0493");
+  Bytes x = reversed(from_hex("7F2B49E270DB6D90D8595BEC458B50C58585BA1D4E9B788F6689DBD8E56FD80B"));
+  Bytes x_plus_p = reversed(from_hex("FF2B49E270DB6D90D8595BEC458B50C58585BA1D4E9B788F6689DBD8E56FDC3C"));
+  Bytes q = x, wide = x_plus_p;
+  q.insert(q.end(), y.begin(), y.end());
+  wide.insert(wide.end(), y.begin(), y.end());
+  EXPECT_EQ(verify(public_key(kCurveTest256, q), 32, e, sig), CKR_OK);
+  EXPECT_EQ(verify(public_key(kCurveTest256, wide), 32, e, sig), CKR_KEY_HANDLE_INVALID);
+  // The same for a peer value in key agreement.
+  CK_OBJECT_HANDLE pa, ka;
+  generate(s, kCurveTest256, kHash94CryptoPro, pa, ka);
+  Bytes ukm = random_bytes(8), out;
+  ukm[0] |= 1;
+  ASSERT_EQ(derive(ka, 32, q, ukm, out), CKR_OK);
+  EXPECT_EQ(derive(ka, 32, wide, ukm, out), CKR_MECHANISM_PARAM_INVALID);
+}
+
 // RFC 9215 appendix D.3: a key pair on the 512-bit test curve.
 TEST_F(Mechanisms, PublishedKeyPairOfThe512BitTestCurve) {
   Bytes d = reversed(from_hex(
@@ -335,9 +365,9 @@ TEST_F(Mechanisms, DeriveAgreesFromBothSidesOnEveryCurve) {
     generate(s, *c.oid, *c.hash, pa, ka);
     generate(s, *c.oid, *c.hash, pb, kb);
     Bytes qa = attribute(s, pa, CKA_VALUE), qb = attribute(s, pb, CKA_VALUE);
-    std::vector<size_t> sizes = {8};
-    if (c.n == 64) sizes.push_back(16);
-    else sizes.push_back(1);
+    // From one byte up to n/2 bits, the longest UKM VKO takes.
+    std::vector<size_t> sizes = {1, 8, 16};
+    if (c.n == 64) sizes.push_back(32);
     for (size_t u : sizes) {
       Bytes ukm = random_bytes(u);
       ukm[0] |= 1;
@@ -352,6 +382,78 @@ TEST_F(Mechanisms, DeriveAgreesFromBothSidesOnEveryCurve) {
       ASSERT_EQ(derive(ka, c.n, qb, other_ukm, ab2), CKR_OK);
       EXPECT_NE(ab, ab2);
     }
+  }
+}
+
+// Key transport as the engine runs it on the token: an ephemeral key pair
+// made with the recipient's parameters, its public value read and the public
+// object destroyed, a key-encryption key derived against the recipient's
+// session copy and read out, then both destroyed. Every template exactly as
+// the engine sends it.
+TEST_F(Mechanisms, EngineKeyTransportTemplates) {
+  Bytes z = der_oid("1.2.643.7.1.2.5.1.1");
+  struct Case {
+    const Bytes* curve;
+    const Bytes* hash;
+    size_t n;
+  };
+  for (const Case& c : {Case{&kCurveXchA, &kHash94CryptoPro, 32}, Case{&kCurveA256, &kHash2012_256, 32},
+                        Case{&kCurveB512, &kHash2012_512, 64}}) {
+    SCOPED_TRACE(c.n);
+    CK_KEY_TYPE type = c.n == 64 ? CKK_GOSTR3410_512 : CKK_GOSTR3410;
+    // The recipient's long-term pair, and its public value as a session object.
+    CK_OBJECT_HANDLE rp, rk;
+    generate(s, *c.curve, *c.hash, rp, rk, true);
+    Bytes rq = attribute(s, rp, CKA_VALUE);
+    Template recipient;
+    recipient.bytes(CKA_VALUE, rq).ulong(CKA_CLASS, CKO_PUBLIC_KEY).ulong(CKA_KEY_TYPE, type)
+        .bytes(CKA_GOSTR3410_PARAMS, *c.curve).bytes(CKA_GOSTR3411_PARAMS, *c.hash);
+    CK_OBJECT_HANDLE rcopy;
+    ASSERT_EQ(f->C_CreateObject(s, recipient.data(), recipient.size(), &rcopy), CKR_OK);
+    EXPECT_EQ(attribute(s, rcopy, CKA_TOKEN), Bytes{0});
+    EXPECT_EQ(attribute(s, rcopy, CKA_GOSTR3411_PARAMS), *c.hash);
+    // The ephemeral pair.
+    Template ep;
+    ep.boolean(CKA_TOKEN, true).bytes(CKA_GOSTR3410_PARAMS, *c.curve).bytes(CKA_GOSTR3411_PARAMS, *c.hash)
+        .bytes(CKA_GOST28147_PARAMS, z).ulong(CKA_CLASS, CKO_PUBLIC_KEY).ulong(CKA_KEY_TYPE, type)
+        .boolean(CKA_PRIVATE, false);
+    Template ek;
+    ek.boolean(CKA_TOKEN, true).ulong(CKA_CLASS, CKO_PRIVATE_KEY).ulong(CKA_KEY_TYPE, type)
+        .boolean(CKA_PRIVATE, true).boolean(CKA_DERIVE, true);
+    CK_MECHANISM gen{c.n == 64 ? CKM_GOSTR3410_512_KEY_PAIR_GEN : CKM_GOSTR3410_KEY_PAIR_GEN, nullptr, 0};
+    CK_OBJECT_HANDLE hp, hk;
+    ASSERT_EQ(f->C_GenerateKeyPair(s, &gen, ep.data(), ep.size(), ek.data(), ek.size(), &hp, &hk), CKR_OK);
+    Bytes eq = attribute(s, hp, CKA_VALUE);
+    ASSERT_EQ(eq.size(), 2 * c.n);
+    ASSERT_EQ(f->C_DestroyObject(s, hp), CKR_OK);
+    // The key-encryption key, both ways.
+    Bytes ukm = random_bytes(c.n / 4);
+    ukm[0] |= 1;
+    Template kek;
+    kek.ulong(CKA_CLASS, CKO_SECRET_KEY).ulong(CKA_KEY_TYPE, CKK_GOST28147).boolean(CKA_TOKEN, false)
+        .boolean(CKA_SENSITIVE, false).bytes(CKA_GOST28147_PARAMS, z).boolean(CKA_EXTRACTABLE, true)
+        .boolean(CKA_ENCRYPT, true).boolean(CKA_DECRYPT, true);
+    auto derive_with = [&](CK_OBJECT_HANDLE base, const Bytes& peer, Bytes& value) {
+      CK_GOSTR3410_DERIVE_PARAMS p{CKD_NULL, const_cast<uint8_t*>(peer.data()), peer.size(),
+                                   const_cast<uint8_t*>(ukm.data()), ukm.size()};
+      CK_MECHANISM m{derive_mech(c.n), &p, sizeof p};
+      CK_OBJECT_HANDLE h = 0;
+      ASSERT_EQ(f->C_DeriveKey(s, &m, base, kek.data(), kek.size(), &h), CKR_OK);
+      EXPECT_EQ(attribute(s, h, CKA_CLASS), ulong_bytes(CKO_SECRET_KEY));
+      EXPECT_EQ(attribute(s, h, CKA_KEY_TYPE), ulong_bytes(CKK_GOST28147));
+      value = attribute(s, h, CKA_VALUE);
+      EXPECT_EQ(f->C_DestroyObject(s, h), CKR_OK);
+    };
+    Bytes wrap_side, unwrap_side;
+    derive_with(hk, rq, wrap_side);
+    ASSERT_EQ(f->C_DestroyObject(s, hk), CKR_OK);
+    derive_with(rk, eq, unwrap_side);
+    EXPECT_EQ(wrap_side.size(), 32u);
+    EXPECT_EQ(wrap_side, unwrap_side);
+    // Only the recipient's pair and its session copy are left.
+    Template all;
+    EXPECT_EQ(find(s, all).size(), 3u);
+    for (CK_OBJECT_HANDLE h : {rp, rk, rcopy}) ASSERT_EQ(f->C_DestroyObject(s, h), CKR_OK);
   }
 }
 
@@ -380,6 +482,7 @@ TEST_F(Mechanisms, DeriveErrors) {
   EXPECT_EQ(derive(ka, 32, off, ukm, out), CKR_MECHANISM_PARAM_INVALID);
   EXPECT_EQ(derive(ka, 32, qa, Bytes(8, 0), out), CKR_MECHANISM_PARAM_INVALID);
   EXPECT_EQ(derive(ka, 32, qa, Bytes(), out), CKR_MECHANISM_PARAM_INVALID);
+  EXPECT_EQ(derive(ka, 32, qa, random_bytes(17), out), CKR_MECHANISM_PARAM_INVALID);  // over n/2 bits
   EXPECT_EQ(derive(kb, 32, qa, ukm, out), CKR_KEY_TYPE_INCONSISTENT);
   EXPECT_EQ(derive(pa, 32, qa, ukm, out), CKR_KEY_TYPE_INCONSISTENT);
   CK_GOSTR3410_DERIVE_PARAMS p{CKD_SHA1_KDF, qa.data(), qa.size(), ukm.data(), ukm.size()};
