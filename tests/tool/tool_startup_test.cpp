@@ -42,6 +42,21 @@ TEST_F(Startup, ModuleAloneShowsLibraryInfoAndEndsWithOk)
     EXPECT_EQ(r.out.rfind("PKCS#11 Info\n\tVersion ", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("\tLibrary Version "), std::string::npos);
     EXPECT_EQ(r.out.substr(r.out.size() - 3), "OK\n");
+
+    // Even without an action the run opens its session on the default slot
+    // and hands it to the engine: failing either ends the run there.
+    r = faulty({{"FAULTMOD_FUNC", "C_OpenSession"}, {"FAULTMOD_RV", "0xB1"}}, {});
+    EXPECT_EQ(r.exit_status, 0xB1);
+    EXPECT_EQ(r.out.rfind("PKCS#11 Info\n", 0), 0u) << r.out;
+    const std::string open_failed = " \nC_OpenSession error: 177 ( CKR_SESSION_COUNT)\n";
+    ASSERT_GT(r.out.size(), open_failed.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - open_failed.size()), open_failed);
+
+    r = faulty({{"FAULTMOD_FUNC", "C_GetSessionInfo"}, {"FAULTMOD_RV", "0xB3"}}, {});
+    EXPECT_EQ(r.exit_status, 255);
+    const std::string adopt_failed = " \nSET_SESSION failed\n";
+    ASSERT_GT(r.out.size(), adopt_failed.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - adopt_failed.size()), adopt_failed);
 }
 
 TEST_F(Startup, WordWithoutDashEndsTheOptions)
