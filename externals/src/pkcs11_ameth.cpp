@@ -223,8 +223,11 @@ int pub_decode_gost2012(EVP_PKEY *pkey, const X509_PUBKEY *pub)
     EVP_PKEY_assign(pkey, OBJ_obj2nid(alg_obj), nullptr);
     if (!decode_gost2012_algor_params(palg, pkey))
         return 0;
+    // The OCTET STRING must fill the key bits: the CKA_ID is the SHA-1 of
+    // exactly those bits, re-made from the value.
+    const unsigned char *end = buf + len;
     OctetStringPtr octet(d2i_ASN1_OCTET_STRING(nullptr, &buf, len));
-    if (!octet) {
+    if (!octet || buf != end) {
         std::fprintf(stderr, "pub_decode_gost2012: d2i_ASN1_OCTET_STRING failure\n");
         return 0;
     }

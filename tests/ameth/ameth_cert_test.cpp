@@ -195,6 +195,9 @@ TEST(GostCertificates, MalformedAlgorithmParametersAreRefusedWithTheirLines)
     // The key bits are not an OCTET STRING.
     EXPECT_FALSE(decode_spki(spki(kOid256, hex("30 09 06 07 2A 85 03 02 02 23 01"), hex("02 01 01")), &err));
     EXPECT_NE(err.find("pub_decode_gost2012: d2i_ASN1_OCTET_STRING failure\n"), std::string::npos) << err;
+    // Bytes after the OCTET STRING: its CKA_ID could not be the SHA-1 of the key bits.
+    EXPECT_FALSE(decode_spki(spki(kOid256, hex("30 09 06 07 2A 85 03 02 02 23 01"), concat(key, hex("00"))), &err));
+    EXPECT_NE(err.find("pub_decode_gost2012: d2i_ASN1_OCTET_STRING failure\n"), std::string::npos) << err;
 }
 
 namespace {
