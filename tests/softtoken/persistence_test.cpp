@@ -2,6 +2,7 @@
 // committed, two processes write at once, and no private value is stored in
 // the clear.
 #include <poll.h>
+#include <sqlite3.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -101,6 +102,42 @@ TEST_F(Persistence, NoPrivateValueIsStoredInTheClear) {
   s = open(slot);
   CK_MECHANISM sm{CKM_GOSTR3410, nullptr, 0};
   EXPECT_EQ(f->C_SignInit(s, &sm, h3), CKR_USER_NOT_LOGGED_IN);
+}
+
+// A stored setting of a token file, as text.
+std::string meta(const std::string& path, const std::string& name) {
+  sqlite3* db = nullptr;
+  std::string out;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT value FROM meta WHERE name = ?1", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+      out.assign(static_cast<const char*>(sqlite3_column_blob(st, 0)), sqlite3_column_bytes(st, 0));
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return out;
+}
+
+// PIN keys cost 600,000 PBKDF2 iterations unless a test suite asks for fewer;
+// a value below the floor is not taken.
+TEST_F(Persistence, PinKeysUseTheHighIterationCount) {
+  setenv("SOFTTOKEN_PBKDF2_ITERATIONS", "5", 1);
+  CK_SLOT_ID slot = init_token();
+  std::string path = db_path(slot);
+  EXPECT_EQ(meta(path, "so_iterations"), "600000");
+  EXPECT_EQ(meta(path, "user_iterations"), "600000");
+  EXPECT_EQ(meta(path, "so_salt").size(), 16u);
+  EXPECT_NE(meta(path, "so_salt"), meta(path, "user_salt"));
+  // The count in force when a PIN is set is the one kept with it.
+  setenv("SOFTTOKEN_PBKDF2_ITERATIONS", "1000", 1);
+  CK_SESSION_HANDLE s = open_user(slot);
+  ASSERT_EQ(f->C_SetPIN(s, (CK_UTF8CHAR_PTR)kUserPin, std::strlen(kUserPin), (CK_UTF8CHAR_PTR) "other-pin", 9),
+            CKR_OK);
+  EXPECT_EQ(meta(path, "user_iterations"), "1000");
+  EXPECT_EQ(meta(path, "so_iterations"), "600000");
+  ASSERT_EQ(f->C_Logout(s), CKR_OK);
+  EXPECT_EQ(f->C_Login(s, CKU_USER, (CK_UTF8CHAR_PTR) "other-pin", 9), CKR_OK);
 }
 
 TEST_F(Persistence, AKilledWriterLeavesOnlyWholeObjects) {
