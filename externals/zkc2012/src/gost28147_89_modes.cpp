@@ -438,7 +438,8 @@ extern "C" int ZKC_Gost_MAC_m(GOST28147_89_CTX *ctx, const GOST_DATA_BLOB *in)
     const uint8_t *data = in->pbData;
     uint32_t length = in->cbData;
     const uint32_t held = uint32_t(ctx->held);
-    if (held + length >= 8) {
+    // In 64 bits: a length near 2^32 must not wrap around into the short path.
+    if (uint64_t(held) + length >= 8) {
         int rc = 0;
         uint32_t used = 0;
         if (held != 0) {
