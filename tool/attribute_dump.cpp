@@ -1,5 +1,6 @@
 #include "attribute_dump.h"
 
+#include <exception>
 #include <vector>
 
 #include <openssl/bio.h>
@@ -130,7 +131,14 @@ CK_RV dump_object_attributes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object)
         if (rv == CKR_OK && length == 0) {
             BIO_printf(bio_out, "%s: length 0\n\n", attr.name);
         } else if (rv == CKR_OK && length != CK_UNAVAILABLE_INFORMATION) {
-            std::vector<unsigned char> value(length);
+            std::vector<unsigned char> value;
+            try {
+                value.resize(length);
+            } catch (const std::exception &) {
+                // A length no memory can hold is left out like a failed read.
+                rv = CKR_HOST_MEMORY;
+                continue;
+            }
             rv = get_attribute(session, object, attr.type, value.data(), length);
             if (rv == CKR_OK) {
                 BIO_printf(bio_out, "%s\n", attr.name);

@@ -1,6 +1,7 @@
 #include "p11_session.h"
 
 #include <cstring>
+#include <exception>
 
 SessionGuard::~SessionGuard()
 {
@@ -41,7 +42,12 @@ CK_RV read_attribute_value(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
         return rv;
     if (attr.ulValueLen == CK_UNAVAILABLE_INFORMATION)
         return CKR_ATTRIBUTE_TYPE_INVALID;
-    value.resize(attr.ulValueLen);
+    try {
+        value.resize(attr.ulValueLen);
+    } catch (const std::exception &) {
+        // A length no memory can hold: a module fault, not a reason to abort.
+        return CKR_HOST_MEMORY;
+    }
     attr.pValue = value.data();
     rv = p11_functions->C_GetAttributeValue(session, object, &attr, 1);
     if (rv != CKR_OK) {

@@ -9,6 +9,9 @@
 //   FAULTMOD_SET_TOKEN_FLAGS    bits added to them (after the removal)
 //   FAULTMOD_CLEAR_SLOT_FLAGS   bits removed from C_GetSlotInfo's flags
 //   FAULTMOD_ZERO_SLOTS         when set, C_GetSlotList reports no slot
+//   FAULTMOD_HUGE_LENGTH        when set, C_GetAttributeValue answers length
+//                               queries (no value buffer) of the FAULTMOD_ATTR
+//                               type, or of every type, with an absurd length
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -78,7 +81,15 @@ CK_RV wrap_C_GetAttributeValue(CK_SESSION_HANDLE a, CK_OBJECT_HANDLE b, CK_ATTRI
     bool selected = type == nullptr || (d > 0 && c[0].type == std::strtoul(type, nullptr, 0));
     if (selected && fault_now("C_GetAttributeValue"))
         return fault_rv();
-    return real->C_GetAttributeValue(a, b, c, d);
+    CK_RV rv = real->C_GetAttributeValue(a, b, c, d);
+    if (rv == CKR_OK && env("FAULTMOD_HUGE_LENGTH") != nullptr) {
+        for (CK_ULONG i = 0; i < d; ++i) {
+            bool wanted = type == nullptr || c[i].type == std::strtoul(type, nullptr, 0);
+            if (wanted && c[i].pValue == nullptr)
+                c[i].ulValueLen = static_cast<CK_ULONG>(-2);
+        }
+    }
+    return rv;
 }
 
 CK_RV wrap_C_GetSlotList(CK_BBOOL a, CK_SLOT_ID_PTR b, CK_ULONG_PTR c)

@@ -201,6 +201,18 @@ TEST_F(AttributeDump, SensitiveAttributeIsNamedSo)
         << r.out;
 }
 
+TEST_F(AttributeDump, AbsurdLengthLeavesOutOnlyThatAttribute)
+{
+    put({"abc"});
+    ProcessResult r = faulty({{"FAULTMOD_HUGE_LENGTH", "1"}, {"FAULTMOD_ATTR", "0x11"}},
+                             {"-slot", token_.slot_text(), "-attributes", "-label", "abc"});
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_NE(r.out.find("CKA_LABEL\n0x61, 0x62, 0x63, 0x00, \n\nCKA_CERTIFICATE_TYPE\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("CKA_VALUE"), std::string::npos);
+    EXPECT_EQ(r.out.substr(r.out.size() - 3), "OK\n");
+}
+
 TEST_F(AttributeDump, EveryCertificateWithTheLabelIsDumped)
 {
     put({"twin", true, 20, 1});

@@ -154,6 +154,19 @@ TEST_F(Export, FailingValueReadFailsTheExport)
     EXPECT_FALSE(exists(path));
 }
 
+TEST_F(Export, AbsurdValueLengthFailsTheExport)
+{
+    put({"abc"});
+    const std::string path = token_.dir() + "/x.der";
+    // A module that announces a value larger than any memory.
+    ProcessResult r = faulty({{"FAULTMOD_HUGE_LENGTH", "1"}, {"FAULTMOD_ATTR", "0x11"}},
+                             {"-slot", token_.slot_text(), "-label", "abc", "-outfile", path, "-outform", "der"});
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exit_status, 2);
+    EXPECT_EQ(r.out, "C_GetAttributeValue error: 2 ( CKR_HOST_MEMORY)\noutput_certificate failed, rc = 0x2\n");
+    EXPECT_FALSE(exists(path));
+}
+
 TEST_F(Export, ActionsRunInTheirFixedOrder)
 {
     put({"abc", true, 20, 3});
