@@ -141,6 +141,17 @@ TEST(CoreAgreement, KeyAgreementMatchesTheCoresArithmetic) {
   EXPECT_EQ(Bytes(kek, kek + 32), hash2012(Bytes(kb, kb + 128)));
 }
 
+// VKO of RFC 4357 hashes with GOST R 34.11-94 for keys of the CryptoPro hash
+// set only; the test set and the 2012 hashes go to VKO_GOSTR3410_2012_256.
+TEST(CoreAgreement, OnlyTheCryptoProHashSetSelectsTheOldVko) {
+  EXPECT_TRUE(softtoken::is_gostr3411_94_cryptopro(kHash94CryptoPro.data(), kHash94CryptoPro.size()));
+  Bytes test_set = der_oid("1.2.643.2.2.30.0");
+  EXPECT_FALSE(softtoken::is_gostr3411_94_cryptopro(test_set.data(), test_set.size()));
+  EXPECT_FALSE(softtoken::is_gostr3411_94_cryptopro(kHash2012_256.data(), kHash2012_256.size()));
+  EXPECT_FALSE(softtoken::is_gostr3411_94_cryptopro(kHash94CryptoPro.data(), kHash94CryptoPro.size() - 1));
+  EXPECT_FALSE(softtoken::is_gostr3411_94_cryptopro(nullptr, 0));
+}
+
 TEST(CoreAgreement, UnknownCurvesAreNotFound) {
   Bytes tc26_256a = der_oid("1.2.643.7.1.2.1.1.1");
   EXPECT_EQ(softtoken::find_gost_curve(tc26_256a.data(), tc26_256a.size()), nullptr);
