@@ -262,6 +262,13 @@ TEST(GostKeyParameters, EncodingWithoutARecordOrSetIsRefused)
     EXPECT_EQ(encode_gost2012_algor_params(bare.get()), nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "encode_gost2012_algor_params  - 2.5 -\n");
 
+    // A record whose curve is not known yet would give an empty OID.
+    PkeyPtr unset = make_gost_key(nid(GostObj::gost3410_2012_256), nid(GostObj::gost2001_cryptopro_a_paramset), {});
+    record(unset.get())->param_nid = NID_undef;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(encode_gost2012_algor_params(unset.get()), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "encode_gost2012_algor_params: parameter set not set\n");
+
     PkeyPtr k = make_gost_key(nid(GostObj::gost3410_2012_512), nid(GostObj::gost3410_2012_512_paramset_a), {});
     ASN1_STRING *params = encode_gost2012_algor_params(k.get());
     ASSERT_NE(params, nullptr);
