@@ -286,6 +286,10 @@ int pub_cmp_gost2012(const EVP_PKEY *a, const EVP_PKEY *b)
         return 0;
     fetch_if_missing(a, ka);
     fetch_if_missing(b, kb);
+    // A value still unknown (the token could not give it) equals nothing,
+    // not even another unknown one.
+    if (gost_pub_key_is_zero(*ka) || gost_pub_key_is_zero(*kb))
+        return 0;
     return ka->pub_key_len == kb->pub_key_len && ka->pub_key_len <= kGostPubKeyMax &&
            std::memcmp(ka->pub_key, kb->pub_key, ka->pub_key_len) == 0;
 }

@@ -223,3 +223,16 @@ TEST_F(TokenPublicKey, ComparisonReadsAMissingValueFromTheToken)
     EXPECT_EQ(EVP_PKEY_eq(full.get(), by_id.get()), 1);
     EXPECT_EQ(token_.sessions_opened, 1);
 }
+
+TEST_F(TokenPublicKey, KeysWhoseValuesTheTokenCannotGiveAreNeverEqual)
+{
+    const int alg = nid(GostObj::gost3410_2012_512), set = nid(GostObj::gost3410_2012_512_paramset_b);
+    PkeyPtr a = make_gost_key(alg, set, {});
+    PkeyPtr b = make_gost_key(alg, set, {});
+    std::memset(record(a.get())->key_id, 0x11, 20);
+    std::memset(record(b.get())->key_id, 0x11, 20);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(EVP_PKEY_eq(a.get(), b.get()), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Token public key not found\nToken public key not found\n");
+    EXPECT_EQ(token_.open_sessions, 0);
+}
