@@ -92,6 +92,11 @@ bool digest_scalar(const GostCurve& c, const uint8_t* digest, size_t len, BIGNUM
 
 }  // namespace
 
+bool gost_point_valid(const GostCurve& c, const uint8_t* pub, size_t pub_len) {
+  Scratch s;
+  return s.ok() && point_from_bytes(c, pub, pub_len, s.ctx.get(), s) != nullptr;
+}
+
 CK_RV gost_public_key(const GostCurve& c, const SecureBytes& priv, Bytes& pub) {
   Scratch s;
   BIGNUM* d = s.bn();

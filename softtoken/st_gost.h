@@ -19,6 +19,9 @@ CK_RV gost_generate(const GostCurve& c, SecureBytes& priv, Bytes& pub);
 CK_RV gost_public_key(const GostCurve& c, const SecureBytes& priv, Bytes& pub);
 // sig receives 2n bytes.
 CK_RV gost_sign(const GostCurve& c, const SecureBytes& priv, const uint8_t* digest, size_t len, uint8_t* sig);
+// Whether a public value is the canonical encoding of a point of the curve
+// other than the point at infinity.
+bool gost_point_valid(const GostCurve& c, const uint8_t* pub, size_t pub_len);
 // CKR_OK or CKR_SIGNATURE_INVALID.
 CK_RV gost_verify(const GostCurve& c, const uint8_t* pub, size_t pub_len, const uint8_t* digest, size_t len,
                   const uint8_t* sig, size_t sig_len);

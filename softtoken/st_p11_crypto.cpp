@@ -88,6 +88,10 @@ CK_RV begin(Session& s, KeyOperation& op, CK_MECHANISM_PTR mech, CK_OBJECT_HANDL
   const GostCurve* curve = nullptr;
   CK_RV rv = check_key(s, key, cls, usage, mech->mechanism, o, curve);
   if (rv != CKR_OK) return rv;
+  // A public value that is no point of the curve is no usable key; C_Verify
+  // then only ever answers for the signature.
+  const SecureBytes& value = o.attrs[CKA_VALUE];
+  if (cls == CKO_PUBLIC_KEY && !gost_point_valid(*curve, value.data(), value.size())) return CKR_KEY_HANDLE_INVALID;
   op = KeyOperation();
   op.active = true;
   op.mechanism = mech->mechanism;

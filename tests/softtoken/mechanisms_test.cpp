@@ -323,7 +323,8 @@ TEST_F(Mechanisms, CoordinatesAtOrAbovePAreRefused) {
   q.insert(q.end(), y.begin(), y.end());
   wide.insert(wide.end(), y.begin(), y.end());
   EXPECT_EQ(verify(public_key(kCurveTest256, q), 32, e, sig), CKR_OK);
-  EXPECT_EQ(verify(public_key(kCurveTest256, wide), 32, e, sig), CKR_KEY_HANDLE_INVALID);
+  CK_MECHANISM m{CKM_GOSTR3410, nullptr, 0};
+  EXPECT_EQ(f->C_VerifyInit(s, &m, public_key(kCurveTest256, wide)), CKR_KEY_HANDLE_INVALID);
   // The same for a peer value in key agreement.
   CK_OBJECT_HANDLE pa, ka;
   generate(s, kCurveTest256, kHash94CryptoPro, pa, ka);
@@ -355,7 +356,8 @@ TEST_F(Mechanisms, PublishedKeyPairOfThe512BitTestCurve) {
   // A public value off the curve is refused.
   Bytes off = q;
   off[70] ^= 1;
-  EXPECT_EQ(verify(public_key(kCurveTest512, off), 64, digest, sig), CKR_KEY_HANDLE_INVALID);
+  CK_MECHANISM m{CKM_GOSTR3410_512, nullptr, 0};
+  EXPECT_EQ(f->C_VerifyInit(s, &m, public_key(kCurveTest512, off)), CKR_KEY_HANDLE_INVALID);
 }
 
 TEST_F(Mechanisms, DeriveAgreesFromBothSidesOnEveryCurve) {
