@@ -36,8 +36,9 @@ struct Scratch {
   }
 };
 
-// A uniformly random scalar in [1, q-1].
+// A uniformly random scalar in [1, q-1], marked secret.
 bool random_scalar(const GostCurve& c, BIGNUM* out) {
+  BN_set_flags(out, BN_FLG_CONSTTIME);
   int bits = BN_num_bits(c.order);
   size_t len = (bits + 7) / 8;
   SecureBytes buf(len);
@@ -49,6 +50,54 @@ bool random_scalar(const GostCurve& c, BIGNUM* out) {
   }
   return false;
 }
+
+// Arithmetic modulo q on secret values, with no branch or memory access
+// that depends on them: Montgomery products (OpenSSL's fixed sequence of
+// word operations with a masked final subtraction), masked additions and
+// the inverse as a^(q-2) by the constant-time exponentiation. Operands are
+// below q; every result is marked secret.
+class SecretArith {
+ public:
+  SecretArith(const GostCurve& c, Scratch& s) : c_(c), s_(s), tmp_(s.bn()) {}
+
+  // out = a b mod q
+  bool mul(BIGNUM* out, const BIGNUM* a, const BIGNUM* b) {
+    BN_set_flags(tmp_, BN_FLG_CONSTTIME);
+    BN_set_flags(out, BN_FLG_CONSTTIME);
+    // b R, then (a)(b R) R^-1 = a b.
+    return tmp_ && BN_to_montgomery(tmp_, b, c_.order_mont, s_.ctx.get()) == 1 &&
+           BN_mod_mul_montgomery(out, a, tmp_, c_.order_mont, s_.ctx.get()) == 1;
+  }
+  // out = a + b mod q
+  bool add(BIGNUM* out, const BIGNUM* a, const BIGNUM* b) {
+    BN_set_flags(out, BN_FLG_CONSTTIME);
+    return BN_mod_add_quick(out, a, b, c_.order) == 1;
+  }
+  // out = a^-1 mod q, a in [1, q-1]
+  bool inverse(BIGNUM* out, const BIGNUM* a) {
+    BN_set_flags(out, BN_FLG_CONSTTIME);
+    return BN_mod_exp_mont_consttime(out, a, c_.order_minus_2, c_.order, s_.ctx.get(), c_.order_mont) == 1;
+  }
+
+ private:
+  const GostCurve& c_;
+  Scratch& s_;
+  BIGNUM* tmp_;
+};
+
+// A fresh blinding factor b, uniform in [1, q-1], and its inverse. Secret
+// values enter a product only multiplied by b, so that what the arithmetic
+// works on is uniformly random whatever the key and nonce; the result is
+// multiplied by b^-1 once at the end.
+struct Blinding {
+  BIGNUM* b = nullptr;
+  BIGNUM* inv = nullptr;
+  bool make(const GostCurve& c, Scratch& s, SecretArith& a) {
+    b = s.bn();
+    inv = s.bn();
+    return s.ok() && random_scalar(c, b) && a.inverse(inv, b);
+  }
+};
 
 bool load_le(const uint8_t* p, size_t n, BIGNUM* out) { return BN_lebin2bn(p, static_cast<int>(n), out) != nullptr; }
 
@@ -118,25 +167,36 @@ CK_RV gost_generate(const GostCurve& c, SecureBytes& priv, Bytes& pub) {
   return gost_public_key(c, priv, pub);
 }
 
-CK_RV gost_sign(const GostCurve& c, const SecureBytes& priv, const uint8_t* digest, size_t len, uint8_t* sig) {
+namespace {
+
+// The signature with a nonce from `next_k`, retried while r or s is zero.
+template <class NextK>
+CK_RV sign_with(const GostCurve& c, const SecureBytes& priv, const uint8_t* digest, size_t len, uint8_t* sig,
+                NextK next_k) {
   if (len != c.n) return CKR_DATA_LEN_RANGE;
   Scratch s;
   BN_CTX* ctx = s.ctx.get();
-  BIGNUM *d = s.bn(), *e = s.bn(), *k = s.bn(), *r = s.bn(), *sv = s.bn(), *t = s.bn(), *x = s.bn();
+  BIGNUM *d = s.bn(), *e = s.bn(), *k = s.bn(), *r = s.bn(), *sv = s.bn(), *x = s.bn();
+  BIGNUM *db = s.bn(), *kb = s.bn(), *rdb = s.bn(), *ekb = s.bn(), *sb = s.bn();
   Point C(EC_POINT_new(c.group));
-  if (!s.ok() || !C || priv.size() != c.n || !load_le(priv.data(), priv.size(), d) ||
-      !digest_scalar(c, digest, len, e, ctx))
-    return CKR_DEVICE_ERROR;
+  if (!s.ok() || !C || priv.size() != c.n) return CKR_DEVICE_ERROR;
   BN_set_flags(d, BN_FLG_CONSTTIME);
+  BN_set_flags(k, BN_FLG_CONSTTIME);
+  if (!load_le(priv.data(), priv.size(), d) || !digest_scalar(c, digest, len, e, ctx)) return CKR_DEVICE_ERROR;
   if (BN_is_zero(d) || BN_cmp(d, c.order) >= 0) return CKR_KEY_HANDLE_INVALID;
+  SecretArith a(c, s);
+  Blinding blind;
+  if (!blind.make(c, s, a) || !a.mul(db, d, blind.b)) return CKR_DEVICE_ERROR;
   for (int tries = 0; tries < 100; ++tries) {
-    if (!random_scalar(c, k) || !secret_mul(c, C.get(), k, nullptr, ctx) ||
+    CK_RV rv = next_k(k);
+    if (rv != CKR_OK) return rv;
+    if (!secret_mul(c, C.get(), k, nullptr, ctx) ||
         EC_POINT_get_affine_coordinates(c.group, C.get(), x, nullptr, ctx) != 1 || BN_nnmod(r, x, c.order, ctx) != 1)
       return CKR_DEVICE_ERROR;
     if (BN_is_zero(r)) continue;
-    // s = (r d + k e) mod q
-    if (BN_mod_mul(t, r, d, c.order, ctx) != 1 || BN_mod_mul(sv, k, e, c.order, ctx) != 1 ||
-        BN_mod_add(sv, sv, t, c.order, ctx) != 1)
+    // s = (r d + k e) mod q, computed blinded as ((r (d b) + e (k b)) b^-1.
+    if (!a.mul(kb, k, blind.b) || !a.mul(rdb, r, db) || !a.mul(ekb, e, kb) || !a.add(sb, rdb, ekb) ||
+        !a.mul(sv, sb, blind.inv))
       return CKR_DEVICE_ERROR;
     if (BN_is_zero(sv)) continue;
     if (BN_bn2binpad(sv, sig, static_cast<int>(c.n)) != static_cast<int>(c.n) ||
@@ -145,6 +205,24 @@ CK_RV gost_sign(const GostCurve& c, const SecureBytes& priv, const uint8_t* dige
     return CKR_OK;
   }
   return CKR_DEVICE_ERROR;
+}
+
+}  // namespace
+
+CK_RV gost_sign(const GostCurve& c, const SecureBytes& priv, const uint8_t* digest, size_t len, uint8_t* sig) {
+  return sign_with(c, priv, digest, len, sig,
+                   [&c](BIGNUM* k) { return random_scalar(c, k) ? CKR_OK : CKR_DEVICE_ERROR; });
+}
+
+CK_RV gost_sign_with_nonce(const GostCurve& c, const SecureBytes& priv, const uint8_t* digest, size_t len,
+                           const SecureBytes& nonce, uint8_t* sig) {
+  bool used = false;
+  return sign_with(c, priv, digest, len, sig, [&](BIGNUM* k) {
+    // A nonce that gives r = 0 or s = 0 cannot be retried.
+    if (used || nonce.size() != c.n || !load_le(nonce.data(), nonce.size(), k)) return CKR_ARGUMENTS_BAD;
+    used = true;
+    return BN_is_zero(k) || BN_cmp(k, c.order) >= 0 ? CKR_ARGUMENTS_BAD : CKR_OK;
+  });
 }
 
 CK_RV gost_verify(const GostCurve& c, const uint8_t* pub, size_t pub_len, const uint8_t* digest, size_t len,
@@ -178,16 +256,25 @@ CK_RV gost_vko(const GostCurve& c, const SecureBytes& priv, const uint8_t* peer,
                const uint8_t* ukm, size_t ukm_len, bool hash94, uint8_t out[32]) {
   Scratch s;
   BN_CTX* ctx = s.ctx.get();
-  BIGNUM *d = s.bn(), *u = s.bn(), *t = s.bn();
-  if (!s.ok() || priv.size() != c.n || !load_le(priv.data(), priv.size(), d)) return CKR_DEVICE_ERROR;
+  BIGNUM *d = s.bn(), *u = s.bn(), *t = s.bn(), *db = s.bn(), *tb = s.bn();
+  if (!s.ok() || priv.size() != c.n) return CKR_DEVICE_ERROR;
+  BN_set_flags(d, BN_FLG_CONSTTIME);
+  if (!load_le(priv.data(), priv.size(), d)) return CKR_DEVICE_ERROR;
+  if (BN_is_zero(d) || BN_cmp(d, c.order) >= 0) return CKR_KEY_HANDLE_INVALID;
   Point Q = point_from_bytes(c, peer, peer_len, ctx, s);
   if (!Q) return CKR_MECHANISM_PARAM_INVALID;
-  if (!load_le(ukm, ukm_len, u)) return CKR_DEVICE_ERROR;
+  // The UKM is public: reducing it may take any path.
+  if (!load_le(ukm, ukm_len, u) || BN_nnmod(u, u, c.order, ctx) != 1) return CKR_DEVICE_ERROR;
+  // q is prime and d is not 0 mod q, so UKM d mod q is 0 exactly when the
+  // UKM is.
   if (BN_is_zero(u)) return CKR_MECHANISM_PARAM_INVALID;
-  // The built-in curves have cofactor 1, so K = (UKM d mod q) Q.
+  // The built-in curves have cofactor 1, so K = (UKM d mod q) Q; the
+  // product is computed blinded, as (UKM (d b)) b^-1.
+  SecretArith a(c, s);
+  Blinding blind;
   Point K(EC_POINT_new(c.group));
-  if (!K || BN_mod_mul(t, u, d, c.order, ctx) != 1) return CKR_DEVICE_ERROR;
-  if (BN_is_zero(t)) return CKR_MECHANISM_PARAM_INVALID;
+  if (!K || !blind.make(c, s, a) || !a.mul(db, d, blind.b) || !a.mul(tb, u, db) || !a.mul(t, tb, blind.inv))
+    return CKR_DEVICE_ERROR;
   if (!secret_mul(c, K.get(), t, Q.get(), ctx)) return CKR_DEVICE_ERROR;
   if (EC_POINT_is_at_infinity(c.group, K.get())) return CKR_MECHANISM_PARAM_INVALID;
   SecureBytes kb(2 * c.n);

@@ -1,7 +1,10 @@
 // GOST R 34.10-2001/2012 key generation, signatures and VKO key agreement
 // on OpenSSL's curve arithmetic. Secret scalars are multiplied with the
-// constant-time ladder; private keys and nonces come from RAND_priv_bytes
-// with rejection sampling.
+// constant-time ladder; products modulo q that involve the private key or
+// the nonce are constant-time Montgomery products on values blinded by a
+// fresh random factor. Private keys, nonces and blinding factors come from
+// RAND_priv_bytes with rejection sampling; every BIGNUM that held one is
+// cleared when freed.
 //
 // Byte conventions: private key little-endian (n bytes); public key x then
 // y, each little-endian; digest read as a little-endian number; signature s
@@ -19,6 +22,11 @@ CK_RV gost_generate(const GostCurve& c, SecureBytes& priv, Bytes& pub);
 CK_RV gost_public_key(const GostCurve& c, const SecureBytes& priv, Bytes& pub);
 // sig receives 2n bytes.
 CK_RV gost_sign(const GostCurve& c, const SecureBytes& priv, const uint8_t* digest, size_t len, uint8_t* sig);
+// The same with a given nonce k (n bytes, little-endian, in [1, q-1]), for
+// checks against published examples; CKR_ARGUMENTS_BAD for a nonce out of
+// range or one that gives r = 0 or s = 0.
+CK_RV gost_sign_with_nonce(const GostCurve& c, const SecureBytes& priv, const uint8_t* digest, size_t len,
+                           const SecureBytes& nonce, uint8_t* sig);
 // Whether a public value is the canonical encoding of a point of the curve
 // other than the point at infinity.
 bool gost_point_valid(const GostCurve& c, const uint8_t* pub, size_t pub_len);

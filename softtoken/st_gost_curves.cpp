@@ -29,6 +29,9 @@ bool build(const Params& rec, size_t digits, size_t n, const uint8_t* der, uint3
   ok = gen && EC_POINT_set_affine_coordinates(g, gen, x, y, ctx) == 1 &&
        // Every built-in curve has cofactor 1.
        EC_GROUP_set_generator(g, gen, q, one) == 1;
+  BN_MONT_CTX* mont = ok ? BN_MONT_CTX_new() : nullptr;
+  BIGNUM* q2 = ok ? BN_dup(q) : nullptr;
+  ok = mont && q2 && BN_MONT_CTX_set(mont, q, ctx) == 1 && BN_sub_word(q2, 2) == 1;
   EC_POINT_free(gen);
   BN_free(a);
   BN_free(b);
@@ -37,6 +40,8 @@ bool build(const Params& rec, size_t digits, size_t n, const uint8_t* der, uint3
   BN_free(one);
   BN_CTX_free(ctx);
   if (!ok) {
+    BN_MONT_CTX_free(mont);
+    BN_free(q2);
     EC_GROUP_free(g);
     BN_free(p);
     BN_free(q);
@@ -47,6 +52,8 @@ bool build(const Params& rec, size_t digits, size_t n, const uint8_t* der, uint3
   out.group = g;
   out.order = q;
   out.prime = p;
+  out.order_mont = mont;
+  out.order_minus_2 = q2;
   return true;
 }
 

@@ -19,6 +19,10 @@ struct GostCurve {
   EC_GROUP* group = nullptr;
   BIGNUM* order = nullptr;
   BIGNUM* prime = nullptr;  // p: coordinates of an encoded point are below it
+  // Arithmetic on secret scalars modulo q: Montgomery products, and the
+  // exponent q - 2 of the constant-time inverse (q is prime).
+  BN_MONT_CTX* order_mont = nullptr;
+  BIGNUM* order_minus_2 = nullptr;
 };
 
 // nullptr for an OID that names no built-in curve.
