@@ -194,7 +194,7 @@ CK_RV sign_with(const GostCurve& c, const SecureBytes& priv, const uint8_t* dige
         EC_POINT_get_affine_coordinates(c.group, C.get(), x, nullptr, ctx) != 1 || BN_nnmod(r, x, c.order, ctx) != 1)
       return CKR_DEVICE_ERROR;
     if (BN_is_zero(r)) continue;
-    // s = (r d + k e) mod q, computed blinded as ((r (d b) + e (k b)) b^-1.
+    // s = (r d + k e) mod q, computed blinded as (r (d b) + e (k b)) b^-1.
     if (!a.mul(kb, k, blind.b) || !a.mul(rdb, r, db) || !a.mul(ekb, e, kb) || !a.add(sb, rdb, ekb) ||
         !a.mul(sv, sb, blind.inv))
       return CKR_DEVICE_ERROR;
