@@ -14,5 +14,5 @@ ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTOKENCERT_SANITIZE=ON -DTOKENCERT_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
-ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600
