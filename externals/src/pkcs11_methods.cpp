@@ -58,19 +58,43 @@ const std::vector<CipherEntry> &cipher_table() {
     return *table;
 }
 
+// OpenSSL's NID of one GOST object, as a table entry's NID function.
+template <GostObj Obj>
+int nid_of() {
+    return gost_nid(Obj);
+}
+
 EVP_PKEY_METHOD *create_pmeth(int nid) {
     EVP_PKEY_METHOD *m = nullptr;
     return register_pmeth_pkcs11(nid, &m, 0) ? m : nullptr;
+}
+
+// The PEM name and description of each ASN.1 method, in table order.
+struct Asn1Names {
+    const char *pem;
+    const char *info;
+};
+constexpr Asn1Names kAsn1Names[] = {
+    {"GOST2001", "GOST R 34.10-2001"},
+    {"GOST3410-2012-256", "GOST R 34.10-2012-256"},
+    {"GOST3410-2012-512", "GOST R 34.10-2012-512"},
+    {"GOST-MAC", "GOST 28147-89 MAC"},
+};
+
+template <size_t K>
+EVP_PKEY_ASN1_METHOD *create_ameth(int nid) {
+    EVP_PKEY_ASN1_METHOD *m = nullptr;
+    return register_ameth_pkcs11(nid, &m, kAsn1Names[K].pem, kAsn1Names[K].info) ? m : nullptr;
 }
 
 // Public-key methods: GOST R 34.10-2001, GOST R 34.10-2012 256 and 512,
 // GOST 28147-89 MAC.
 const std::vector<PkeyEntry> &pkey_table() {
     static const auto *table = new std::vector<PkeyEntry>{
-        {[] { return gost_nid(GostObj::gost2001); }, create_pmeth},
-        {[] { return gost_nid(GostObj::gost3410_2012_256); }, create_pmeth},
-        {[] { return gost_nid(GostObj::gost3410_2012_512); }, create_pmeth},
-        {[] { return gost_nid(GostObj::gost_mac); }, create_pmeth},
+        {nid_of<GostObj::gost2001>, create_pmeth},
+        {nid_of<GostObj::gost3410_2012_256>, create_pmeth},
+        {nid_of<GostObj::gost3410_2012_512>, create_pmeth},
+        {nid_of<GostObj::gost_mac>, create_pmeth},
     };
     return *table;
 }
@@ -78,26 +102,10 @@ const std::vector<PkeyEntry> &pkey_table() {
 // ASN.1 methods, for the same algorithms as the public-key methods.
 const std::vector<Asn1Entry> &asn1_table() {
     static const auto *table = new std::vector<Asn1Entry>{
-        {[] { return gost_nid(GostObj::gost2001); },
-         [](int nid) {
-             EVP_PKEY_ASN1_METHOD *m = nullptr;
-             return register_ameth_pkcs11(nid, &m, "GOST2001", "GOST R 34.10-2001") ? m : nullptr;
-         }},
-        {[] { return gost_nid(GostObj::gost3410_2012_256); },
-         [](int nid) {
-             EVP_PKEY_ASN1_METHOD *m = nullptr;
-             return register_ameth_pkcs11(nid, &m, "GOST3410-2012-256", "GOST R 34.10-2012-256") ? m : nullptr;
-         }},
-        {[] { return gost_nid(GostObj::gost3410_2012_512); },
-         [](int nid) {
-             EVP_PKEY_ASN1_METHOD *m = nullptr;
-             return register_ameth_pkcs11(nid, &m, "GOST3410-2012-512", "GOST R 34.10-2012-512") ? m : nullptr;
-         }},
-        {[] { return gost_nid(GostObj::gost_mac); },
-         [](int nid) {
-             EVP_PKEY_ASN1_METHOD *m = nullptr;
-             return register_ameth_pkcs11(nid, &m, "GOST-MAC", "GOST 28147-89 MAC") ? m : nullptr;
-         }},
+        {nid_of<GostObj::gost2001>, create_ameth<0>},
+        {nid_of<GostObj::gost3410_2012_256>, create_ameth<1>},
+        {nid_of<GostObj::gost3410_2012_512>, create_ameth<2>},
+        {nid_of<GostObj::gost_mac>, create_ameth<3>},
     };
     return *table;
 }
