@@ -85,15 +85,18 @@ CK_RV output_certificate(const char *label, const char *path, const char *format
 
     std::vector<unsigned char> value;
     CK_RV read_rv = CKR_OK;
-    CertificateTemplate tmpl(label);
-    FindOneResult found = find_one_object(
-        session.handle(), tmpl.data(), tmpl.size(), [&](CK_OBJECT_HANDLE handle) {
+    FindOneResult found;
+    search_label_both_ways(label, [&](const char *text, CK_ULONG length) {
+        CertificateTemplate tmpl(text, length);
+        found = find_one_object(session.handle(), tmpl.data(), tmpl.size(), [&](CK_OBJECT_HANDLE handle) {
             if (handle == 0)
                 return;
             read_rv = read_attribute_value(session.handle(), handle, CKA_VALUE, value);
             if (read_rv != CKR_OK)
                 print_p11_error("C_GetAttributeValue", read_rv);
         });
+        return found.settled();
+    });
     if (found.init_rv != CKR_OK)
         return TOOL_FAILURE;
     if (found.final_rv != CKR_OK)

@@ -94,26 +94,38 @@ CK_RV list_certificates()
 CK_RV dump_certificate(const char *label)
 {
     SessionGuard session;
-    CertificateTemplate tmpl(label);
-    CK_RV rv = start_certificate_search(session, tmpl);
+    CK_RV rv = session.open(token_slot);
     if (rv != CKR_OK)
         return rv;
-    for (;;) {
-        CK_OBJECT_HANDLE handle = 0;
-        CK_ULONG found = 0;
-        rv = p11_functions->C_FindObjects(session.handle(), &handle, 1, &found);
+    search_label_both_ways(label, [&](const char *text, CK_ULONG length) {
+        CertificateTemplate tmpl(text, length);
+        rv = p11_functions->C_FindObjectsInit(session.handle(), tmpl.data(), tmpl.size());
         if (rv != CKR_OK) {
-            print_p11_error("C_FindObjects", rv);
-            break;
+            print_p11_error("C_FindObjectsInit", rv);
+            rv = TOOL_FAILURE;
+            return true;
         }
-        if (found == 0 || handle == 0)
-            break;
-        BIO_printf(bio_out, "label: '%s'\n", label);
-        dump_object_attributes(session.handle(), handle);
-    }
-    rv = p11_functions->C_FindObjectsFinal(session.handle());
-    if (rv != CKR_OK)
-        print_p11_error("C_FindObjectsFinal", rv);
+        int dumped = 0;
+        for (;;) {
+            CK_OBJECT_HANDLE handle = 0;
+            CK_ULONG found = 0;
+            CK_RV find_rv = p11_functions->C_FindObjects(session.handle(), &handle, 1, &found);
+            if (find_rv != CKR_OK) {
+                print_p11_error("C_FindObjects", find_rv);
+                ++dumped;  // a failed search is not retried
+                break;
+            }
+            if (found == 0 || handle == 0)
+                break;
+            BIO_printf(bio_out, "label: '%s'\n", label);
+            dump_object_attributes(session.handle(), handle);
+            ++dumped;
+        }
+        rv = p11_functions->C_FindObjectsFinal(session.handle());
+        if (rv != CKR_OK)
+            print_p11_error("C_FindObjectsFinal", rv);
+        return rv != CKR_OK || dumped > 0;
+    });
     return rv;
 }
 
@@ -142,9 +154,10 @@ CK_RV find_private_key_for_certificate(const char *label)
 
     unsigned char id[VALUE_BUFFER_SIZE] = {};
     CK_ULONG id_length = 0;
-    CertificateTemplate cert_tmpl(label);
-    FindOneResult cert = find_one_object(
-        session.handle(), cert_tmpl.data(), cert_tmpl.size(), [&](CK_OBJECT_HANDLE handle) {
+    FindOneResult cert;
+    search_label_both_ways(label, [&](const char *text, CK_ULONG length) {
+        CertificateTemplate cert_tmpl(text, length);
+        cert = find_one_object(session.handle(), cert_tmpl.data(), cert_tmpl.size(), [&](CK_OBJECT_HANDLE handle) {
             if (handle == 0)
                 return;
             BIO_printf(bio_out, "Certificate label: '%s'\n", label);
@@ -155,6 +168,8 @@ CK_RV find_private_key_for_certificate(const char *label)
             else
                 id_length = attr.ulValueLen;
         });
+        return cert.settled();
+    });
     if (cert.init_rv != CKR_OK)
         return TOOL_FAILURE;
     if (cert.final_rv != CKR_OK)

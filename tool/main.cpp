@@ -38,7 +38,7 @@ int main(int argc, char **argv)
             BIO_printf(bio_err, "No slots with token present found\n");
     }
     if (token_slot != NO_SLOT)
-        open_session_and_store();
+        open_session_and_store((option_flags & (OPT_REMOVE | OPT_INFILE)) != 0);
 
     ActionsOutcome outcome = run_actions(cmd, result);
     return finish_run(outcome.result, outcome.print_ok);

@@ -9,10 +9,18 @@ SessionGuard::~SessionGuard()
         p11_functions->C_CloseSession(handle_);
 }
 
-CK_RV SessionGuard::open(CK_SLOT_ID slot)
+CK_RV open_reading_session(CK_SLOT_ID slot, bool writes, CK_SESSION_HANDLE *session)
 {
     CK_RV rv = p11_functions->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr,
-                                            nullptr, &handle_);
+                                            nullptr, session);
+    if (rv == CKR_TOKEN_WRITE_PROTECTED && !writes)
+        rv = p11_functions->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, session);
+    return rv;
+}
+
+CK_RV SessionGuard::open(CK_SLOT_ID slot)
+{
+    CK_RV rv = open_reading_session(slot, false, &handle_);
     if (rv != CKR_OK) {
         handle_ = 0;
         print_p11_error("C_OpenSession", rv);
@@ -20,13 +28,12 @@ CK_RV SessionGuard::open(CK_SLOT_ID slot)
     return rv;
 }
 
-CertificateTemplate::CertificateTemplate(const char *label)
+CertificateTemplate::CertificateTemplate(const char *label, CK_ULONG label_length)
 {
     attributes_[0] = {CKA_CLASS, &class_, sizeof(class_)};
     attributes_[1] = {CKA_TOKEN, &token_, sizeof(token_)};
     if (label != nullptr) {
-        // Labels are stored with their terminating zero byte, and searched so.
-        label_.assign(label, std::strlen(label) + 1);
+        label_.assign(label, label_length);
         attributes_[2] = {CKA_LABEL, label_.data(), label_.size()};
         count_ = 3;
     }

@@ -8,6 +8,12 @@
 
 #include <p11-kit/pkcs11.h>
 
+#include "p11_label_search.h"
+
+// C_OpenSession on `slot`, read-write; a token that refuses that
+// (CKR_TOKEN_WRITE_PROTECTED) gets a read-only session unless `writes`.
+CK_RV open_reading_session(CK_SLOT_ID slot, bool writes, CK_SESSION_HANDLE *session);
+
 class SessionGuard {
 public:
     SessionGuard() = default;
@@ -15,7 +21,8 @@ public:
     SessionGuard &operator=(const SessionGuard &) = delete;
     ~SessionGuard();
 
-    // C_OpenSession (read-write, serial) on `slot`; prints the error line on failure.
+    // C_OpenSession (read-write, serial; read-only on a write-protected
+    // token) on `slot`; prints the error line on failure.
     CK_RV open(CK_SLOT_ID slot);
     CK_SESSION_HANDLE handle() const { return handle_; }
 
@@ -23,12 +30,14 @@ private:
     CK_SESSION_HANDLE handle_ = 0;
 };
 
-// Attribute template of a certificate search: class and token, and the label
-// with its terminating zero byte when one is given. The template points into
-// this object, which must outlive the search.
+// Attribute template of a certificate search: class and token, and the
+// first `label_length` bytes of the label when one is given (the text and its
+// zero byte, or the text alone: see search_label_both_ways). The template
+// points into this object, which must outlive the search.
 class CertificateTemplate {
 public:
-    explicit CertificateTemplate(const char *label = nullptr);
+    CertificateTemplate() : CertificateTemplate(nullptr, 0) {}
+    CertificateTemplate(const char *label, CK_ULONG label_length);
     CertificateTemplate(const CertificateTemplate &) = delete;
     CertificateTemplate &operator=(const CertificateTemplate &) = delete;
 
@@ -50,6 +59,9 @@ struct FindOneResult {
     CK_RV find_rv = CKR_OK;
     CK_RV final_rv = CKR_OK;
     CK_OBJECT_HANDLE found = 0;
+    // True when the search failed or found something: a search by label
+    // without the zero byte is then not needed.
+    bool settled() const { return init_rv != CKR_OK || find_rv != CKR_OK || final_rv != CKR_OK || found != 0; }
 };
 
 // Runs the search; after a successful C_FindObjects, `on_found` is called with

@@ -7,6 +7,7 @@
 
 #include "p11_errors.h"
 #include "p11_module.h"
+#include "p11_session.h"
 #include "pkcs11_core_eng.h"
 #include "store.h"
 #include "tool_state.h"
@@ -35,10 +36,9 @@ void attach_module()
     }
 }
 
-void open_session_and_store()
+void open_session_and_store(bool writes)
 {
-    CK_RV rv = p11_functions->C_OpenSession(token_slot, CKF_SERIAL_SESSION | CKF_RW_SESSION,
-                                            nullptr, nullptr, &tool_session);
+    CK_RV rv = open_reading_session(token_slot, writes, &tool_session);
     if (rv != CKR_OK) {
         tool_session = 0;
         print_p11_error("C_OpenSession", rv);

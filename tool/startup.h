@@ -13,8 +13,9 @@ void find_token_engine();
 void attach_module();
 
 // Opens the tool's session on token_slot, hands it to the engine and opens
-// the object store; exits on failure.
-void open_session_and_store();
+// the object store; exits on failure. A token that refuses read-write
+// sessions gets a read-only one, unless the run is to write to it.
+void open_session_and_store(bool writes);
 
 // "OK", closes the tool's session and returns the exit status for `result`.
 int finish_run(CK_RV result, bool print_ok);

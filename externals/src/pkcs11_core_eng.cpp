@@ -7,6 +7,7 @@
 #include "pkcs11_ctrl.h"
 #include "pkcs11_methods.h"
 #include "pkcs11_store.h"
+#include "pkcs11_store_loaders.h"
 #include "store.h"
 
 #include <openssl/engine.h>
@@ -153,8 +154,10 @@ int bind_zk_p11_core(const char *id, ENGINE *e) {
     if (!pkcs11_add_algorithms())
         return 0;
 
-    // The key loaders (p11_load_privkey, p11_load_pubkey) are installed here
-    // once the store reads keys from the token.
+    if (!ENGINE_set_load_privkey_function(e, p11_load_privkey))
+        return fail("ENGINE_set_load_privkey_function failed\n");
+    if (!ENGINE_set_load_pubkey_function(e, p11_load_pubkey))
+        return fail("ENGINE_set_load_pubkey_function failed\n");
     return 1;
 }
 

@@ -9,6 +9,8 @@
 //   FAULTMOD_SET_TOKEN_FLAGS    bits added to them (after the removal)
 //   FAULTMOD_CLEAR_SLOT_FLAGS   bits removed from C_GetSlotInfo's flags
 //   FAULTMOD_ZERO_SLOTS         when set, C_GetSlotList reports no slot
+//   FAULTMOD_READ_ONLY          when set, the token refuses read-write sessions
+//                               (CKR_TOKEN_WRITE_PROTECTED), as a trust store does
 //   FAULTMOD_HUGE_LENGTH        when set, C_GetAttributeValue answers length
 //                               queries (no value buffer) of the FAULTMOD_ATTR
 //                               type, or of every type, with an absurd length
@@ -59,8 +61,14 @@ CK_RV fault_rv() { return env_number("FAULTMOD_RV", CKR_GENERAL_ERROR); }
 FORWARD(C_Initialize, (void *a), (a))
 FORWARD(C_Finalize, (void *a), (a))
 FORWARD(C_GetInfo, (CK_INFO_PTR a), (a))
-FORWARD(C_OpenSession, (CK_SLOT_ID a, CK_FLAGS b, void *c, CK_NOTIFY d, CK_SESSION_HANDLE_PTR e),
-        (a, b, c, d, e))
+CK_RV wrap_C_OpenSession(CK_SLOT_ID a, CK_FLAGS b, void *c, CK_NOTIFY d, CK_SESSION_HANDLE_PTR e)
+{
+    if (fault_now("C_OpenSession"))
+        return fault_rv();
+    if ((b & CKF_RW_SESSION) && env("FAULTMOD_READ_ONLY") != nullptr)
+        return CKR_TOKEN_WRITE_PROTECTED;
+    return real->C_OpenSession(a, b, c, d, e);
+}
 FORWARD(C_CloseSession, (CK_SESSION_HANDLE a), (a))
 FORWARD(C_GetSessionInfo, (CK_SESSION_HANDLE a, CK_SESSION_INFO_PTR b), (a, b))
 FORWARD(C_Login, (CK_SESSION_HANDLE a, CK_USER_TYPE b, CK_UTF8CHAR_PTR c, CK_ULONG d), (a, b, c, d))

@@ -78,7 +78,7 @@ TEST_F(Export, UnknownLabelFailsAndCreatesNoFile)
     put({"abc"});
     put({"nozero", false});
     for (const char *form : {"pem", "der"}) {
-        for (const char *label : {"none", "nozero"}) {
+        for (const char *label : {"none", "nozer"}) {
             std::string path = token_.dir() + "/missing." + form;
             ProcessResult r = tool(on_token({"-label", label, "-outfile", path, "-outform", form}));
             EXPECT_EQ(r.exit_status, 6);

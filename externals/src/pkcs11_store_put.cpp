@@ -1,0 +1,256 @@
+// Storing certificates and GOST keys on the token: store_object builds the
+// object's template and creates it in the engine's session.
+#define OPENSSL_SUPPRESS_DEPRECATED  // ENGINE, EVP_PKEY_get0
+#include "gost_objects.h"
+#include "gost_params.h"
+#include "oid_der.h"
+#include "p11_engine_session.h"
+#include "pkcs11_ameth.h"
+#include "pkcs11_store_ops.h"
+
+#include <openssl/sha.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The label an object gets: the given one, or "<prefix> dd/mm/yyyy hh:mm:ss"
+// from the local time (at most 31 characters).
+std::string object_label(const OPENSSL_ITEM *attributes, bool last_wins, const char *prefix) {
+    const OPENSSL_ITEM *chosen = nullptr;
+    for (const OPENSSL_ITEM *item = attributes; item && item->code != STORE_ATTR_END; ++item) {
+        if (item->code == STORE_ATTR_FRIENDLYNAME && item->value) {
+            if (!chosen || last_wins)
+                chosen = item;
+        }
+    }
+    if (chosen) {
+        const char *text = static_cast<const char *>(chosen->value);
+        return std::string(text, chosen->value_size > 0 ? strnlen(text, chosen->value_size) : 0);
+    }
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buf[64];  // 28 characters for any real date
+    std::snprintf(buf, sizeof(buf), "%s %.2d/%.2d/%.4d %.2d:%.2d:%.2d", prefix, local.tm_mday, local.tm_mon + 1,
+                  local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
+    return buf;
+}
+
+CK_BBOOL on_token(const P11_ENGINE_CTX *ctx) { return (ctx->session_flags & CKF_RW_SESSION) ? CK_TRUE : CK_FALSE; }
+
+int store_key(P11_ENGINE_CTX *ctx, int type, EVP_PKEY *pkey, const OPENSSL_ITEM *attributes) {
+    const bool is_private = type == STORE_OBJECT_TYPE_PRIVATE_KEY;
+    const int base_id = EVP_PKEY_get_base_id(pkey);
+    const GostKeyAlg *alg = gost_key_alg(base_id);
+    const p11_gost2012_key *key = alg ? static_cast<const p11_gost2012_key *>(EVP_PKEY_get0(pkey)) : nullptr;
+    if (!key) {
+        std::fprintf(stderr, "store_object: Illegal pkey_nid %d\n", base_id);
+        return 0;
+    }
+    unsigned char params3410[16], params3411[16];
+    CK_ULONG params3410_len = oid_der_from_nid(key->param_nid, params3410, sizeof(params3410));
+    if (params3410_len == 0) {
+        std::fprintf(stderr, "store_object: OBJ_nid2obj can't understand param_nid %d\n", key->param_nid);
+        return 0;
+    }
+    alg = gost_key_alg(key->alg_nid);
+    if (!alg) {
+        std::fprintf(stderr, "store_object: Illegal pkey_nid %d\n", key->alg_nid);
+        return 0;
+    }
+    const int hash_nid = gost_nid(alg->hash_params);
+    CK_ULONG params3411_len = oid_der_from_nid(hash_nid, params3411, sizeof(params3411));
+    if (params3411_len == 0) {
+        std::fprintf(stderr, "store_object: OBJ_nid2obj can't understand digest_param_nid %d\n", hash_nid);
+        return 0;
+    }
+    if (key->pub_key_len != alg->pub_key_len || (is_private && key->priv_key_len != alg->priv_key_len)) {
+        std::fprintf(stderr, "store_object: key lengths do not match the algorithm\n");
+        return 0;
+    }
+    if (is_private && !key->priv_key_loaded) {
+        std::fprintf(stderr, "store_object: private key value not loaded\n");
+        return 0;
+    }
+    std::string label = object_label(attributes, false, is_private ? "Priv key" : "Pub key");
+
+    CK_OBJECT_CLASS cls = is_private ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY;
+    CK_KEY_TYPE key_type = alg->key_type;
+    CK_BBOOL token = on_token(ctx), yes = CK_TRUE, no = CK_FALSE;
+    CK_BBOOL extractable = ctx->private_key_extractable ? CK_TRUE : CK_FALSE;
+    CK_BBOOL sensitive = ctx->private_key_sensitive ? CK_TRUE : CK_FALSE;
+    unsigned char id[kGostKeyIdLen];
+    CK_ATTRIBUTE templ[15];
+    CK_ULONG n = 0;
+    templ[n++] = {CKA_CLASS, &cls, sizeof(cls)};
+    templ[n++] = {CKA_KEY_TYPE, &key_type, sizeof(key_type)};
+    templ[n++] = {CKA_TOKEN, &token, sizeof(token)};
+    if (is_private) {
+        if (!pkcs11_id_gen(key->pub_key, key->pub_key_len, id)) {
+            std::fprintf(stderr, "store_object: pkcs11_id_gen failed\n");
+            return 0;
+        }
+        templ[n++] = {CKA_PRIVATE, &yes, sizeof(yes)};
+        templ[n++] = {CKA_SIGN, &yes, sizeof(yes)};
+        templ[n++] = {CKA_DERIVE, &yes, sizeof(yes)};
+        templ[n++] = {CKA_DECRYPT, &yes, sizeof(yes)};
+    } else {
+        templ[n++] = {CKA_PRIVATE, &no, sizeof(no)};
+        templ[n++] = {CKA_ENCRYPT, &yes, sizeof(yes)};
+        templ[n++] = {CKA_VERIFY, &yes, sizeof(yes)};
+    }
+    templ[n++] = {CKA_GOSTR3410_PARAMS, params3410, params3410_len};
+    templ[n++] = {CKA_GOSTR3411_PARAMS, params3411, params3411_len};
+    templ[n++] = {CKA_GOST28147_PARAMS, ctx->gost28147_params_der,
+                  static_cast<CK_ULONG>(ctx->gost28147_params_der[1]) + 2};
+    templ[n++] = {CKA_LABEL, label.data(), static_cast<CK_ULONG>(label.size() + 1)};
+    if (is_private) {
+        templ[n++] = {CKA_ID, id, sizeof(id)};
+        templ[n++] = {CKA_VALUE, const_cast<unsigned char *>(key->priv_key), key->priv_key_len};
+        if (ctx->private_key_extractable != -1)
+            templ[n++] = {CKA_EXTRACTABLE, &extractable, sizeof(extractable)};
+        if (ctx->private_key_sensitive != -1)
+            templ[n++] = {CKA_SENSITIVE, &sensitive, sizeof(sensitive)};
+    } else {
+        templ[n++] = {CKA_ID, const_cast<unsigned char *>(key->key_id), kGostKeyIdLen};
+        templ[n++] = {CKA_VALUE, const_cast<unsigned char *>(key->pub_key), key->pub_key_len};
+    }
+    CK_OBJECT_HANDLE object = 0;
+    CK_RV rv = ctx->function_list ? ctx->function_list->C_CreateObject(ctx->session, templ, n, &object)
+                                  : CKR_GENERAL_ERROR;
+    if (rv != CKR_OK) {
+        std::fprintf(stderr, is_private ? "store_object: C_CreateObject failed rc = 0x%x\n"
+                                        : "C_CreateObject failed, rc = 0x%x\n",
+                     static_cast<unsigned>(rv));
+        return 0;
+    }
+    return 1;
+}
+
+// The CKA_ID a certificate's key pair has: pkcs11_id_gen of a GOST public
+// value, which is the SHA-1 of the subjectPublicKey bit string's contents;
+// other keys get that SHA-1 directly. The GOST record's key_id is set too.
+bool certificate_key_id(X509 *certificate, unsigned char id[kGostKeyIdLen], p11_gost2012_key **gost_key) {
+    *gost_key = nullptr;
+    EVP_PKEY *pkey = X509_get0_pubkey(certificate);
+    if (pkey && gost_key_alg(EVP_PKEY_get_base_id(pkey))) {
+        p11_gost2012_key *key = static_cast<p11_gost2012_key *>(EVP_PKEY_get0(pkey));
+        if (!key || !pkcs11_id_gen(key->pub_key, key->pub_key_len, key->key_id))
+            return false;
+        std::memcpy(id, key->key_id, kGostKeyIdLen);
+        *gost_key = key;
+        return true;
+    }
+    const ASN1_BIT_STRING *bits = X509_get0_pubkey_bitstr(certificate);
+    if (!bits)
+        return false;
+    SHA1(ASN1_STRING_get0_data(bits), static_cast<size_t>(ASN1_STRING_length(bits)), id);
+    return true;
+}
+
+int store_certificate(P11_ENGINE_CTX *ctx, X509 *certificate, const OPENSSL_ITEM *attributes) {
+    CK_FUNCTION_LIST *f = ctx->function_list;
+    unsigned char default_id[kGostKeyIdLen];
+    p11_gost2012_key *gost_key = nullptr;
+    if (!certificate_key_id(certificate, default_id, &gost_key)) {
+        std::fprintf(stderr, "store_object: certificate has no usable public key\n");
+        return 0;
+    }
+    CK_ULONG category = X509_check_ca(certificate) == 1 ? 2 : 3;
+
+    // A public key object of the same key pair on the token makes this the
+    // token user's certificate, under that object's identifier.
+    unsigned char id[1024];
+    CK_ULONG id_len = kGostKeyIdLen;
+    std::memcpy(id, default_id, kGostKeyIdLen);
+    {
+        P11Session session;
+        CK_RV rv = session.open(ctx);
+        if (rv != CKR_OK) {
+            std::fprintf(stderr, "C_OpenSession failed, rc = 0x%x\n", static_cast<unsigned>(rv));
+            return 0;
+        }
+        CK_OBJECT_CLASS pub_class = CKO_PUBLIC_KEY;
+        CK_BBOOL yes = CK_TRUE;
+        CK_ATTRIBUTE search[3] = {{CKA_CLASS, &pub_class, sizeof(pub_class)},
+                                  gost_key ? CK_ATTRIBUTE{CKA_VALUE, gost_key->pub_key, gost_key->pub_key_len}
+                                           : CK_ATTRIBUTE{CKA_ID, default_id, kGostKeyIdLen},
+                                  {CKA_TOKEN, &yes, sizeof(yes)}};
+        P11FindResult found = p11_find_objects(f, session.handle(), search, 3, 1);
+        if (!found.ok()) {
+            std::fprintf(stderr, "%s failed, rc = 0x%x\n", found.failed_call, static_cast<unsigned>(found.rv));
+            return 0;
+        }
+        if (!found.handles.empty()) {
+            CK_ATTRIBUTE read = {CKA_ID, id, sizeof(id)};
+            rv = f->C_GetAttributeValue(session.handle(), found.handles[0], &read, 1);
+            if (rv != CKR_OK) {
+                std::fprintf(stderr, "C_GetAttributeValue failed, rc = 0x%x\n", static_cast<unsigned>(rv));
+                return 0;
+            }
+            id_len = read.ulValueLen;
+            category = 1;
+        }
+    }
+
+    std::string label = object_label(attributes, true, "Cert");
+    unsigned char *value = nullptr, *subject = nullptr;
+    int value_len = i2d_X509(certificate, &value);
+    int subject_len = i2d_X509_NAME(X509_get_subject_name(certificate), &subject);
+    if (value_len <= 0 || subject_len <= 0) {
+        OPENSSL_free(value);
+        OPENSSL_free(subject);
+        std::fprintf(stderr, "store_object: certificate does not encode\n");
+        return 0;
+    }
+    CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+    CK_CERTIFICATE_TYPE cert_type = CKC_X_509;
+    CK_BBOOL no = CK_FALSE, token = on_token(ctx);
+    CK_ATTRIBUTE templ[9] = {
+        {CKA_CLASS, &cls, sizeof(cls)},
+        {CKA_CERTIFICATE_TYPE, &cert_type, sizeof(cert_type)},
+        {CKA_LABEL, label.data(), static_cast<CK_ULONG>(label.size() + 1)},
+        {CKA_ID, id, id_len},
+        {CKA_VALUE, value, static_cast<CK_ULONG>(value_len)},
+        {CKA_SUBJECT, subject, static_cast<CK_ULONG>(subject_len)},
+        {CKA_PRIVATE, &no, sizeof(no)},
+        {CKA_TOKEN, &token, sizeof(token)},
+        {CKA_CERTIFICATE_CATEGORY, &category, sizeof(category)},
+    };
+    CK_OBJECT_HANDLE object = 0;
+    CK_RV rv = f->C_CreateObject(ctx->session, templ, 9, &object);
+    OPENSSL_free(value);
+    OPENSSL_free(subject);
+    if (rv != CKR_OK) {
+        std::fprintf(stderr, "C_CreateObject failed, rc = 0x%x\n", static_cast<unsigned>(rv));
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
+int zk_store_store_object(STORE *store, int type, STORE_OBJECT *data, OPENSSL_ITEM attributes[], OPENSSL_ITEM[]) {
+    if (!data)
+        return 0;
+    if (type != STORE_OBJECT_TYPE_X509_CERTIFICATE && type != STORE_OBJECT_TYPE_PRIVATE_KEY &&
+        type != STORE_OBJECT_TYPE_PUBLIC_KEY)
+        return 0;
+    P11_ENGINE_CTX *ctx = store_ctx(store);
+    if (!ctx)
+        return 0;
+    if (!ctx->function_list) {
+        std::fprintf(stderr, "store_object: api not attached\n");
+        return 0;
+    }
+    if (type == STORE_OBJECT_TYPE_X509_CERTIFICATE)
+        return data->data.x509.certificate ? store_certificate(ctx, data->data.x509.certificate, attributes) : 0;
+    return data->data.key ? store_key(ctx, type, data->data.key, attributes) : 0;
+}
