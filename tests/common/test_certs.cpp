@@ -144,7 +144,8 @@ TokenClient::~TokenClient()
         dlclose(library_);
 }
 
-CK_OBJECT_HANDLE TokenClient::put_certificate(const Bytes &der, const Bytes &label, const Bytes &id)
+CK_RV create_certificate(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, const Bytes &der,
+                         const Bytes &label, const Bytes &id, CK_OBJECT_HANDLE *handle)
 {
     CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
     CK_CERTIFICATE_TYPE type = CKC_X_509;
@@ -168,9 +169,13 @@ CK_OBJECT_HANDLE TokenClient::put_certificate(const Bytes &der, const Bytes &lab
         {CKA_LABEL, const_cast<unsigned char *>(label.data()), label.size()},
         {CKA_ID, const_cast<unsigned char *>(id.data()), id.size()},
     };
+    return functions->C_CreateObject(session, tmpl, sizeof(tmpl) / sizeof(tmpl[0]), handle);
+}
+
+CK_OBJECT_HANDLE TokenClient::put_certificate(const Bytes &der, const Bytes &label, const Bytes &id)
+{
     CK_OBJECT_HANDLE handle = 0;
-    check_rv(functions_->C_CreateObject(session_, tmpl, sizeof(tmpl) / sizeof(tmpl[0]), &handle),
-             "C_CreateObject (certificate)");
+    check_rv(create_certificate(functions_, session_, der, label, id, &handle), "C_CreateObject (certificate)");
     return handle;
 }
 

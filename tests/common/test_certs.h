@@ -25,6 +25,10 @@ Bytes label_without_zero(const std::string &text);
 // `length` bytes derived from `seed`, as an object ID.
 Bytes make_id(size_t length, unsigned char seed = 1);
 
+// Creates a certificate object (token, public, subject from the certificate)
+// with the label and ID in the session; returns the module's code.
+CK_RV create_certificate(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, const Bytes &der,
+                         const Bytes &label, const Bytes &id, CK_OBJECT_HANDLE *handle);
 // Creates an EC P-256 private key object (token, private, sensitive, for
 // signing, a fixed value) with the label and ID in the session; returns the
 // module's code and sets *handle.

@@ -1,0 +1,214 @@
+#define OPENSSL_SUPPRESS_DEPRECATED
+// GOST keys through the store on our software token: stored with their
+// templates, read back with the right algorithm, found by the engine's key
+// loaders by label and by certificate file, listed.
+#include "gost_objects.h"
+#include "gost_params.h"
+#include "oid_der.h"
+#include "pkcs11_ameth.h"
+#include "store_token_fixture.h"
+
+#include <openssl/pem.h>
+
+#include <cstdio>
+
+namespace {
+
+int nid(GostObj o) { return gost_nid(o); }
+p11_gost2012_key *record(const EVP_PKEY *k) { return static_cast<p11_gost2012_key *>(EVP_PKEY_get0(k)); }
+
+struct KeyCase {
+    GostObj alg;
+    GostObj paramset;
+};
+const KeyCase kKeyCases[] = {
+    {GostObj::gost2001, GostObj::gost2001_cryptopro_a_paramset},
+    {GostObj::gost3410_2012_256, GostObj::gost2001_cryptopro_xchb_paramset},
+    {GostObj::gost3410_2012_512, GostObj::gost3410_2012_512_paramset_b},
+};
+
+struct TokenPair {
+    CK_OBJECT_HANDLE pub = 0, priv = 0;
+    Bytes value, id;
+};
+
+class GostStore : public StoreOnToken {
+protected:
+    // A key pair generated on the token, with the CKA_ID of its public value.
+    TokenPair generate(const KeyCase &c, const std::string &label)
+    {
+        const GostKeyAlg *alg = gost_key_alg(nid(c.alg));
+        Bytes params = oid_der(nid(c.paramset)), hash = oid_der(gost_nid(alg->hash_params));
+        CK_BBOOL yes = CK_TRUE;
+        CK_ATTRIBUTE pub_t[] = {{CKA_TOKEN, &yes, 1},
+                                {CKA_GOSTR3410_PARAMS, params.data(), params.size()},
+                                {CKA_GOSTR3411_PARAMS, hash.data(), hash.size()},
+                                {CKA_LABEL, (void *)label.c_str(), label.size() + 1}};
+        CK_ATTRIBUTE priv_t[] = {{CKA_TOKEN, &yes, 1}, {CKA_PRIVATE, &yes, 1}, {CKA_SIGN, &yes, 1},
+                                 {CKA_LABEL, (void *)label.c_str(), label.size() + 1}};
+        CK_MECHANISM mech = {alg->keygen_mechanism, nullptr, 0};
+        TokenPair pair;
+        EXPECT_EQ(f_->C_GenerateKeyPair(session_, &mech, pub_t, 4, priv_t, 4, &pair.pub, &pair.priv), CKR_OK);
+        pair.value = attribute(pair.pub, CKA_VALUE);
+        pair.id.resize(20);
+        EXPECT_EQ(pkcs11_id_gen(pair.value.data(), pair.value.size(), pair.id.data()), 1);
+        CK_ATTRIBUTE id = {CKA_ID, pair.id.data(), 20};
+        EXPECT_EQ(f_->C_SetAttributeValue(session_, pair.pub, &id, 1), CKR_OK);
+        EXPECT_EQ(f_->C_SetAttributeValue(session_, pair.priv, &id, 1), CKR_OK);
+        return pair;
+    }
+    // A PEM file holding a certificate for the public value.
+    std::string certificate_file(const KeyCase &c, const Bytes &value)
+    {
+        PkeyPtr key = gost_key_from_values(nid(c.alg), nid(c.paramset), value);
+        X509Ptr x = parse_certificate(certificate_der(key.get()));
+        std::string path = testing::TempDir() + "gost-store-cert.pem";
+        FILE *out = std::fopen(path.c_str(), "w");
+        EXPECT_NE(out, nullptr);
+        PEM_write_X509(out, x.get());
+        std::fclose(out);
+        return path;
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Softtoken, GostStore, testing::Values(ModuleKind::softtoken),
+                         [](const testing::TestParamInfo<ModuleKind> &info) { return module_kind_name(info.param); });
+
+TEST_P(GostStore, KeysComeBackWithTheirAlgorithmParameterSetAndIdentifier)
+{
+    for (const KeyCase &c : kKeyCases) {
+        SCOPED_TRACE(gost_obj_sn(c.alg));
+        std::string label = std::string("key ") + gost_obj_sn(c.alg);
+        TokenPair pair = generate(c, label);
+
+        OPENSSL_ITEM by_label[] = {label_item(label.c_str()), kEnd};
+        PkeyPtr priv(STORE_get_private_key(store_, by_label, nullptr));
+        ASSERT_TRUE(priv);
+        EXPECT_EQ(EVP_PKEY_get_base_id(priv.get()), nid(c.alg));
+        EXPECT_EQ(record(priv.get())->param_nid, nid(c.paramset));
+        EXPECT_EQ(Bytes(record(priv.get())->key_id, record(priv.get())->key_id + 20), pair.id);
+        EXPECT_EQ(record(priv.get())->priv_key_loaded, 0);
+
+        OPENSSL_ITEM by_id[] = {id_item(pair.id), kEnd};
+        PkeyPtr pub(STORE_get_public_key(store_, by_id, nullptr));
+        ASSERT_TRUE(pub);
+        EXPECT_EQ(EVP_PKEY_get_base_id(pub.get()), nid(c.alg));
+        const p11_gost2012_key *rec = record(pub.get());
+        EXPECT_EQ(Bytes(rec->pub_key, rec->pub_key + rec->pub_key_len), pair.value);
+        EXPECT_EQ(rec->priv_key_len, pair.value.size() / 2);
+
+        // The engine's loaders: by label, and by the path of a certificate of the pair.
+        PkeyPtr loaded(ENGINE_load_private_key(engine_, label.c_str(), nullptr, nullptr));
+        ASSERT_TRUE(loaded);
+        EXPECT_EQ(Bytes(record(loaded.get())->key_id, record(loaded.get())->key_id + 20), pair.id);
+        std::string path = certificate_file(c, pair.value);
+        PkeyPtr by_cert(ENGINE_load_public_key(engine_, path.c_str(), nullptr, nullptr));
+        ASSERT_TRUE(by_cert);
+        EXPECT_EQ(EVP_PKEY_eq(by_cert.get(), pub.get()), 1);
+        std::remove(path.c_str());
+    }
+}
+
+TEST_P(GostStore, LoadersReportWhatTheyCannotUse)
+{
+    std::string not_pem = testing::TempDir() + "not-a-certificate.txt";
+    FILE *out = std::fopen(not_pem.c_str(), "w");
+    std::fputs("hello\n", out);
+    std::fclose(out);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ENGINE_load_private_key(engine_, nullptr, nullptr, nullptr), nullptr);
+    EXPECT_EQ(ENGINE_load_public_key(engine_, not_pem.c_str(), nullptr, nullptr), nullptr);
+    EXPECT_EQ(ENGINE_load_private_key(engine_, "no such key", nullptr, nullptr), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "p11_load_privkey: NULL key_id\np11_load_pubkey: Can't read X509 PEM file " + not_pem + "\n");
+    std::remove(not_pem.c_str());
+}
+
+TEST_P(GostStore, StoredKeysCarryTheirTemplatesAndTheCertificateJoinsThem)
+{
+    const KeyCase c = kKeyCases[2];
+    TokenPair donor = generate(c, "donor");  // a real public value
+    f_->C_DestroyObject(session_, donor.pub);
+    f_->C_DestroyObject(session_, donor.priv);
+
+    PkeyPtr key = gost_key_from_values(nid(c.alg), nid(c.paramset), donor.value);
+    p11_gost2012_key *rec = record(key.get());
+    OPENSSL_ITEM attrs[] = {label_item("pair"), kEnd};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(STORE_store_private_key(store_, key.get(), attrs, nullptr), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "store_object: private key value not loaded\n");
+    rec->priv_key[0] = 7;
+    rec->priv_key_loaded = 1;
+    ASSERT_EQ(STORE_store_private_key(store_, key.get(), attrs, nullptr), 1);
+    ASSERT_EQ(STORE_store_public_key(store_, key.get(), attrs, nullptr), 1);
+    X509Ptr cert = parse_certificate(certificate_der(key.get()));
+    ASSERT_EQ(STORE_store_certificate(store_, cert.get(), attrs, nullptr), 1);
+
+    std::string label = "pair";
+    auto privs = objects(CKO_PRIVATE_KEY, &label), pubs = objects(CKO_PUBLIC_KEY, &label),
+         certs = objects(CKO_CERTIFICATE, &label);
+    ASSERT_EQ(privs.size(), 1u);
+    ASSERT_EQ(pubs.size(), 1u);
+    ASSERT_EQ(certs.size(), 1u);
+    EXPECT_EQ(attribute(privs[0], CKA_ID), donor.id);
+    EXPECT_EQ(attribute(pubs[0], CKA_ID), donor.id);
+    EXPECT_EQ(attribute(certs[0], CKA_ID), donor.id);
+    EXPECT_EQ(attribute(pubs[0], CKA_VALUE), donor.value);
+    for (CK_OBJECT_HANDLE h : {privs[0], pubs[0]}) {
+        EXPECT_EQ(attribute(h, CKA_GOSTR3410_PARAMS), oid_der(nid(c.paramset)));
+        EXPECT_EQ(attribute(h, CKA_GOSTR3411_PARAMS), oid_der(nid(GostObj::gost3411_2012_512)));
+        EXPECT_EQ(attribute(h, CKA_GOST28147_PARAMS), oid_der(nid(GostObj::gost28147_param_z)));
+        EXPECT_EQ(attribute(h, CKA_TOKEN), Bytes{CK_TRUE});
+    }
+    CK_KEY_TYPE type = CKK_GOSTR3410_512;
+    EXPECT_EQ(attribute(privs[0], CKA_KEY_TYPE), Bytes((unsigned char *)&type, (unsigned char *)&type + sizeof(type)));
+    EXPECT_EQ(attribute(privs[0], CKA_PRIVATE), Bytes{CK_TRUE});
+    EXPECT_EQ(attribute(pubs[0], CKA_PRIVATE), Bytes{CK_FALSE});
+    EXPECT_EQ(attribute(privs[0], CKA_DERIVE), Bytes{CK_TRUE});
+    EXPECT_EQ(attribute(pubs[0], CKA_VERIFY), Bytes{CK_TRUE});
+    // The certificate found the public key just stored: token user's certificate.
+    CK_ULONG category = 1;
+    EXPECT_EQ(attribute(certs[0], CKA_CERTIFICATE_CATEGORY),
+              Bytes((unsigned char *)&category, (unsigned char *)&category + sizeof(category)));
+}
+
+TEST_P(GostStore, MacKeyIsNoKeyPairToStore)
+{
+    PkeyPtr mac(EVP_PKEY_new());
+    ASSERT_EQ(EVP_PKEY_assign(mac.get(), nid(GostObj::gost_mac), OPENSSL_zalloc(32)), 1);
+    OPENSSL_ITEM attrs[] = {label_item("mac"), kEnd};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(STORE_store_private_key(store_, mac.get(), attrs, nullptr), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "store_object: Illegal pkey_nid " + std::to_string(nid(GostObj::gost_mac)) + "\n");
+    EXPECT_TRUE(objects(CKO_PRIVATE_KEY).empty());
+}
+
+TEST_P(GostStore, ListingPublicKeysGivesEachKeyThenTheEnd)
+{
+    TokenPair a = generate(kKeyCases[0], "la"), b = generate(kKeyCases[2], "lb");
+    unsigned char label[128], id[20];
+    int paramset = 0;
+    OPENSSL_ITEM attrs[] = {{STORE_ATTR_FRIENDLYNAME, label, sizeof(label), nullptr},
+                            {STORE_ATTR_KEYID, id, sizeof(id), nullptr}, kEnd};
+    OPENSSL_ITEM params[] = {{STORE_PARAM_EVP_TYPE, &paramset, sizeof(paramset), nullptr}, kEnd};
+    void *list = STORE_list_start(store_, STORE_OBJECT_TYPE_PUBLIC_KEY, attrs, params);
+    ASSERT_NE(list, nullptr);
+    int seen = 0;
+    while (STORE_OBJECT *object = STORE_list_next(store_, list)) {
+        ++seen;
+        const bool is_a = std::string(reinterpret_cast<char *>(label)) == "la";
+        const TokenPair &pair = is_a ? a : b;
+        EXPECT_EQ(object->type, STORE_OBJECT_TYPE_PUBLIC_KEY);
+        EXPECT_EQ(Bytes(id, id + 20), pair.id);
+        EXPECT_EQ(paramset, nid(is_a ? kKeyCases[0].paramset : kKeyCases[2].paramset));
+        const p11_gost2012_key *rec = record(object->data.key);
+        EXPECT_EQ(Bytes(rec->pub_key, rec->pub_key + rec->pub_key_len), pair.value);
+        STORE_OBJECT_free(object);
+    }
+    EXPECT_EQ(seen, 2);
+    EXPECT_EQ(STORE_list_endp(store_, list), 1);
+    EXPECT_EQ(STORE_list_end(store_, list), 1);
+}
+
+}  // namespace
