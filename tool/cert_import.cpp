@@ -2,17 +2,21 @@
 
 #include "cert_import.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <openssl/bio.h>
 #include <openssl/engine.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/objects.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
+#include "p11_session.h"
 #include "pin_prompt.h"
 #include "tool_state.h"
 
@@ -50,6 +54,48 @@ private:
     std::string label_;
     OPENSSL_ITEM items_[2];
 };
+
+// The objects an import creates under its label, so that a failed import can
+// take them away again: what carries the label before the import is noted,
+// and whatever carries it afterwards and was not there before is destroyed.
+class ImportUndo {
+public:
+    explicit ImportUndo(const char *label) : label_(label) { before_ = labelled(); }
+    void destroy_new_objects()
+    {
+        for (CK_OBJECT_HANDLE h : labelled())
+            if (std::find(before_.begin(), before_.end(), h) == before_.end())
+                p11_functions->C_DestroyObject(tool_session, h);
+    }
+
+private:
+    std::vector<CK_OBJECT_HANDLE> labelled()
+    {
+        std::vector<CK_OBJECT_HANDLE> found;
+        CK_ATTRIBUTE tmpl = {CKA_LABEL, label_.data(), static_cast<CK_ULONG>(label_.size() + 1)};
+        if (p11_functions->C_FindObjectsInit(tool_session, &tmpl, 1) != CKR_OK)
+            return found;
+        CK_OBJECT_HANDLE batch[32];
+        CK_ULONG count = 0;
+        while (p11_functions->C_FindObjects(tool_session, batch, 32, &count) == CKR_OK && count > 0)
+            found.insert(found.end(), batch, batch + std::min<CK_ULONG>(count, 32));
+        p11_functions->C_FindObjectsFinal(tool_session);
+        return found;
+    }
+
+    std::string label_;
+    std::vector<CK_OBJECT_HANDLE> before_;
+};
+
+// True for the key algorithms a token key pair can be made of: GOST R
+// 34.10-2001 and GOST R 34.10-2012 (256 and 512 bits).
+bool is_gost_key(const EVP_PKEY *key)
+{
+    static const int gost_keys[] = {OBJ_txt2nid("1.2.643.2.2.19"), OBJ_txt2nid("1.2.643.7.1.1.1.1"),
+                                    OBJ_txt2nid("1.2.643.7.1.1.1.2")};
+    const int id = EVP_PKEY_get_base_id(key);
+    return id != NID_undef && std::find(std::begin(gost_keys), std::end(gost_keys), id) != std::end(gost_keys);
+}
 
 std::unique_ptr<BIO, BioFree> open_input(const char *path)
 {
@@ -164,20 +210,30 @@ CK_RV input_p12(const char *label, const char *path)
         BIO_printf(bio_err, "PKCS12_parse failed\n");
         return TOOL_FAILURE;
     }
+    if (!is_gost_key(key.get())) {
+        BIO_printf(bio_err, "The key in %s is not a GOST key\n", path);
+        return TOOL_FAILURE;
+    }
 
     if (!login_through_engine())
         return TOOL_FAILURE;
     LabelAttributes attributes(label);
-    CK_RV result = TOOL_FAILURE;
+    ImportUndo undo(label);
+    const char *failure = nullptr;
     if (!STORE_store_private_key(token_store, key.get(), attributes.items(), nullptr))
-        BIO_printf(bio_err, "STORE_store_private_key failed\n");
+        failure = "STORE_store_private_key failed\n";
     else if (!STORE_store_public_key(token_store, key.get(), attributes.items(), nullptr))
-        BIO_printf(bio_err, "STORE_store_public_key failed\n");
+        failure = "STORE_store_public_key failed\n";
     else if (!STORE_store_certificate(token_store, certificate.get(), attributes.items(), nullptr))
-        BIO_printf(bio_err, "STORE_certificate failed\n");
-    else {
+        failure = "STORE_certificate failed\n";
+    CK_RV result = CKR_OK;
+    if (failure) {
+        // A half-imported key pair would stand in the way of a retry.
+        undo.destroy_new_objects();
+        BIO_puts(bio_err, failure);
+        result = TOOL_FAILURE;
+    } else {
         BIO_printf(bio_out, "Keypair and certificate objects '%s' imported from '%s' file\n", label, path);
-        result = CKR_OK;
     }
     logout_through_engine();
     return result;
