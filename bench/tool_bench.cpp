@@ -5,6 +5,11 @@
 //                                                    the same listing, nothing else
 //   tokencert -p11 <module>                          start-up and library info only
 //   tool_bench_reference <module>                    initialise, slot list, finalise
+//   tokencert ... -print -label cert500              one certificate by label
+//   tool_bench_reference <module> <slot> cert500     the module's calls for it
+//   tokencert ... -remove -label cert500             login and removal (the
+//                                                    certificate is put back
+//                                                    between runs, not timed)
 // on the software token and on SoftHSM2. A summary after the run gives the
 // listing's time as a ratio to the reference: what the tool adds to the module.
 #include <benchmark/benchmark.h>
@@ -38,9 +43,9 @@ constexpr size_t kCertificates = 1000;
 constexpr int kTimeoutMs = 60000;
 const char *const kUserPin = "12345678";
 
-// Runs argv in a session of its own, all three standard streams on
-// /dev/null; kills it after kTimeoutMs. Returns its exit status, or -1.
-int run_quietly(const std::vector<std::string> &argv)
+// Runs argv in a session of its own, its output on /dev/null and `input` on
+// its standard input; kills it after kTimeoutMs. Returns its exit status, or -1.
+int run_quietly(const std::vector<std::string> &argv, const std::string &input = "")
 {
     std::vector<char *> args;
     for (const std::string &a : argv)
@@ -48,7 +53,14 @@ int run_quietly(const std::vector<std::string> &argv)
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    int in[2] = {-1, -1};
+    if (!input.empty() && pipe(in) == 0) {
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_addclose(&actions, in[0]);
+        posix_spawn_file_actions_addclose(&actions, in[1]);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    }
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     posix_spawnattr_t attr;
@@ -58,6 +70,13 @@ int run_quietly(const std::vector<std::string> &argv)
     int rc = posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
+    if (in[0] >= 0) {
+        close(in[0]);
+        // A PIN line fits the pipe: the write does not wait for the child.
+        if (rc == 0 && write(in[1], input.data(), input.size()) < 0) {
+        }
+        close(in[1]);
+    }
     if (rc != 0)
         return -1;
     // Wait on a process descriptor: no polling delay is added to the figure.
@@ -93,6 +112,7 @@ struct ListingToken {
     std::string name;  // in the benchmark names
     std::string module;
     std::string slot;
+    std::string pin;
     std::string error;  // why it could not be made, or empty
 };
 
@@ -135,7 +155,7 @@ public:
     }
     ListingToken make()
     {
-        ListingToken token{"softtoken", SOFTTOKEN_MODULE_PATH, "", ""};
+        ListingToken token{"softtoken", SOFTTOKEN_MODULE_PATH, "", kUserPin, ""};
         if (dir_.empty()) {
             token.error = "mkdtemp failed";
             return token;
@@ -162,7 +182,7 @@ private:
 
 ListingToken make_softhsm(SoftHsmToken &softhsm)
 {
-    ListingToken token{"softhsm2", softhsm.module_path(), softhsm.slot_text(), ""};
+    ListingToken token{"softhsm2", softhsm.module_path(), softhsm.slot_text(), SoftHsmToken::kUserPin, ""};
     if (!softhsm.ok())
         token.error = softhsm.error();
     else
@@ -179,6 +199,20 @@ std::vector<std::string> reference_command(const ListingToken &t)
     return {REFERENCE_PATH, t.module, t.slot};
 }
 std::vector<std::string> startup_command(const ListingToken &t) { return {TOKENCERT_PATH, "-p11", t.module}; }
+// One certificate among the thousand, by label.
+const std::string kChosen = "cert500";
+std::vector<std::string> print_command(const ListingToken &t)
+{
+    return {TOKENCERT_PATH, "-p11", t.module, "-slot", t.slot, "-print", "-label", kChosen};
+}
+std::vector<std::string> print_reference_command(const ListingToken &t)
+{
+    return {REFERENCE_PATH, t.module, t.slot, kChosen};
+}
+std::vector<std::string> remove_command(const ListingToken &t)
+{
+    return {TOKENCERT_PATH, "-p11", t.module, "-slot", t.slot, "-remove", "-label", kChosen};
+}
 std::vector<std::string> startup_reference_command(const ListingToken &t) { return {REFERENCE_PATH, t.module}; }
 
 // Both listings must show every certificate before either is timed.
@@ -211,6 +245,27 @@ void run_child(benchmark::State &state, const std::vector<std::string> &argv, co
     }
 }
 
+// The removal: each run deletes the chosen certificate, which is put back
+// between runs (not timed).
+void run_removal(benchmark::State &state, const ListingToken &token, const std::string &error)
+{
+    if (!error.empty()) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    TokenClient client(token.module, std::strtoul(token.slot.c_str(), nullptr, 10), token.pin);
+    const std::vector<std::string> argv = remove_command(token);
+    for (auto _ : state) {
+        if (run_quietly(argv, token.pin + "\n") != 0) {
+            state.SkipWithError("tokencert -remove failed");
+            return;
+        }
+        state.PauseTiming();
+        client.put_certificate(certificates()[499], label_with_zero(kChosen), make_id(20, 199));
+        state.ResumeTiming();
+    }
+}
+
 void register_token(const ListingToken &token)
 {
     std::string error = token.error.empty() ? check_listings(token) : token.error;
@@ -222,6 +277,8 @@ void register_token(const ListingToken &token)
         {"Listing_reference", reference_command(token)},
         {"Startup_tokencert", startup_command(token)},
         {"Startup_reference", startup_reference_command(token)},
+        {"Print_tokencert", print_command(token)},
+        {"Print_reference", print_reference_command(token)},
     };
     for (const auto &row : rows) {
         std::string name = std::string(row.what) + "/" + token.name;
@@ -229,6 +286,9 @@ void register_token(const ListingToken &token)
             run_child(state, argv, error);
         })->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
     }
+    benchmark::RegisterBenchmark(("Remove_tokencert/" + token.name).c_str(), [token, error](benchmark::State &state) {
+        run_removal(state, token, error);
+    })->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
 }
 
 // Prints as usual and keeps each run's wall time per iteration (ms).
@@ -262,6 +322,22 @@ void print_summary(const CollectingReporter &r, const std::vector<std::string> &
             continue;
         std::printf("%-10s %13.2f %13.2f %6.2f %9.2f   %16.2f %16.2f %6.2f\n", t.c_str(), tool, ref, tool / ref,
                     tool - ref, start, start_ref, start / start_ref);
+    }
+    std::printf("\nOne certificate of %zu by label, against the listing of all of them and the bare start-up:\n",
+                kCertificates);
+    std::printf("%-10s %10s %12s %7s %14s %10s %14s\n", "module", "print ms", "reference ms", "ratio",
+                "print/listing", "remove ms", "remove/listing");
+    for (const std::string &t : tokens) {
+        auto get = [&](const char *what) {
+            auto it = r.ms.find(std::string(what) + "/" + t);
+            return it == r.ms.end() ? 0.0 : it->second;
+        };
+        const double print = get("Print_tokencert"), remove = get("Remove_tokencert");
+        const double print_ref = get("Print_reference"), listing = get("Listing_tokencert");
+        if (print == 0 || listing == 0 || print_ref == 0)
+            continue;
+        std::printf("%-10s %10.2f %12.2f %7.2f %14.2f %10.2f %14.2f\n", t.c_str(), print, print_ref,
+                    print / print_ref, print / listing, remove, remove / listing);
     }
 }
 

@@ -3,8 +3,10 @@
 // initialises it, reads the slot list, opens a session on the slot, finds
 // the certificate objects in batches of 10 and reads each one's label and ID
 // (as the tool does, in one call), prints the listing, and finalises.
-// Without a slot it stops after the slot list: start-up alone.
-//   tool_bench_reference <module> [<slot ID>]
+// Without a slot it stops after the slot list: start-up alone. With a label
+// it finds the one certificate with that label instead and reads its value:
+// the module's own calls for the tool's -print.
+//   tool_bench_reference <module> [<slot ID> [<label>]]
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -26,8 +28,8 @@ int fail(const char *what, CK_RV rv)
 
 int main(int argc, char **argv)
 {
-    if (argc != 2 && argc != 3) {
-        std::fprintf(stderr, "usage: %s <module> [<slot ID>]\n", argv[0]);
+    if (argc < 2 || argc > 4) {
+        std::fprintf(stderr, "usage: %s <module> [<slot ID> [<label>]]\n", argv[0]);
         return 2;
     }
     void *library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
@@ -59,6 +61,27 @@ int main(int argc, char **argv)
     if ((rv = f->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session)) != CKR_OK)
         return fail("C_OpenSession", rv);
     CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+    if (argc == 4) {
+        CK_ATTRIBUTE one[] = {{CKA_CLASS, &cls, sizeof(cls)}, {CKA_LABEL, argv[3], std::strlen(argv[3]) + 1}};
+        CK_OBJECT_HANDLE handle = 0;
+        CK_ULONG found = 0;
+        if ((rv = f->C_FindObjectsInit(session, one, 2)) != CKR_OK ||
+            (rv = f->C_FindObjects(session, &handle, 1, &found)) != CKR_OK)
+            return fail("search", rv);
+        f->C_FindObjectsFinal(session);
+        CK_ATTRIBUTE value = {CKA_VALUE, nullptr, 0};
+        if (found == 0 || f->C_GetAttributeValue(session, handle, &value, 1) != CKR_OK)
+            return fail("C_GetAttributeValue", CKR_GENERAL_ERROR);
+        std::vector<unsigned char> der(value.ulValueLen);
+        value.pValue = der.data();
+        if ((rv = f->C_GetAttributeValue(session, handle, &value, 1)) != CKR_OK)
+            return fail("C_GetAttributeValue", rv);
+        std::printf("%lu bytes\n", static_cast<unsigned long>(der.size()));
+        f->C_CloseSession(session);
+        f->C_Finalize(nullptr);
+        dlclose(library);
+        return 0;
+    }
     CK_ATTRIBUTE tmpl[] = {{CKA_CLASS, &cls, sizeof(cls)}};
     if ((rv = f->C_FindObjectsInit(session, tmpl, 1)) != CKR_OK)
         return fail("C_FindObjectsInit", rv);
