@@ -46,13 +46,17 @@ p11_gost2012_key *record_of(const EVP_PKEY *pkey)
 // must fill all len bytes with a one-byte length. false after one line.
 bool private_value_from_der(const unsigned char *p, int len, unsigned int n, unsigned char *out)
 {
-    if (p == nullptr || len < 2 || p[1] > 0x7F || 2 + p[1] > len) {
+    if (p == nullptr || len < 2 || (p[1] <= 0x7F && 2 + p[1] > len)) {
         std::fprintf(stderr, "create_private_key: private key value truncated\n");
+        return false;
+    }
+    if (p[1] > 0x7F) {
+        std::fprintf(stderr, "create_private_key: private key value length not in short form\n");
         return false;
     }
     unsigned int content_len = p[1];
     if (2 + content_len < static_cast<unsigned int>(len)) {
-        std::fprintf(stderr, "create_private_key: %u bytes after the private key value\n",
+        std::fprintf(stderr, "create_private_key: trailing bytes after the private key value (%u)\n",
                      static_cast<unsigned int>(len) - 2 - content_len);
         return false;
     }
