@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <openssl/engine.h>
+#include <openssl/err.h>
+#include <openssl/pkcs12.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/x509.h>
@@ -158,6 +160,52 @@ StrResult paramset_str(GostObj alg, const char *value)
     int rc = EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", value);
     std::string err = testing::internal::GetCapturedStderr();
     return {rc, rc == 1 ? generated_paramset(ctx.get()) : 0, err};
+}
+
+TEST_F(EngineKeys, PrivateKeysFromPkcs8AndPkcs12DecodeIntoOurRecords)
+{
+    const GostObj sets[] = {GostObj::gost2001_cryptopro_a_paramset, GostObj::gost2001_cryptopro_xchb_paramset,
+                            GostObj::gost3410_2012_512_paramset_b};
+    for (int i = 0; i < 3; ++i) {
+        GostObj alg = kKeyAlgs[i];
+        SCOPED_TRACE(gost_obj_sn(alg));
+        std::vector<unsigned char> priv = random_private_value(nid(alg));
+        std::vector<unsigned char> der = gost_pkcs8_der(nid(alg), nid(sets[i]), octet_string_element(priv));
+        PkeyPtr key = key_from_pkcs8(der);
+        ASSERT_TRUE(key);
+        EXPECT_EQ(EVP_PKEY_get0_engine(key.get()), token_engine());
+        const p11_gost2012_key *rec = record(key.get());
+        ASSERT_NE(rec, nullptr);
+        EXPECT_EQ(rec->priv_key_loaded, 1);
+        EXPECT_EQ(std::vector<unsigned char>(rec->priv_key, rec->priv_key + rec->priv_key_len), priv);
+
+        // The DER reader that guesses the key type takes the same way.
+        const unsigned char *p = der.data();
+        PkeyPtr guessed(d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(der.size())));
+        ASSERT_TRUE(guessed);
+        EXPECT_EQ(std::memcmp(record(guessed.get())->key_id, rec->key_id, 20), 0);
+
+        // A PKCS#12 file with OpenSSL's standard protection gives back the
+        // private key and a certificate whose key has the same CKA_ID.
+        X509Ptr cert = parse_certificate(certificate_der(key.get()));
+        std::vector<unsigned char> p12_der = pkcs12_der(key.get(), cert.get(), "secret", "key");
+        ASSERT_FALSE(p12_der.empty());
+        p = p12_der.data();
+        PKCS12 *p12 = d2i_PKCS12(nullptr, &p, static_cast<long>(p12_der.size()));
+        ASSERT_NE(p12, nullptr);
+        EVP_PKEY *parsed = nullptr;
+        X509 *parsed_cert = nullptr;
+        int ok = PKCS12_parse(p12, "secret", &parsed, &parsed_cert, nullptr);
+        PKCS12_free(p12);
+        PkeyPtr parsed_key(parsed);
+        X509Ptr parsed_x(parsed_cert);
+        ASSERT_EQ(ok, 1);
+        ERR_clear_error();
+        ASSERT_NE(record(parsed_key.get()), nullptr);
+        EXPECT_EQ(std::memcmp(record(parsed_key.get())->priv_key, rec->priv_key, rec->priv_key_len), 0);
+        PkeyPtr cert_key(X509_get_pubkey(parsed_x.get()));
+        EXPECT_EQ(std::memcmp(record(cert_key.get())->key_id, rec->key_id, 20), 0);
+    }
 }
 
 TEST_F(EngineKeys, ParamsetStringsChooseTheCurve)
