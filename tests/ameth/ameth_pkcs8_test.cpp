@@ -471,7 +471,7 @@ TEST_F(TokenPrivateValue, RefusalsAndFailuresEndTheEncodingWithTheirLine)
          "get_priv_key_value: token private key not extractable\n"},
         {"read failed", GostObj::gost3410_2012_512, "C_GetAttributeValue", CKR_DEVICE_ERROR, 64, 0,
          "get_priv_key_value: C_GetAttributeValue failed, rc = 0x30\n"},
-        {"value one byte long", GostObj::gost2001, "", CKR_OK, 33, 0,
+        {"value one byte too long", GostObj::gost2001, "", CKR_OK, 33, 0,
          "get_priv_key_value: token private key of 33 bytes, expected 32\n"},
         {"256-bit value of a 512-bit key", GostObj::gost3410_2012_512, "", CKR_OK, 32, 0,
          "get_priv_key_value: token private key of 32 bytes, expected 64\n"},

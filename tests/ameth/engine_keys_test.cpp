@@ -17,6 +17,7 @@
 #include "gost_objects.h"
 #include "gost_params.h"
 #include "gost_test_keys.h"
+#include "oid_der.h"
 #include "pkcs11_ameth.h"
 #include "pkcs11_core_eng.h"
 #include "pkcs11_pmeth.h"
@@ -446,6 +447,70 @@ TEST_F(EngineKeys, OnlyTheGostAlgorithmsGetAMethod)
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "register_pmeth_pkcs11: Unsupported NID " + std::to_string(NID_sha256));
     EXPECT_EQ(m, nullptr);
+}
+
+// A third-party module: the private value of a token key is read through
+// the engine's module by CKA_ID, only when the token lets it out.
+TEST_F(EngineKeys, PrivateValuesComeFromSoftHsmOnlyWhenExtractable)
+{
+    SoftHsmToken token;
+    ASSERT_TRUE(token.ok()) << token.error();
+    CK_FUNCTION_LIST *f = token.functions();
+    CK_SESSION_HANDLE s = token.open_session(true);
+    ASSERT_NE(s, 0u);
+    P11_ENGINE_CTX *ctx = p11_engine_ctx(token_engine());
+    ctx->function_list = f;
+    ctx->slot_id = token.slot();
+
+    const int alg = nid(GostObj::gost2001), set = nid(GostObj::gost2001_cryptopro_a_paramset);
+    std::vector<unsigned char> curve = oid_der(set);
+    std::vector<unsigned char> hash = oid_der(nid(GostObj::gost94_cryptopro_paramset));
+    struct Case {
+        const char *what;
+        CK_BBOOL sensitive, extractable;
+        std::string err;
+    } cases[] = {
+        {"extractable", CK_FALSE, CK_TRUE, ""},
+        {"sensitive", CK_TRUE, CK_TRUE, "get_priv_key_value: token private key not extractable\n"},
+        {"not extractable", CK_FALSE, CK_FALSE, "get_priv_key_value: token private key not extractable\n"},
+    };
+    unsigned seed = 40;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        // A token key as the store knows it: public value and CKA_ID.
+        PkeyPtr key = gost_key_from_values(alg, set, pattern_bytes(64, ++seed));
+        std::vector<unsigned char> value = pattern_bytes(32, ++seed);
+        CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
+        CK_KEY_TYPE type = CKK_GOSTR3410;
+        CK_BBOOL yes = CK_TRUE;
+        CK_BBOOL sensitive = c.sensitive, extractable = c.extractable;
+        CK_ATTRIBUTE tmpl[] = {
+            {CKA_CLASS, &cls, sizeof cls},
+            {CKA_KEY_TYPE, &type, sizeof type},
+            {CKA_TOKEN, &yes, sizeof yes},
+            {CKA_PRIVATE, &yes, sizeof yes},
+            {CKA_SENSITIVE, &sensitive, sizeof sensitive},
+            {CKA_EXTRACTABLE, &extractable, sizeof extractable},
+            {CKA_ID, const_cast<unsigned char *>(record(key.get())->key_id), 20},
+            {CKA_GOSTR3410_PARAMS, curve.data(), curve.size()},
+            {CKA_GOSTR3411_PARAMS, hash.data(), hash.size()},
+            {CKA_VALUE, value.data(), value.size()},
+        };
+        CK_OBJECT_HANDLE h = 0;
+        ASSERT_EQ(f->C_CreateObject(s, tmpl, sizeof tmpl / sizeof tmpl[0], &h), CKR_OK);
+
+        unsigned char out[kGostPrivKeyMax];
+        unsigned int len = 0;
+        testing::internal::CaptureStderr();
+        int ok = get_priv_key_value(key.get(), out, &len);
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err, c.err);
+        EXPECT_EQ(ok, c.err.empty() ? 1 : 0);
+        if (ok == 1)
+            EXPECT_EQ(std::vector<unsigned char>(out, out + len), value);
+    }
+    ctx->function_list = nullptr;
+    ctx->slot_id = P11_NO_SLOT;
 }
 
 // A GOST certificate on a token reads through the tool as any other.
