@@ -506,8 +506,9 @@ TEST_F(EngineKeys, PrivateValuesComeFromSoftHsmOnlyWhenExtractable)
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(err, c.err);
         EXPECT_EQ(ok, c.err.empty() ? 1 : 0);
-        if (ok == 1)
+        if (ok == 1) {
             EXPECT_EQ(std::vector<unsigned char>(out, out + len), value);
+        }
     }
     ctx->function_list = nullptr;
     ctx->slot_id = P11_NO_SLOT;
