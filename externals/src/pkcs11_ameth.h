@@ -1,6 +1,7 @@
 // ASN.1 key methods of the GOST keys (gost2001, gost3410-2012-256,
 // gost3410-2012-512) and of the GOST 28147-89 MAC key: public keys in
-// certificates, algorithm parameters, comparison, printing, sizes, control.
+// certificates, private keys in PKCS#8, algorithm parameters, comparison,
+// printing, sizes, control.
 //
 // The key data of a GOST EVP_PKEY is a p11_gost2012_key record (gost_key.h),
 // owned by the key. Its 20-byte CKA_ID is pkcs11_id_gen over the public value,

@@ -1,7 +1,8 @@
-// GOST private keys in PKCS#8 and PKCS#12: published key pairs, every curve
-// against an independent curve implementation, both forms of the private
-// value, malformed values, encoding round trips, the CKA_ID shared with the
-// certificate, and private values read from a token.
+// GOST private keys in PKCS#8: published key pairs, every curve against an
+// independent curve implementation, both forms of the private value,
+// malformed values, encoding round trips, the CKA_ID shared with the
+// certificate, and private values read from a token. (PKCS#12 goes through
+// the token engine itself: engine_keys_test.cpp.)
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <gtest/gtest.h>
 
@@ -9,7 +10,6 @@
 #include <openssl/ec.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
-#include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
 #include <cstring>
@@ -17,7 +17,6 @@
 #include <string>
 
 #include "fake_token.h"
-#include "gost_key_params.h"
 #include "gost_objects.h"
 #include "gost_params.h"
 #include "gost_test_engine.h"
@@ -346,41 +345,6 @@ TEST(Pkcs8Export, DecodedKeyAndItsCertificateShareTheCkaId)
         PkeyPtr other = generate_gost_key_pair(nid(kKeyAlgs[i]), nid(sets[i]));
         EXPECT_EQ(X509_check_private_key(cert.get(), other.get()), 0);
         ERR_clear_error();
-    }
-}
-
-TEST(Pkcs12, KeyAndCertificateComeBackFromStandardProtection)
-{
-    const GostObj sets[] = {GostObj::gost2001_cryptopro_a_paramset, GostObj::gost2001_cryptopro_c_paramset,
-                            GostObj::gost3410_2012_512_paramset_a};
-    for (int i = 0; i < 3; ++i) {
-        SCOPED_TRACE(gost_obj_sn(kKeyAlgs[i]));
-        PkeyPtr key = generate_gost_key_pair(nid(kKeyAlgs[i]), nid(sets[i]));
-        ASSERT_TRUE(key);
-        X509Ptr cert = parse_certificate(certificate_der(key.get()));
-        Bytes der = pkcs12_der(key.get(), cert.get(), "pass word", "imported");
-        ASSERT_FALSE(der.empty());
-        const unsigned char *p = der.data();
-        PKCS12 *p12 = d2i_PKCS12(nullptr, &p, static_cast<long>(der.size()));
-        ASSERT_NE(p12, nullptr);
-        EVP_PKEY *got = nullptr;
-        X509 *got_cert = nullptr;
-        testing::internal::CaptureStderr();
-        int ok = PKCS12_parse(p12, "pass word", &got, &got_cert, nullptr);
-        std::string err = testing::internal::GetCapturedStderr();
-        PKCS12_free(p12);
-        PkeyPtr got_key(got);
-        X509Ptr got_x(got_cert);
-        ASSERT_EQ(ok, 1) << err;
-        ERR_clear_error();
-        EXPECT_EQ(err, "");
-        ASSERT_TRUE(got_key);
-        ASSERT_NE(record(got_key.get()), nullptr);
-        EXPECT_EQ(record(got_key.get())->priv_key_loaded, 1);
-        EXPECT_EQ(private_of(got_key.get()), private_of(key.get()));
-        EXPECT_EQ(public_of(got_key.get()), public_of(key.get()));
-        PkeyPtr cert_key(X509_get_pubkey(got_x.get()));
-        EXPECT_EQ(id_of(cert_key.get()), id_of(got_key.get()));
     }
 }
 
