@@ -196,11 +196,14 @@ TEST_F(EngineKeys, PrivateKeysFromPkcs8AndPkcs12DecodeIntoOurRecords)
         ASSERT_NE(p12, nullptr);
         EVP_PKEY *parsed = nullptr;
         X509 *parsed_cert = nullptr;
+        testing::internal::CaptureStderr();
         int ok = PKCS12_parse(p12, "secret", &parsed, &parsed_cert, nullptr);
+        std::string err = testing::internal::GetCapturedStderr();
         PKCS12_free(p12);
         PkeyPtr parsed_key(parsed);
         X509Ptr parsed_x(parsed_cert);
-        ASSERT_EQ(ok, 1);
+        ASSERT_EQ(ok, 1) << err;
+        EXPECT_EQ(err, "");
         ERR_clear_error();
         ASSERT_NE(record(parsed_key.get()), nullptr);
         EXPECT_EQ(std::memcmp(record(parsed_key.get())->priv_key, rec->priv_key, rec->priv_key_len), 0);
