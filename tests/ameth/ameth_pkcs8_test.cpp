@@ -304,6 +304,7 @@ TEST(Pkcs8Import, KeyParametersThatNameNoUsableCurveAreRefused)
 
 TEST(Pkcs8Export, EveryAlgorithmAndCurveRoundTripsByteForByte)
 {
+    gost_test_engine();
     for (GostObj a : kKeyAlgs) {
         const GostKeyAlg *alg = gost_key_alg(nid(a));
         for (const GostParamSet &set : gost_paramsets(alg->size)) {
@@ -328,6 +329,7 @@ TEST(Pkcs8Export, EveryAlgorithmAndCurveRoundTripsByteForByte)
 
 TEST(Pkcs8Export, DecodedKeyAndItsCertificateShareTheCkaId)
 {
+    gost_test_engine();
     const GostObj sets[] = {GostObj::gost2001_cryptopro_xchb_paramset, GostObj::gost2001_cryptopro_b_paramset,
                             GostObj::gost3410_2012_512_paramset_b};
     for (int i = 0; i < 3; ++i) {
