@@ -625,8 +625,7 @@ int register_ameth_pkcs11(int nid, EVP_PKEY_ASN1_METHOD **ameth, const char *pem
     if (is_gost_key_alg(nid)) {
         EVP_PKEY_asn1_set_public(*ameth, pub_decode_gost2012, pub_encode_gost2012, pub_cmp_gost2012,
                                  pub_print_gost2012, pkey_size_gost2012, pkey_bits_gost2012);
-        // The PKCS#8 decode and encode slots are installed with private-key import.
-        EVP_PKEY_asn1_set_private(*ameth, nullptr, nullptr, priv_print_gost2012);
+        EVP_PKEY_asn1_set_private(*ameth, priv_decode_gost2012, priv_encode_gost2001, priv_print_gost2012);
         EVP_PKEY_asn1_set_param(*ameth, param_decode_gost2012, param_encode_gost2012, param_missing_gost2012,
                                 param_copy_gost2012, param_cmp_gost2012, param_print_gost2012);
         EVP_PKEY_asn1_set_free(*ameth, pkey_free_gost2012);

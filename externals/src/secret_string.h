@@ -35,4 +35,14 @@ private:
 // Overwrites n bytes at p with zeros in a way the compiler keeps.
 void secure_wipe(void *p, size_t n);
 
+// A value that held a secret (a private key's bytes or digits), zero at the
+// start and wiped when it goes out of scope, on every path.
+template <class T> struct Wiped {
+    T v{};
+    Wiped() = default;
+    Wiped(const Wiped &) = delete;
+    Wiped &operator=(const Wiped &) = delete;
+    ~Wiped() { secure_wipe(&v, sizeof v); }
+};
+
 #endif

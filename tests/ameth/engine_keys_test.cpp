@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <openssl/engine.h>
+#include <openssl/err.h>
+#include <openssl/pkcs12.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/x509.h>
@@ -15,6 +17,7 @@
 #include "gost_objects.h"
 #include "gost_params.h"
 #include "gost_test_keys.h"
+#include "oid_der.h"
 #include "pkcs11_ameth.h"
 #include "pkcs11_core_eng.h"
 #include "pkcs11_pmeth.h"
@@ -158,6 +161,55 @@ StrResult paramset_str(GostObj alg, const char *value)
     int rc = EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", value);
     std::string err = testing::internal::GetCapturedStderr();
     return {rc, rc == 1 ? generated_paramset(ctx.get()) : 0, err};
+}
+
+TEST_F(EngineKeys, PrivateKeysFromPkcs8AndPkcs12DecodeIntoOurRecords)
+{
+    const GostObj sets[] = {GostObj::gost2001_cryptopro_a_paramset, GostObj::gost2001_cryptopro_xchb_paramset,
+                            GostObj::gost3410_2012_512_paramset_b};
+    for (int i = 0; i < 3; ++i) {
+        GostObj alg = kKeyAlgs[i];
+        SCOPED_TRACE(gost_obj_sn(alg));
+        std::vector<unsigned char> priv = random_private_value(nid(alg));
+        std::vector<unsigned char> der = gost_pkcs8_der(nid(alg), nid(sets[i]), octet_string_element(priv));
+        PkeyPtr key = key_from_pkcs8(der);
+        ASSERT_TRUE(key);
+        EXPECT_EQ(EVP_PKEY_get0_engine(key.get()), token_engine());
+        const p11_gost2012_key *rec = record(key.get());
+        ASSERT_NE(rec, nullptr);
+        EXPECT_EQ(rec->priv_key_loaded, 1);
+        EXPECT_EQ(std::vector<unsigned char>(rec->priv_key, rec->priv_key + rec->priv_key_len), priv);
+
+        // The DER reader that guesses the key type takes the same way.
+        const unsigned char *p = der.data();
+        PkeyPtr guessed(d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(der.size())));
+        ASSERT_TRUE(guessed);
+        EXPECT_EQ(std::memcmp(record(guessed.get())->key_id, rec->key_id, 20), 0);
+
+        // A PKCS#12 file with OpenSSL's standard protection gives back the
+        // private key and a certificate whose key has the same CKA_ID.
+        X509Ptr cert = parse_certificate(certificate_der(key.get()));
+        std::vector<unsigned char> p12_der = pkcs12_der(key.get(), cert.get(), "secret", "key");
+        ASSERT_FALSE(p12_der.empty());
+        p = p12_der.data();
+        PKCS12 *p12 = d2i_PKCS12(nullptr, &p, static_cast<long>(p12_der.size()));
+        ASSERT_NE(p12, nullptr);
+        EVP_PKEY *parsed = nullptr;
+        X509 *parsed_cert = nullptr;
+        testing::internal::CaptureStderr();
+        int ok = PKCS12_parse(p12, "secret", &parsed, &parsed_cert, nullptr);
+        std::string err = testing::internal::GetCapturedStderr();
+        PKCS12_free(p12);
+        PkeyPtr parsed_key(parsed);
+        X509Ptr parsed_x(parsed_cert);
+        ASSERT_EQ(ok, 1) << err;
+        EXPECT_EQ(err, "");
+        ERR_clear_error();
+        ASSERT_NE(record(parsed_key.get()), nullptr);
+        EXPECT_EQ(std::memcmp(record(parsed_key.get())->priv_key, rec->priv_key, rec->priv_key_len), 0);
+        PkeyPtr cert_key(X509_get_pubkey(parsed_x.get()));
+        EXPECT_EQ(std::memcmp(record(cert_key.get())->key_id, rec->key_id, 20), 0);
+    }
 }
 
 TEST_F(EngineKeys, ParamsetStringsChooseTheCurve)
@@ -398,6 +450,71 @@ TEST_F(EngineKeys, OnlyTheGostAlgorithmsGetAMethod)
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "register_pmeth_pkcs11: Unsupported NID " + std::to_string(NID_sha256));
     EXPECT_EQ(m, nullptr);
+}
+
+// A third-party module: the private value of a token key is read through
+// the engine's module by CKA_ID, only when the token lets it out.
+TEST_F(EngineKeys, PrivateValuesComeFromSoftHsmOnlyWhenExtractable)
+{
+    SoftHsmToken token;
+    ASSERT_TRUE(token.ok()) << token.error();
+    CK_FUNCTION_LIST *f = token.functions();
+    CK_SESSION_HANDLE s = token.open_session(true);
+    ASSERT_NE(s, 0u);
+    P11_ENGINE_CTX *ctx = p11_engine_ctx(token_engine());
+    ctx->function_list = f;
+    ctx->slot_id = token.slot();
+
+    const int alg = nid(GostObj::gost2001), set = nid(GostObj::gost2001_cryptopro_a_paramset);
+    std::vector<unsigned char> curve = oid_der(set);
+    std::vector<unsigned char> hash = oid_der(nid(GostObj::gost94_cryptopro_paramset));
+    struct Case {
+        const char *what;
+        CK_BBOOL sensitive, extractable;
+        std::string err;
+    } cases[] = {
+        {"extractable", CK_FALSE, CK_TRUE, ""},
+        {"sensitive", CK_TRUE, CK_TRUE, "get_priv_key_value: token private key not extractable\n"},
+        {"not extractable", CK_FALSE, CK_FALSE, "get_priv_key_value: token private key not extractable\n"},
+    };
+    unsigned seed = 40;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        // A token key as the store knows it: public value and CKA_ID.
+        PkeyPtr key = gost_key_from_values(alg, set, pattern_bytes(64, ++seed));
+        std::vector<unsigned char> value = pattern_bytes(32, ++seed);
+        CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
+        CK_KEY_TYPE type = CKK_GOSTR3410;
+        CK_BBOOL yes = CK_TRUE;
+        CK_BBOOL sensitive = c.sensitive, extractable = c.extractable;
+        CK_ATTRIBUTE tmpl[] = {
+            {CKA_CLASS, &cls, sizeof cls},
+            {CKA_KEY_TYPE, &type, sizeof type},
+            {CKA_TOKEN, &yes, sizeof yes},
+            {CKA_PRIVATE, &yes, sizeof yes},
+            {CKA_SENSITIVE, &sensitive, sizeof sensitive},
+            {CKA_EXTRACTABLE, &extractable, sizeof extractable},
+            {CKA_ID, const_cast<unsigned char *>(record(key.get())->key_id), 20},
+            {CKA_GOSTR3410_PARAMS, curve.data(), curve.size()},
+            {CKA_GOSTR3411_PARAMS, hash.data(), hash.size()},
+            {CKA_VALUE, value.data(), value.size()},
+        };
+        CK_OBJECT_HANDLE h = 0;
+        ASSERT_EQ(f->C_CreateObject(s, tmpl, sizeof tmpl / sizeof tmpl[0], &h), CKR_OK);
+
+        unsigned char out[kGostPrivKeyMax];
+        unsigned int len = 0;
+        testing::internal::CaptureStderr();
+        int ok = get_priv_key_value(key.get(), out, &len);
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err, c.err);
+        EXPECT_EQ(ok, c.err.empty() ? 1 : 0);
+        if (ok == 1) {
+            EXPECT_EQ(std::vector<unsigned char>(out, out + len), value);
+        }
+    }
+    ctx->function_list = nullptr;
+    ctx->slot_id = P11_NO_SLOT;
 }
 
 // A GOST certificate on a token reads through the tool as any other.

@@ -4,11 +4,16 @@
 #include <openssl/bio.h>
 #include <openssl/buffer.h>
 #include <openssl/ec.h>
+#include <openssl/pkcs12.h>
+#include <openssl/rand.h>
 #include <openssl/sha.h>
 
 #include <cstring>
 
 #include "gost_key.h"
+#include "gost_key_params.h"
+#include "gost_objects.h"
+#include "gost_params.h"
 #include "pkcs11_ameth.h"
 
 namespace {
@@ -123,3 +128,115 @@ std::vector<unsigned char> concat(std::vector<unsigned char> a, const std::vecto
 std::string print_public(const EVP_PKEY *k, int indent) { return printed(k, indent, EVP_PKEY_print_public); }
 std::string print_private(const EVP_PKEY *k, int indent) { return printed(k, indent, EVP_PKEY_print_private); }
 std::string print_params(const EVP_PKEY *k, int indent) { return printed(k, indent, EVP_PKEY_print_params); }
+
+std::vector<unsigned char> octet_string_element(const std::vector<unsigned char> &priv_le)
+{
+    std::vector<unsigned char> out = {0x04, static_cast<unsigned char>(priv_le.size())};
+    return concat(out, priv_le);
+}
+
+std::vector<unsigned char> integer_element(const std::vector<unsigned char> &priv_le)
+{
+    std::vector<unsigned char> be(priv_le.rbegin(), priv_le.rend());
+    while (be.size() > 1 && be[0] == 0 && be[1] < 0x80)
+        be.erase(be.begin());
+    if (!be.empty() && be[0] >= 0x80)
+        be.insert(be.begin(), 0x00);
+    std::vector<unsigned char> out = {0x02, static_cast<unsigned char>(be.size())};
+    return concat(out, be);
+}
+
+std::vector<unsigned char> gost_pkcs8_der(int alg_nid, int param_nid, const std::vector<unsigned char> &element)
+{
+    const GostKeyAlg *alg = gost_key_alg(alg_nid);
+    ZKC_GOST2012_KEY_PARAMS *params = ZKC_GOST2012_KEY_PARAMS_new();
+    params->key_params = OBJ_nid2obj(param_nid);
+    params->hash_params = alg != nullptr ? OBJ_nid2obj(gost_nid(alg->hash_params)) : nullptr;
+    unsigned char *params_der = nullptr;
+    int params_len = i2d_ZKC_GOST2012_KEY_PARAMS(params, &params_der);
+    ZKC_GOST2012_KEY_PARAMS_free(params);
+    ASN1_STRING *seq = ASN1_STRING_type_new(V_ASN1_SEQUENCE);
+    ASN1_STRING_set0(seq, params_der, params_len > 0 ? params_len : 0);
+
+    PKCS8_PRIV_KEY_INFO *p8 = PKCS8_PRIV_KEY_INFO_new();
+    unsigned char *value = static_cast<unsigned char *>(OPENSSL_malloc(element.size() + 1));
+    if (!element.empty())
+        std::memcpy(value, element.data(), element.size());
+    std::vector<unsigned char> out;
+    if (PKCS8_pkey_set0(p8, OBJ_nid2obj(alg_nid), 0, V_ASN1_SEQUENCE, seq, value, static_cast<int>(element.size()))) {
+        unsigned char *der = nullptr;
+        int len = i2d_PKCS8_PRIV_KEY_INFO(p8, &der);
+        out.assign(der, der + (len > 0 ? len : 0));
+        OPENSSL_free(der);
+    } else {
+        ASN1_STRING_free(seq);
+        OPENSSL_free(value);
+    }
+    PKCS8_PRIV_KEY_INFO_free(p8);
+    return out;
+}
+
+PkeyPtr key_from_pkcs8(const std::vector<unsigned char> &der)
+{
+    const unsigned char *p = der.data();
+    PKCS8_PRIV_KEY_INFO *p8 = d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(der.size()));
+    if (p8 == nullptr)
+        return nullptr;
+    PkeyPtr key(EVP_PKCS82PKEY(p8));
+    PKCS8_PRIV_KEY_INFO_free(p8);
+    return key;
+}
+
+std::vector<unsigned char> pkcs8_of(const EVP_PKEY *key)
+{
+    PKCS8_PRIV_KEY_INFO *p8 = EVP_PKEY2PKCS8(key);
+    if (p8 == nullptr)
+        return {};
+    unsigned char *der = nullptr;
+    int len = i2d_PKCS8_PRIV_KEY_INFO(p8, &der);
+    std::vector<unsigned char> out(der, der + (len > 0 ? len : 0));
+    OPENSSL_free(der);
+    PKCS8_PRIV_KEY_INFO_free(p8);
+    return out;
+}
+
+PkeyPtr gost_key_pair(int alg_nid, int param_nid, const std::vector<unsigned char> &priv_le)
+{
+    return key_from_pkcs8(gost_pkcs8_der(alg_nid, param_nid, octet_string_element(priv_le)));
+}
+
+std::vector<unsigned char> random_private_value(int alg_nid)
+{
+    const GostKeyAlg *alg = gost_key_alg(alg_nid);
+    std::vector<unsigned char> v(alg != nullptr ? alg->priv_key_len : 32);
+    RAND_bytes(v.data(), static_cast<int>(v.size()));
+    // Below 2^(bits-2): under the order of every curve of the size (the
+    // smallest, the 512-bit test curve's, is above 2^510), and never zero.
+    v.back() &= 0x3F;
+    v.front() |= 1;
+    return v;
+}
+
+PkeyPtr generate_gost_key_pair(int alg_nid, int param_nid)
+{
+    std::vector<unsigned char> priv = random_private_value(alg_nid);
+    PkeyPtr key = gost_key_pair(alg_nid, param_nid, priv);
+    OPENSSL_cleanse(priv.data(), priv.size());
+    return key;
+}
+
+std::vector<unsigned char> pkcs12_der(EVP_PKEY *key, X509 *cert, const char *password, const char *name)
+{
+    PKCS12 *p12 = PKCS12_create(password, name, key, cert, nullptr, NID_aes_256_cbc, NID_aes_256_cbc, 2048, -1, 0);
+    if (p12 == nullptr)
+        return {};
+    std::vector<unsigned char> out;
+    if (PKCS12_set_mac(p12, password, -1, nullptr, 0, 2048, EVP_sha256()) == 1) {
+        unsigned char *der = nullptr;
+        int len = i2d_PKCS12(p12, &der);
+        out.assign(der, der + (len > 0 ? len : 0));
+        OPENSSL_free(der);
+    }
+    PKCS12_free(p12);
+    return out;
+}

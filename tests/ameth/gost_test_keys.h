@@ -26,8 +26,44 @@ using X509Ptr = std::unique_ptr<X509, X509Free>;
 // value (empty: none) and CKA_ID computed from it.
 PkeyPtr gost_key_from_values(int alg_nid, int param_nid, const std::vector<unsigned char> &pub);
 
+// ---- key pairs with private values, PKCS#8 and PKCS#12 ----
+
+// The elements a private value (given little-endian) takes in PKCS#8: an
+// OCTET STRING of the little-endian bytes, or a DER INTEGER (big-endian,
+// minimal, with a zero byte in front of a set top bit).
+std::vector<unsigned char> octet_string_element(const std::vector<unsigned char> &priv_le);
+std::vector<unsigned char> integer_element(const std::vector<unsigned char> &priv_le);
+// DER of a PrivateKeyInfo for a GOST key: version 0, algorithm alg_nid with
+// its parameters (param_nid and the algorithm's digest set), privateKey
+// holding `element` as given (any bytes, so malformed values can be made).
+std::vector<unsigned char> gost_pkcs8_der(int alg_nid, int param_nid, const std::vector<unsigned char> &element);
+// A key decoded from PrivateKeyInfo DER by OpenSSL (d2i_PKCS8_PRIV_KEY_INFO,
+// EVP_PKCS82PKEY); nullptr when refused.
+PkeyPtr key_from_pkcs8(const std::vector<unsigned char> &der);
+// The PrivateKeyInfo DER OpenSSL writes for a key (EVP_PKEY2PKCS8); empty
+// when refused.
+std::vector<unsigned char> pkcs8_of(const EVP_PKEY *key);
+
+// A GOST key pair from a little-endian private value, decoded from its
+// PKCS#8 form: it holds the private value, the public value the curve core
+// computes and the CKA_ID of that; nullptr when refused.
+PkeyPtr gost_key_pair(int alg_nid, int param_nid, const std::vector<unsigned char> &priv_le);
+// A fresh random private value of the key's size, below every curve order
+// of that size, little-endian.
+std::vector<unsigned char> random_private_value(int alg_nid);
+// gost_key_pair with a random_private_value.
+PkeyPtr generate_gost_key_pair(int alg_nid, int param_nid);
+
+// A PKCS#12 file (DER) holding a key and its certificate under a friendly
+// name, protected the way OpenSSL does by default without GOST algorithms:
+// PBES2 with AES-256-CBC and PBKDF2, and an HMAC with SHA-256. Empty on
+// failure.
+std::vector<unsigned char> pkcs12_der(EVP_PKEY *key, X509 *cert, const char *password, const char *name);
+
 // A certificate for key (subject and issuer "CN=GOST key", signed with an
 // EC P-256 key: any signature will do here), as DER; empty on failure.
+// With a key pair from gost_key_pair it is the self-issued certificate of
+// that pair (X509_check_private_key holds).
 std::vector<unsigned char> certificate_der(EVP_PKEY *key);
 X509Ptr parse_certificate(const std::vector<unsigned char> &der);
 // Text X509_print gives for a certificate.
