@@ -35,4 +35,15 @@ private:
 // Overwrites n bytes at p with zeros in a way the compiler keeps.
 void secure_wipe(void *p, size_t n);
 
+// A fixed-size buffer for key material, wiped when it goes out of scope.
+template <size_t N>
+struct SecretBytes {
+    unsigned char data[N] = {};
+    SecretBytes() = default;
+    SecretBytes(const SecretBytes &) = delete;
+    SecretBytes &operator=(const SecretBytes &) = delete;
+    ~SecretBytes() { secure_wipe(data, N); }
+    static constexpr size_t size() { return N; }
+};
+
 #endif
