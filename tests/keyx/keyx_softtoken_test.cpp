@@ -266,6 +266,36 @@ Bytes rebuilt(const Parts &o, const Bytes &enc_key, const Bytes &mac)
     return take(raw, len);
 }
 
+// The module's function list with C_GenerateKeyPair watched: the CKA_TOKEN
+// values of every template it is given.
+struct GenerateSpy {
+    static CK_FUNCTION_LIST *real;
+    static std::vector<std::string> token_flags;  // "true", "false" or "absent", per template
+    static CK_RV generate(CK_SESSION_HANDLE s, CK_MECHANISM_PTR m, CK_ATTRIBUTE_PTR pub, CK_ULONG npub,
+                          CK_ATTRIBUTE_PTR priv, CK_ULONG npriv, CK_OBJECT_HANDLE_PTR hpub, CK_OBJECT_HANDLE_PTR hpriv)
+    {
+        for (auto [t, n] : {std::make_pair(pub, npub), std::make_pair(priv, npriv)}) {
+            std::string flag = "absent";
+            for (CK_ULONG i = 0; i < n; ++i)
+                if (t[i].type == CKA_TOKEN)
+                    flag = *static_cast<CK_BBOOL *>(t[i].pValue) ? "true" : "false";
+            token_flags.push_back(flag);
+        }
+        return real->C_GenerateKeyPair(s, m, pub, npub, priv, npriv, hpub, hpriv);
+    }
+    static CK_FUNCTION_LIST *watch(CK_FUNCTION_LIST *f)
+    {
+        static CK_FUNCTION_LIST list;
+        real = f;
+        list = *f;
+        list.C_GenerateKeyPair = generate;
+        token_flags.clear();
+        return &list;
+    }
+};
+CK_FUNCTION_LIST *GenerateSpy::real = nullptr;
+std::vector<std::string> GenerateSpy::token_flags;
+
 }  // namespace
 
 TEST_F(KeyTransport, WrapUnwrapRoundTripsOnEveryCurveWithAndWithoutSenderKey)
@@ -485,13 +515,14 @@ TEST_F(KeyTransport, EphemeralKeysAreSessionObjectsDestroyedOnEveryPath)
          "gost3410_kek_enc. C_GetAttributeValue failed, rc = 0x82\n"},
     };
     Bytes ukm = pattern_bytes(8, 9);
+    CK_FUNCTION_LIST *watched = GenerateSpy::watch(f_);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         std::size_t before = objects();
         Bytes out(400);
         std::size_t len = out.size();
         testing::internal::CaptureStderr();
-        CK_RV rv = gost3410_kek_enc(f_, s_, c.recipient, c.sender, z.data(), z.size(), ukm.data(), ukm.size(),
+        CK_RV rv = gost3410_kek_enc(watched, s_, c.recipient, c.sender, z.data(), z.size(), ukm.data(), ukm.size(),
                                     kCek.data(), kCek.size(), out.data(), &len);
         std::string err = without_places(testing::internal::GetCapturedStderr());
         EXPECT_EQ(rv, c.rv);
@@ -503,6 +534,9 @@ TEST_F(KeyTransport, EphemeralKeysAreSessionObjectsDestroyedOnEveryPath)
             EXPECT_EQ(parts.n[6], 64u);
         }
     }
+    // Private key material is never made a token object, not even for a moment.
+    EXPECT_EQ(GenerateSpy::token_flags, std::vector<std::string>(6, "false"));
+
     // A short output buffer is told the size it needs.
     std::size_t len = 10;
     Bytes small(10);
