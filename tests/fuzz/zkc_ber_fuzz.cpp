@@ -1,4 +1,6 @@
-// libFuzzer target over the key-transport decoder (see tests/fuzz/README).
+// libFuzzer target over the key-transport decoder; run it with
+//   scripts/fuzz_ber.sh [build dir] [executions]
+// (built with clang and -DTOKENCERT_FUZZ=ON; see tests/fuzz/CMakeLists.txt).
 #include <cstdint>
 #include <cstdlib>
 
