@@ -13,6 +13,7 @@
 #include "gost_key.h"
 #include "gost_objects.h"
 #include "gost_params.h"
+#include "pkcs11_keyx.h"
 
 namespace {
 
@@ -241,6 +242,9 @@ void set_gost_slots(EVP_PKEY_METHOD *m, const GostSlots &slots)
     EVP_PKEY_meth_set_cleanup(m, pkey_pkcs11_cleanup);
     EVP_PKEY_meth_set_paramgen(m, init_always_succeeds, slots.paramgen);
     EVP_PKEY_meth_set_ctrl(m, pkey_zkc_ctrl, slots.ctrl_str);
+    EVP_PKEY_meth_set_encrypt(m, init_always_succeeds, pkey_pkcs11_encrypt);
+    EVP_PKEY_meth_set_decrypt(m, nullptr, pkey_pkcs11_decrypt);
+    EVP_PKEY_meth_set_derive(m, init_always_succeeds, pkey_pkcs11_derive);
 }
 
 // ---- MAC key method --------------------------------------------------------

@@ -45,4 +45,15 @@ template <class T> struct Wiped {
     ~Wiped() { secure_wipe(&v, sizeof v); }
 };
 
+// A fixed-size buffer for key material, wiped when it goes out of scope.
+template <size_t N>
+struct SecretBytes {
+    unsigned char data[N] = {};
+    SecretBytes() = default;
+    SecretBytes(const SecretBytes &) = delete;
+    SecretBytes &operator=(const SecretBytes &) = delete;
+    ~SecretBytes() { secure_wipe(data, N); }
+    static constexpr size_t size() { return N; }
+};
+
 #endif
