@@ -1,0 +1,195 @@
+// GOST key pairs imported from PKCS#12 onto our software token: three
+// objects under one label and one CKA_ID, and nothing left behind when the
+// import fails.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include "gost_objects.h"
+#include "gost_test_keys.h"
+#include "module_token.h"
+#include "pkcs11_core_eng.h"
+#include "run_process.h"
+
+#include <gtest/gtest.h>
+#include <openssl/engine.h>
+#include <openssl/sha.h>
+
+#include <fstream>
+
+namespace {
+
+const std::string kTokencert = TOKENCERT_BINARY_DIR "/tool/tokencert";
+const std::string kFaultModule = TOKENCERT_BINARY_DIR "/tests/modules/libfaultmod.so";
+using Bytes = std::vector<unsigned char>;
+
+int nid(GostObj o) { return gost_nid(o); }
+
+struct KeyCase {
+    GostObj alg;
+    GostObj paramset;
+};
+const KeyCase kCases[] = {
+    {GostObj::gost2001, GostObj::gost2001_cryptopro_a_paramset},
+    {GostObj::gost3410_2012_256, GostObj::gost2001_cryptopro_b_paramset},
+    {GostObj::gost3410_2012_512, GostObj::gost3410_2012_512_paramset_a},
+};
+
+class GostImport : public testing::Test {
+protected:
+    static void SetUpTestSuite() { ENGINE_load_zk_p11_core(); }
+
+    void SetUp() override
+    {
+        token_ = make_module_token(ModuleKind::softtoken);
+        ASSERT_TRUE(token_->ok()) << token_->error();
+        dir_ = testing::TempDir();
+    }
+
+    ProcessResult tool(const std::vector<std::string> &args, const std::string &input,
+                       std::map<std::string, std::string> env = {}, const std::string &module = "")
+    {
+        std::vector<std::string> argv{kTokencert, "-p11", module.empty() ? token_->module_path() : module, "-slot",
+                                      token_->slot_text()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ProcessOptions options;
+        options.stdin_text = input;
+        options.env = token_->env();
+        options.env.insert(env.begin(), env.end());
+        options.timeout = std::chrono::seconds(60);
+        ProcessResult r = run_process(argv, options);
+        EXPECT_FALSE(r.timed_out);
+        return r;
+    }
+
+    // A container with a fresh key pair of the case and its certificate.
+    std::string container(const KeyCase &c, const std::string &password, Bytes *cert_der)
+    {
+        PkeyPtr key = generate_gost_key_pair(nid(c.alg), nid(c.paramset));
+        *cert_der = certificate_der(key.get());
+        X509Ptr cert = parse_certificate(*cert_der);
+        Bytes p12 = pkcs12_der(key.get(), cert.get(), password.c_str(), "imported");
+        EXPECT_FALSE(p12.empty());
+        std::string path = dir_ + "/import.p12";
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(p12.data()), p12.size());
+        return path;
+    }
+
+    // Every object on the token (the user logged in), by class.
+    std::map<CK_OBJECT_CLASS, std::vector<CK_OBJECT_HANDLE>> objects(CK_SESSION_HANDLE s)
+    {
+        CK_FUNCTION_LIST *f = token_->functions();
+        std::map<CK_OBJECT_CLASS, std::vector<CK_OBJECT_HANDLE>> out;
+        EXPECT_EQ(f->C_FindObjectsInit(s, nullptr, 0), CKR_OK);
+        CK_OBJECT_HANDLE h[64];
+        CK_ULONG n = 0;
+        EXPECT_EQ(f->C_FindObjects(s, h, 64, &n), CKR_OK);
+        f->C_FindObjectsFinal(s);
+        for (CK_ULONG i = 0; i < n; ++i) {
+            CK_OBJECT_CLASS cls = 0;
+            CK_ATTRIBUTE a = {CKA_CLASS, &cls, sizeof(cls)};
+            f->C_GetAttributeValue(s, h[i], &a, 1);
+            out[cls].push_back(h[i]);
+        }
+        return out;
+    }
+    Bytes attribute(CK_SESSION_HANDLE s, CK_OBJECT_HANDLE h, CK_ATTRIBUTE_TYPE type)
+    {
+        CK_ATTRIBUTE a = {type, nullptr, 0};
+        token_->functions()->C_GetAttributeValue(s, h, &a, 1);
+        Bytes v(a.ulValueLen);
+        a.pValue = v.data();
+        token_->functions()->C_GetAttributeValue(s, h, &a, 1);
+        return v;
+    }
+    size_t object_count()
+    {
+        CK_SESSION_HANDLE s = token_->open_session(true);
+        size_t n = 0;
+        for (auto &entry : objects(s))
+            n += entry.second.size();
+        token_->functions()->C_CloseSession(s);
+        return n;
+    }
+
+    std::unique_ptr<ModuleToken> token_;
+    std::string dir_;
+};
+
+TEST_F(GostImport, KeyPairAndCertificateShareOneLabelAndOneIdentifier)
+{
+    for (const KeyCase &c : kCases) {
+        SCOPED_TRACE(gost_obj_sn(c.alg));
+        Bytes der;
+        const std::string path = container(c, "secret", &der);
+        const std::string label = std::string("pair ") + gost_obj_sn(c.alg);
+        ProcessResult r = tool({"-infile", path, "-inform", "pfx", "-label", label},
+                               std::string("secret\n") + token_->user_pin() + "\n");
+        ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+        EXPECT_EQ(r.out, "Keypair and certificate objects '" + label + "' imported from '" + path + "' file\nOK\n");
+        EXPECT_EQ(r.err, "Enter " + path + " container password:\nEnter token user PIN:\n");
+
+        X509Ptr cert = parse_certificate(der);
+        const ASN1_BIT_STRING *bits = X509_get0_pubkey_bitstr(cert.get());
+        Bytes key_bits(ASN1_STRING_get0_data(bits), ASN1_STRING_get0_data(bits) + ASN1_STRING_length(bits));
+        CK_SESSION_HANDLE s = token_->open_session(true);
+        auto all = objects(s);
+        ASSERT_EQ(all[CKO_PRIVATE_KEY].size(), 1u);
+        ASSERT_EQ(all[CKO_PUBLIC_KEY].size(), 1u);
+        ASSERT_EQ(all[CKO_CERTIFICATE].size(), 1u);
+        for (CK_OBJECT_CLASS cls : {CKO_PRIVATE_KEY, CKO_PUBLIC_KEY, CKO_CERTIFICATE}) {
+            CK_OBJECT_HANDLE h = all[cls][0];
+            EXPECT_EQ(attribute(s, h, CKA_ID), sha1(key_bits)) << cls;
+            Bytes stored_label = attribute(s, h, CKA_LABEL);
+            EXPECT_EQ(std::string(stored_label.begin(), stored_label.end()), label + '\0') << cls;
+        }
+        // The public value is the certificate's (key bits: 04 <len> value).
+        Bytes value = attribute(s, all[CKO_PUBLIC_KEY][0], CKA_VALUE);
+        EXPECT_EQ(Bytes(key_bits.end() - value.size(), key_bits.end()), value);
+        EXPECT_EQ(attribute(s, all[CKO_CERTIFICATE][0], CKA_VALUE), der);
+        for (auto &entry : all)
+            for (CK_OBJECT_HANDLE h : entry.second)
+                token_->functions()->C_DestroyObject(s, h);
+        token_->functions()->C_CloseSession(s);
+    }
+}
+
+TEST_F(GostImport, WrongPinStoresNothing)
+{
+    Bytes der;
+    const std::string path = container(kCases[0], "secret", &der);
+    ProcessResult r = tool({"-infile", path, "-inform", "p12", "-label", "x"}, "secret\nwrong-pin\n");
+    EXPECT_EQ(r.exit_status, 6);
+    EXPECT_EQ(r.out, "Token LOGIN failed\ninput_p12 failed, rc = 0x6\n");
+    EXPECT_EQ(object_count(), 0u);
+}
+
+// A store step that fails takes away what the import created before it,
+// whatever stood on the token under other labels stays.
+TEST_F(GostImport, FailedStoreStepLeavesNothingBehind)
+{
+    Bytes der;
+    const std::string path = container(kCases[2], "secret", &der);
+    ASSERT_EQ(tool({"-infile", path, "-inform", "p12", "-label", "earlier"},
+                   std::string("secret\n") + token_->user_pin() + "\n")
+                  .exit_status,
+              0);
+    const struct {
+        const char *skip;
+        const char *line;
+    } steps[] = {{"0", "STORE_store_private_key failed\n"},
+                 {"1", "STORE_store_public_key failed\n"},
+                 {"2", "STORE_certificate failed\n"}};
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.line);
+        ProcessResult r = tool({"-infile", path, "-inform", "p12", "-label", "again"},
+                               std::string("secret\n") + token_->user_pin() + "\n",
+                               {{"FAULTMOD_TARGET", token_->module_path()},
+                                {"FAULTMOD_FUNC", "C_CreateObject"},
+                                {"FAULTMOD_RV", "0x5"},
+                                {"FAULTMOD_SKIP", step.skip}},
+                               kFaultModule);
+        EXPECT_EQ(r.exit_status, 6);
+        EXPECT_EQ(r.out, std::string(step.line) + "input_p12 failed, rc = 0x6\n");
+        EXPECT_EQ(object_count(), 3u);
+    }
+}
+
+}  // namespace
