@@ -138,7 +138,7 @@ int cipher_reinit(EVP_CIPHER_CTX *ctx, CipherKind kind) {
     zkc_cipher_ctx *c = cipher_data(ctx);
     if (!c->key_set)
         return 1;
-    return cipher_setup(ctx, kind, c->key, nullptr, EVP_CIPHER_CTX_is_encrypting(ctx));
+    return cipher_setup(ctx, kind, c->key, EVP_CIPHER_CTX_iv(ctx), EVP_CIPHER_CTX_is_encrypting(ctx));
 }
 
 // The core takes 32-bit lengths; EVP hands out up to SIZE_MAX bytes at once.
