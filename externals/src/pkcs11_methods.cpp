@@ -18,6 +18,8 @@
 #include "gost_objects.h"
 #include "pkcs11_ameth.h"
 #include "pkcs11_pmeth.h"
+#include "zkc_gost28147.h"
+#include "zkc_gost3411_2012.h"
 
 #include <openssl/engine.h>
 #include <openssl/evp.h>
@@ -43,10 +45,20 @@ using CipherEntry = StaticEntry<const EVP_CIPHER>;
 using PkeyEntry = CreatedEntry<EVP_PKEY_METHOD>;
 using Asn1Entry = CreatedEntry<EVP_PKEY_ASN1_METHOD>;
 
+// OpenSSL's NID of one GOST object, as a table entry's NID function.
+template <GostObj Obj>
+int nid_of() {
+    return gost_nid(Obj);
+}
+
 // Digests, in this order: GOST R 34.11-94, GOST R 34.11-2012 256 and 512,
 // GOST 28147-89 MAC.
 const std::vector<DigestEntry> &digest_table() {
     static const auto *table = new std::vector<DigestEntry>{
+        {nid_of<GostObj::md_gost94>, zkc_gost94_digest},
+        {nid_of<GostObj::gost3411_2012_256>, zkc_gost2012_256_digest},
+        {nid_of<GostObj::gost3411_2012_512>, zkc_gost2012_512_digest},
+        {nid_of<GostObj::gost_mac>, zkc_gost_mac_digest},
     };
     return *table;
 }
@@ -54,14 +66,10 @@ const std::vector<DigestEntry> &digest_table() {
 // Ciphers: GOST 28147-89 (CFB), then GOST 28147-89 counter mode.
 const std::vector<CipherEntry> &cipher_table() {
     static const auto *table = new std::vector<CipherEntry>{
+        {nid_of<GostObj::gost89>, zkc_gost89_cipher},
+        {nid_of<GostObj::gost89_cnt>, zkc_gost89_cnt_cipher},
     };
     return *table;
-}
-
-// OpenSSL's NID of one GOST object, as a table entry's NID function.
-template <GostObj Obj>
-int nid_of() {
-    return gost_nid(Obj);
 }
 
 EVP_PKEY_METHOD *create_pmeth(int nid) {

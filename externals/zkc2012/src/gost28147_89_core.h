@@ -59,10 +59,10 @@ inline void load_keys(RoundKeys &rk, const uint8_t *key)
 // The round function over three lookups instead of four: the sum is cut into
 // bits 0-11, 12-19 and 20-31, each slice indexing a table that already holds
 // the rotated S-box outputs of its nibbles. One lookup and one XOR fewer per
-// round shorten the serial chain of the chained modes (CFB and CBC encryption,
-// the MAC) by about a cycle a round and take load work off the interleaved
-// ones. The tables are derived from the four pre-rotated ones at build time
-// for the registered sets (33 KiB a set, within L1).
+// round take load work off the interleaved runs and shorten the MAC's chain;
+// the modes say which runs use them. The tables are derived from the four
+// pre-rotated ones at build time for the registered sets (33 KiB a set,
+// within L1).
 struct alignas(64) SplitTables {
     uint32_t lo[4096];   // bits 0-11
     uint32_t hi[4096];   // bits 20-31
