@@ -240,3 +240,80 @@ std::vector<unsigned char> pkcs12_der(EVP_PKEY *key, X509 *cert, const char *pas
     PKCS12_free(p12);
     return out;
 }
+
+std::vector<unsigned char> gost_pkcs12_der(EVP_PKEY *key, X509 *cert, const char *password, const char *name,
+                                           int prf_nid, const EVP_MD *mac_md, int iterations)
+{
+    const EVP_CIPHER *gost89 = EVP_get_cipherbyname("gost89");
+    if (gost89 == nullptr || mac_md == nullptr)
+        return {};
+    unsigned char key_id[SHA_DIGEST_LENGTH];
+    unsigned int id_len = 0;
+    X509_digest(cert, EVP_sha1(), key_id, &id_len);
+    std::vector<unsigned char> out;
+    PKCS8_PRIV_KEY_INFO *p8 = EVP_PKEY2PKCS8(key);
+    X509_ALGOR *pbe = PKCS5_pbe2_set_iv(gost89, iterations, nullptr, 0, nullptr, prf_nid);
+    X509_SIG *shrouded = (p8 && pbe) ? PKCS8_set0_pbe(password, -1, p8, pbe) : nullptr;
+    PKCS8_PRIV_KEY_INFO_free(p8);
+    if (shrouded == nullptr) {
+        X509_ALGOR_free(pbe);
+        return {};
+    }
+    PKCS12_SAFEBAG *key_bag = PKCS12_SAFEBAG_create0_pkcs8(shrouded);
+    PKCS12_SAFEBAG *cert_bag = PKCS12_SAFEBAG_create_cert(cert);
+    STACK_OF(PKCS12_SAFEBAG) *key_bags = sk_PKCS12_SAFEBAG_new_null();
+    STACK_OF(PKCS12_SAFEBAG) *cert_bags = sk_PKCS12_SAFEBAG_new_null();
+    STACK_OF(PKCS7) *safes = sk_PKCS7_new_null();
+    PKCS12 *p12 = nullptr;
+    bool ok = key_bag && cert_bag && key_bags && cert_bags && safes &&
+              PKCS12_add_friendlyname(key_bag, name, -1) && PKCS12_add_localkeyid(key_bag, key_id, int(id_len)) &&
+              PKCS12_add_friendlyname(cert_bag, name, -1) && PKCS12_add_localkeyid(cert_bag, key_id, int(id_len)) &&
+              sk_PKCS12_SAFEBAG_push(key_bags, key_bag);
+    if (ok)
+        key_bag = nullptr;
+    ok = ok && sk_PKCS12_SAFEBAG_push(cert_bags, cert_bag);
+    if (ok)
+        cert_bag = nullptr;
+    if (ok) {
+        // The certificate bag is encrypted under the same PBES2 scheme.
+        X509_ALGOR *cert_pbe = PKCS5_pbe2_set_iv(gost89, iterations, nullptr, 0, nullptr, prf_nid);
+        PKCS7 *cert_safe = PKCS7_new();
+        ok = cert_pbe && cert_safe && PKCS7_set_type(cert_safe, NID_pkcs7_encrypted) &&
+             ASN1_INTEGER_set(cert_safe->d.encrypted->version, 0);
+        if (ok) {
+            X509_ALGOR_free(cert_safe->d.encrypted->enc_data->algorithm);
+            cert_safe->d.encrypted->enc_data->algorithm = cert_pbe;
+            cert_pbe = nullptr;
+            ASN1_OCTET_STRING_free(cert_safe->d.encrypted->enc_data->enc_data);
+            cert_safe->d.encrypted->enc_data->enc_data = PKCS12_item_i2d_encrypt(
+                cert_safe->d.encrypted->enc_data->algorithm, ASN1_ITEM_rptr(PKCS12_SAFEBAGS), password, -1,
+                cert_bags, 1);
+            ok = cert_safe->d.encrypted->enc_data->enc_data != nullptr;
+        }
+        X509_ALGOR_free(cert_pbe);
+        PKCS7 *key_safe = ok ? PKCS12_pack_p7data(key_bags) : nullptr;
+        ok = ok && key_safe && sk_PKCS7_push(safes, cert_safe) && sk_PKCS7_push(safes, key_safe);
+        if (!ok) {
+            PKCS7_free(cert_safe);
+            PKCS7_free(key_safe);
+        }
+    }
+    if (ok) {
+        p12 = PKCS12_init(NID_pkcs7_data);
+        ok = p12 && PKCS12_pack_authsafes(p12, safes) &&
+             PKCS12_set_mac(p12, password, -1, nullptr, 0, iterations, mac_md) == 1;
+    }
+    if (ok) {
+        unsigned char *der = nullptr;
+        int len = i2d_PKCS12(p12, &der);
+        out.assign(der, der + (len > 0 ? len : 0));
+        OPENSSL_free(der);
+    }
+    PKCS12_free(p12);
+    sk_PKCS7_pop_free(safes, PKCS7_free);
+    sk_PKCS12_SAFEBAG_pop_free(key_bags, PKCS12_SAFEBAG_free);
+    sk_PKCS12_SAFEBAG_pop_free(cert_bags, PKCS12_SAFEBAG_free);
+    PKCS12_SAFEBAG_free(key_bag);
+    PKCS12_SAFEBAG_free(cert_bag);
+    return out;
+}

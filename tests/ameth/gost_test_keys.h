@@ -59,6 +59,12 @@ PkeyPtr generate_gost_key_pair(int alg_nid, int param_nid);
 // PBES2 with AES-256-CBC and PBKDF2, and an HMAC with SHA-256. Empty on
 // failure.
 std::vector<unsigned char> pkcs12_der(EVP_PKEY *key, X509 *cert, const char *password, const char *name);
+// The same protected with GOST algorithms, as OpenSSL's PKCS#12 code makes it
+// through the engine: the key shrouded with PBES2 (GOST 28147-89, PBKDF2 with
+// the PRF prf_nid), the certificate in a bag encrypted the same way, and a
+// MAC with the digest mac_md; `iterations` for both. Empty on failure.
+std::vector<unsigned char> gost_pkcs12_der(EVP_PKEY *key, X509 *cert, const char *password, const char *name,
+                                           int prf_nid, const EVP_MD *mac_md, int iterations = 2048);
 
 // A certificate for key (subject and issuer "CN=GOST key", signed with an
 // EC P-256 key: any signature will do here), as DER; empty on failure.

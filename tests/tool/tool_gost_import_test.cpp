@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 #include <openssl/engine.h>
+#include <openssl/pkcs12.h>
 #include <openssl/sha.h>
 
 #include <fstream>
@@ -59,14 +60,30 @@ protected:
         return r;
     }
 
-    // A container with a fresh key pair of the case and its certificate.
-    std::string container(const KeyCase &c, const std::string &password, Bytes *cert_der)
+    // A container with a fresh key pair of the case and its certificate,
+    // protected with GOST algorithms (PBKDF2 with the PRF prf_nid, a MAC with
+    // mac_md) or, with prf_nid 0, with OpenSSL's standard ones.
+    std::string container(const KeyCase &c, const std::string &password, Bytes *cert_der, int prf_nid = 0,
+                          const char *mac_md = nullptr)
     {
         PkeyPtr key = generate_gost_key_pair(nid(c.alg), nid(c.paramset));
         *cert_der = certificate_der(key.get());
         X509Ptr cert = parse_certificate(*cert_der);
-        Bytes p12 = pkcs12_der(key.get(), cert.get(), password.c_str(), "imported");
+        Bytes p12 = prf_nid ? gost_pkcs12_der(key.get(), cert.get(), password.c_str(), "imported", prf_nid,
+                                              EVP_get_digestbyname(mac_md))
+                            : pkcs12_der(key.get(), cert.get(), password.c_str(), "imported");
         EXPECT_FALSE(p12.empty());
+        if (prf_nid) {
+            // The MAC is the GOST digest asked for.
+            const unsigned char *p = p12.data();
+            PKCS12 *parsed = d2i_PKCS12(nullptr, &p, long(p12.size()));
+            const X509_ALGOR *mac_alg = nullptr;
+            PKCS12_get0_mac(nullptr, &mac_alg, nullptr, nullptr, parsed);
+            const ASN1_OBJECT *oid = nullptr;
+            X509_ALGOR_get0(&oid, nullptr, nullptr, mac_alg);
+            EXPECT_EQ(OBJ_obj2nid(oid), EVP_MD_get_type(EVP_get_digestbyname(mac_md)));
+            PKCS12_free(parsed);
+        }
         std::string path = dir_ + "/import.p12";
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(p12.data()), p12.size());
         return path;
@@ -113,12 +130,27 @@ protected:
     std::string dir_;
 };
 
+// Containers protected with GOST algorithms, made by OpenSSL's PKCS#12 code
+// through the engine, and with OpenSSL's standard ones.
+struct Protection {
+    const char *name;
+    const char *prf;  // OID of the PBKDF2 PRF, or null: AES and SHA-256
+    const char *mac;
+};
+const Protection kProtections[] = {
+    {"HMAC-GOST R 34.11-94, MAC GOST R 34.11-94", "1.2.643.2.2.10", "md_gost94"},
+    {"HMAC-GOST R 34.11-2012-512, MAC GOST R 34.11-2012-512", "1.2.643.7.1.1.4.2", "gost3411-2012-512"},
+    {"AES-256-CBC, HMAC-SHA-256", nullptr, nullptr},
+};
+
 TEST_F(GostImport, KeyPairAndCertificateShareOneLabelAndOneIdentifier)
 {
+    for (const Protection &p : kProtections)
     for (const KeyCase &c : kCases) {
-        SCOPED_TRACE(gost_obj_sn(c.alg));
+        SCOPED_TRACE(std::string(gost_obj_sn(c.alg)) + ", " + p.name);
         Bytes der;
-        const std::string path = container(c, "secret", &der);
+        const std::string path = container(c, "secret", &der, p.prf ? OBJ_txt2nid(p.prf) : 0, p.mac);
+        ASSERT_FALSE(der.empty());
         const std::string label = std::string("pair ") + gost_obj_sn(c.alg);
         ProcessResult r = tool({"-infile", path, "-inform", "pfx", "-label", label},
                                std::string("secret\n") + token_->user_pin() + "\n");
@@ -151,10 +183,23 @@ TEST_F(GostImport, KeyPairAndCertificateShareOneLabelAndOneIdentifier)
     }
 }
 
+TEST_F(GostImport, WrongPasswordFailsBeforeThePin)
+{
+    Bytes der;
+    const std::string path = container(kCases[1], "secret", &der, OBJ_txt2nid("1.2.643.7.1.1.4.2"),
+                                       "gost3411-2012-512");
+    ProcessResult r = tool({"-infile", path, "-inform", "p12", "-label", "x"},
+                           std::string("wrong\n") + token_->user_pin() + "\n");
+    EXPECT_EQ(r.exit_status, 6);
+    EXPECT_EQ(r.out, "PKCS12_parse failed\ninput_p12 failed, rc = 0x6\n");
+    EXPECT_EQ(r.err, "Enter " + path + " container password:\n");
+    EXPECT_EQ(object_count(), 0u);
+}
+
 TEST_F(GostImport, WrongPinStoresNothing)
 {
     Bytes der;
-    const std::string path = container(kCases[0], "secret", &der);
+    const std::string path = container(kCases[0], "secret", &der, OBJ_txt2nid("1.2.643.2.2.10"), "md_gost94");
     ProcessResult r = tool({"-infile", path, "-inform", "p12", "-label", "x"}, "secret\nwrong-pin\n");
     EXPECT_EQ(r.exit_status, 6);
     EXPECT_EQ(r.out, "Token LOGIN failed\ninput_p12 failed, rc = 0x6\n");
