@@ -19,6 +19,16 @@ struct ModuleFault {
     CK_ULONG value_len = 0;
 };
 
+// A fault of one call, after `skip` calls of it passed.
+inline ModuleFault fault_in(const char *call, int skip = 0, CK_RV rv = CKR_DEVICE_ERROR)
+{
+    ModuleFault f;
+    f.call = call;
+    f.skip = skip;
+    f.rv = rv;
+    return f;
+}
+
 struct ModuleRecord {
     int sessions_opened = 0;
     int sessions_closed = 0;

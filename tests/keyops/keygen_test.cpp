@@ -153,7 +153,7 @@ TEST_F(KeyGen, TemplatesFollowTheSessionAndTheEngineSettings)
 
 TEST_F(KeyGen, TheLabelIndexFileNumbersThePairs)
 {
-    std::string path = dir_ + "/label-index";
+    std::string path = dir + "/label-index";
     ctx()->label_index_path = path;
 
     // No file: no label, no file made.
@@ -232,34 +232,27 @@ TEST_F(KeyGen, TheWrapperHandsOutTheHandlesOfTheNewPair)
 
 TEST_F(KeyGen, AFailedGenerationLeavesNothingOnTheToken)
 {
-    std::string path = dir_ + "/label-index";
+    std::string path = dir + "/label-index";
     ctx()->label_index_path = path;
     struct Case {
         ModuleFault fault;
         std::string err;
         int rc;
     };
-    auto fault = [](const char *call, int skip = 0, CK_RV rv = CKR_DEVICE_ERROR) {
-        ModuleFault f;
-        f.call = call;
-        f.skip = skip;
-        f.rv = rv;
-        return f;
-    };
     ModuleFault long_value;
     long_value.value_len = 65;
     const std::string wrapper_failed = "pkcs11_gost2012_keygen_wrapper failed, rc = 0\n";
     const Case cases[] = {
-        {fault("C_OpenSession"), "C_OpenSession failed, rc = 0x30\n", -1},
-        {fault("C_GenerateKeyPair", 0, CKR_DEVICE_MEMORY), "C_GenerateKeyPair failed, rc = 0x31\n" + wrapper_failed, 0},
-        {fault("C_GetAttributeValue"), "C_GetAttributeValue failed, rc = 0x30\n" + wrapper_failed, 0},
-        {fault("C_GetAttributeValue", 1), "C_GetAttributeValue failed, rc = 0x30\n" + wrapper_failed, 0},
+        {fault_in("C_OpenSession"), "C_OpenSession failed, rc = 0x30\n", -1},
+        {fault_in("C_GenerateKeyPair", 0, CKR_DEVICE_MEMORY), "C_GenerateKeyPair failed, rc = 0x31\n" + wrapper_failed, 0},
+        {fault_in("C_GetAttributeValue"), "C_GetAttributeValue failed, rc = 0x30\n" + wrapper_failed, 0},
+        {fault_in("C_GetAttributeValue", 1), "C_GetAttributeValue failed, rc = 0x30\n" + wrapper_failed, 0},
         {long_value, "pkcs11_gost2012_keygen_wrapper: public key of 65 bytes, 64 expected\n" + wrapper_failed, 0},
         // CKA_ID on the public, then the private object; CKA_LABEL likewise.
-        {fault("C_SetAttributeValue", 0), "C_SetAttributeValue failed, rc = 0x30\n" + wrapper_failed, 0},
-        {fault("C_SetAttributeValue", 1), "C_SetAttributeValue failed, rc = 0x30\n" + wrapper_failed, 0},
-        {fault("C_SetAttributeValue", 2), "C_SetAttributeValue failed, rc = 0x30\n" + wrapper_failed, 0},
-        {fault("C_SetAttributeValue", 3, CKR_ATTRIBUTE_VALUE_INVALID),
+        {fault_in("C_SetAttributeValue", 0), "C_SetAttributeValue failed, rc = 0x30\n" + wrapper_failed, 0},
+        {fault_in("C_SetAttributeValue", 1), "C_SetAttributeValue failed, rc = 0x30\n" + wrapper_failed, 0},
+        {fault_in("C_SetAttributeValue", 2), "C_SetAttributeValue failed, rc = 0x30\n" + wrapper_failed, 0},
+        {fault_in("C_SetAttributeValue", 3, CKR_ATTRIBUTE_VALUE_INVALID),
          "C_SetAttributeValue failed, rc = 0x13\n" + wrapper_failed, 0},
     };
     for (const Case &c : cases) {
@@ -284,7 +277,7 @@ TEST_F(KeyGen, AFailedGenerationLeavesNothingOnTheToken)
     std::string err;
     EXPECT_FALSE(generate(GostObj::gost3410_2012_256, "", &err));
     EXPECT_EQ(err, "pkey_gost2012_paramgen: No parameters set\npkey_gost2001_paramgen failed\n");
-    ASSERT_EQ(real_->C_Logout(session_), CKR_OK);
+    ASSERT_EQ(f->C_Logout(session_), CKR_OK);
     std::size_t before = count_objects();
     EXPECT_FALSE(generate(GostObj::gost3410_2012_256, "A", &err));
     EXPECT_EQ(err, "C_GenerateKeyPair failed, rc = 0x101\n" + wrapper_failed);

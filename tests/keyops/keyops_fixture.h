@@ -1,6 +1,7 @@
 // The token engine as the tool has it after start-up, attached to our
-// software token (a fresh token directory per test, the user logged in) through
-// a function list that can inject faults; keys generated through OpenSSL.
+// software token (a fresh token per test, the user logged in, as the
+// softtoken tests set it up) through a function list that can inject
+// faults; keys generated through OpenSSL.
 #ifndef KEYOPS_FIXTURE_H
 #define KEYOPS_FIXTURE_H
 
@@ -18,6 +19,7 @@
 #include "gost_reference.h"
 #include "gost_test_keys.h"
 #include "pkcs11_core_eng.h"
+#include "st_fixture.h"
 
 struct PkeyCtxFree {
     void operator()(EVP_PKEY_CTX *c) const { EVP_PKEY_CTX_free(c); }
@@ -44,7 +46,12 @@ public:
     std::string text() { return testing::internal::GetCapturedStderr(); }
 };
 
-class TokenEngineTest : public testing::Test {
+struct MdCtxFree {
+    void operator()(EVP_MD_CTX *c) const { EVP_MD_CTX_free(c); }
+};
+using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
+
+class TokenEngineTest : public sttest::SoftTokenTest {
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -55,7 +62,7 @@ protected:
     std::size_t count_objects(CK_OBJECT_CLASS cls = ~CK_OBJECT_CLASS(0));
     // Handles with the CKA_ID.
     std::vector<CK_OBJECT_HANDLE> find_by_id(const unsigned char *id);
-    Bytes attribute(CK_OBJECT_HANDLE h, CK_ATTRIBUTE_TYPE type);
+    Bytes attribute(CK_OBJECT_HANDLE h, CK_ATTRIBUTE_TYPE type) { return SoftTokenTest::attribute(session_, h, type); }
     // Adopts a session of the test's own with the given flags (SET_SESSION).
     void adopt_session(CK_FLAGS flags);
 
@@ -64,11 +71,8 @@ protected:
     PkeyPtr generate(GostObj alg, const std::string &paramset, std::string *err = nullptr, int *rc = nullptr);
     // A key pair on the given curve (by its OID).
     PkeyPtr generate(const AlgCurve &c) { return generate(c.alg, c.set->oid); }
-    CK_FUNCTION_LIST *real_ = nullptr;     // the software token
-    CK_FUNCTION_LIST *f_ = nullptr;        // what the engine calls
     CK_SLOT_ID slot_ = 0;
-    CK_SESSION_HANDLE session_ = 0;        // the test's own, user logged in
-    std::string dir_;
+    CK_SESSION_HANDLE session_ = 0;  // the test's own, user logged in
 };
 
 #endif

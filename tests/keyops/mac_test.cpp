@@ -8,11 +8,6 @@
 
 namespace {
 
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX *c) const { EVP_MD_CTX_free(c); }
-};
-using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
-
 PkeyPtr mac_key(const char *name, const char *value)
 {
     PkeyCtxPtr c(EVP_PKEY_CTX_new_id(nid(GostObj::gost_mac), nullptr));

@@ -16,11 +16,6 @@
 
 namespace {
 
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX *c) const { EVP_MD_CTX_free(c); }
-};
-using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
-
 Bytes random_bytes(std::size_t n)
 {
     Bytes b(n);
@@ -128,7 +123,7 @@ protected:
             {CKA_ID, record(key.get())->key_id, 20},
         };
         CK_OBJECT_HANDLE h = 0;
-        EXPECT_EQ(real_->C_CreateObject(session_, tmpl, sizeof tmpl / sizeof tmpl[0], &h), CKR_OK);
+        EXPECT_EQ(f->C_CreateObject(session_, tmpl, sizeof tmpl / sizeof tmpl[0], &h), CKR_OK);
         return key;
     }
 };
@@ -347,22 +342,16 @@ TEST_F(SignVerify, SigningFailuresAreReportedAndCloseTheSession)
     PkeyPtr key = generate(GostObj::gost3410_2012_256, "C");
     ASSERT_TRUE(key);
     Bytes digest = random_bytes(32);
-    auto fault = [](const char *call, CK_RV rv = CKR_DEVICE_ERROR) {
-        ModuleFault f;
-        f.call = call;
-        f.rv = rv;
-        return f;
-    };
     ModuleFault short_sig;
     short_sig.sign_len = 63;
     const std::string p = "pkcs11_gost2012_do_sign: ";
     const std::pair<ModuleFault, std::string> cases[] = {
-        {fault("C_OpenSession", CKR_SESSION_COUNT), "C_OpenSession failed, rc = 0xb1\n"},
-        {fault("C_FindObjectsInit"), p + "C_FindObjectsInit failed, rc = 0x30\n"},
-        {fault("C_FindObjects"), p + "C_FindObjects failed, rc = 0x30\n"},
-        {fault("C_FindObjectsFinal"), p + "C_FindObjectsFinal failed, rc = 0x30\n"},
-        {fault("C_SignInit", CKR_KEY_FUNCTION_NOT_PERMITTED), p + "C_SignInit failed, rc = 0x68\n"},
-        {fault("C_Sign"), p + "C_Sign failed, rc = 0x30\n"},
+        {fault_in("C_OpenSession", 0, CKR_SESSION_COUNT), "C_OpenSession failed, rc = 0xb1\n"},
+        {fault_in("C_FindObjectsInit"), p + "C_FindObjectsInit failed, rc = 0x30\n"},
+        {fault_in("C_FindObjects"), p + "C_FindObjects failed, rc = 0x30\n"},
+        {fault_in("C_FindObjectsFinal"), p + "C_FindObjectsFinal failed, rc = 0x30\n"},
+        {fault_in("C_SignInit", 0, CKR_KEY_FUNCTION_NOT_PERMITTED), p + "C_SignInit failed, rc = 0x68\n"},
+        {fault_in("C_Sign"), p + "C_Sign failed, rc = 0x30\n"},
         {short_sig, p + "C_Sign returned 63 bytes, 64 expected\n"},
     };
     std::size_t before = count_objects();
@@ -385,7 +374,7 @@ TEST_F(SignVerify, SigningFailuresAreReportedAndCloseTheSession)
                                             reference_public(nid(GostObj::gost2001_cryptopro_c_paramset), random_bytes(31)));
     Stderr captured;
     EXPECT_EQ(pkey_sign(stranger.get(), digest), Bytes());
-    ASSERT_EQ(real_->C_Logout(session_), CKR_OK);
+    ASSERT_EQ(f->C_Logout(session_), CKR_OK);
     EXPECT_EQ(pkey_sign(key.get(), digest), Bytes());
     EXPECT_EQ(captured.text(), p + "Token private key not found\n" + p + "Token private key not found\n");
 
@@ -424,18 +413,12 @@ TEST_F(SignVerify, VerificationRefusesWrongLengthsAndReportsFailures)
     EXPECT_EQ(quiet.text(), "");
     EXPECT_EQ(module_record().sessions_opened, opened);
 
-    auto fault = [](const char *call, CK_RV rv = CKR_DEVICE_ERROR) {
-        ModuleFault f;
-        f.call = call;
-        f.rv = rv;
-        return f;
-    };
     const std::pair<ModuleFault, std::string> cases[] = {
-        {fault("C_OpenSession"), "C_OpenSession failed, rc = 0x30\n"},
-        {fault("C_CreateObject", CKR_SESSION_READ_ONLY), "C_CreateObject failed, rc = 0xb5\n"},
-        {fault("C_VerifyInit"), "C_VerifyInit failed, rc = 0x30\n"},
-        {fault("C_Verify"), "C_Verify failed, rc = 0x30\n"},
-        {fault("C_DestroyObject"), "C_DestroyObject failed, rc = 0x30\n"},
+        {fault_in("C_OpenSession"), "C_OpenSession failed, rc = 0x30\n"},
+        {fault_in("C_CreateObject", 0, CKR_SESSION_READ_ONLY), "C_CreateObject failed, rc = 0xb5\n"},
+        {fault_in("C_VerifyInit"), "C_VerifyInit failed, rc = 0x30\n"},
+        {fault_in("C_Verify"), "C_Verify failed, rc = 0x30\n"},
+        {fault_in("C_DestroyObject"), "C_DestroyObject failed, rc = 0x30\n"},
     };
     std::size_t before = count_objects();
     for (const auto &[f, err] : cases) {
