@@ -198,6 +198,16 @@ Bytes read_public_value(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE s, CK_OBJECT_HAND
 constexpr const char *kSign = "pkcs11_gost2012_do_sign: ";
 constexpr const char *kVerify = "pkcs11_gost2012_do_verify: ";
 
+// The DER of the OID of a NID; empty after
+// "<prefix>OBJ_nid2obj can't understand <what> <nid>".
+Bytes oid_der_or_report(const char *prefix, const char *what, int nid)
+{
+    Bytes der = oid_der(nid);
+    if (der.empty())
+        std::fprintf(stderr, "%sOBJ_nid2obj can't understand %s %d\n", prefix, what, nid);
+    return der;
+}
+
 bool digest_ok(const unsigned char *dgst, int dlen) { return dgst != nullptr && (dlen == 32 || dlen == 64); }
 
 // The private key of the record's CKA_ID; false after one line.
@@ -221,6 +231,42 @@ bool find_private_key(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE s, const p11_gost20
     return true;
 }
 
+// Whether the object is still a private key with the record's CKA_ID.
+bool is_private_key_of(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE s, CK_OBJECT_HANDLE h, const p11_gost2012_key &key)
+{
+    CK_OBJECT_CLASS cls = 0;
+    unsigned char id[kGostKeyIdLen];
+    CK_ATTRIBUTE attrs[] = {
+        {CKA_CLASS, &cls, sizeof cls},
+        {CKA_ID, id, sizeof id},
+    };
+    return f->C_GetAttributeValue(s, h, attrs, 2) == CKR_OK && attrs[0].ulValueLen == sizeof cls &&
+           cls == CKO_PRIVATE_KEY && attrs[1].ulValueLen == sizeof id && std::memcmp(id, key.key_id, sizeof id) == 0;
+}
+
+// The signing key of the record: the one the last signature used when the
+// token still shows it, else the one the search finds (remembered for the
+// next signature). False after one line.
+bool signing_key(P11_ENGINE_CTX *ctx, CK_SESSION_HANDLE s, const p11_gost2012_key &key, CK_OBJECT_HANDLE *out)
+{
+    P11_ENGINE_CTX::SigningKey &last = ctx->last_signing_key;
+    CK_FUNCTION_LIST *f = ctx->function_list;
+    bool same = last.function_list == f && last.slot_id == ctx->slot_id && last.id.size() == kGostKeyIdLen &&
+                std::memcmp(last.id.data(), key.key_id, kGostKeyIdLen) == 0;
+    if (same && is_private_key_of(f, s, last.handle, key)) {
+        *out = last.handle;
+        return true;
+    }
+    last = P11_ENGINE_CTX::SigningKey();
+    if (!find_private_key(f, s, key, out))
+        return false;
+    last.function_list = f;
+    last.slot_id = ctx->slot_id;
+    last.id.assign(key.key_id, key.key_id + kGostKeyIdLen);
+    last.handle = *out;
+    return true;
+}
+
 bool public_value_missing(const p11_gost2012_key &key)
 {
     return key.param_nid == NID_undef || gost_pub_key_is_zero(key);
@@ -237,22 +283,17 @@ int pkcs11_gost2012_keygen_wrapper(ENGINE *e, p11_gost2012_key *key, CK_SESSION_
         *priv_handle = CK_INVALID_HANDLE;
     if (key == nullptr)
         return 0;
-    Bytes curve = oid_der(key->param_nid);
-    if (curve.empty()) {
-        std::fprintf(stderr, "%sOBJ_nid2obj can't understand param_nid %d\n", kKeygen, key->param_nid);
+    Bytes curve = oid_der_or_report(kKeygen, "param_nid", key->param_nid);
+    if (curve.empty())
         return 0;
-    }
     const GostKeyAlg *alg = gost_key_alg(key->alg_nid);
     if (alg == nullptr) {
         std::fprintf(stderr, "%sIllegal pkey_nid %d\n", kKeygen, key->alg_nid);
         return 0;
     }
-    int hash_nid = gost_nid(alg->hash_params);
-    Bytes hash = oid_der(hash_nid);
-    if (hash.empty()) {
-        std::fprintf(stderr, "%sOBJ_nid2obj can't understand digest_param_nid %d\n", kKeygen, hash_nid);
+    Bytes hash = oid_der_or_report(kKeygen, "digest_param_nid", gost_nid(alg->hash_params));
+    if (hash.empty())
         return 0;
-    }
     const P11_ENGINE_CTX *ctx = p11_engine_ctx_or_report(e);
     if (ctx == nullptr)
         return 0;
@@ -315,23 +356,20 @@ int pkcs11_gost2012_do_sign(ENGINE *e, const unsigned char *dgst, int dlen, unsi
     const GostKeyAlg *alg = gost_key_alg(key->alg_nid);
     if (alg == nullptr)
         return 0;
-    const P11_ENGINE_CTX *ctx = p11_engine_ctx(e);
+    P11_ENGINE_CTX *ctx = p11_engine_ctx(e);
     if (ctx == nullptr) {
         std::fputs("pkcs11_gost2001_do_sign: ENGINE_get_ex_data failed\n", stderr);
         return 0;
     }
     P11Session session;
-    CK_RV rv = session.open(ctx);
-    if (rv != CKR_OK) {
-        report("", "C_OpenSession", rv);
+    if (!session.open_or_report(ctx))
         return 0;
-    }
     CK_FUNCTION_LIST *f = ctx->function_list;
     CK_OBJECT_HANDLE priv = CK_INVALID_HANDLE;
-    if (!find_private_key(f, session.handle(), *key, &priv))
+    if (!signing_key(ctx, session.handle(), *key, &priv))
         return 0;
     CK_MECHANISM mech{alg->sign_mechanism, nullptr, 0};
-    rv = f->C_SignInit(session.handle(), &mech, priv);
+    CK_RV rv = f->C_SignInit(session.handle(), &mech, priv);
     if (rv != CKR_OK) {
         report(kSign, "C_SignInit", rv);
         return 0;
@@ -370,24 +408,14 @@ int pkcs11_gost2012_do_verify(ENGINE *e, const unsigned char *dgst, int dlen, co
     }
     if (public_value_missing(*key) && !get_pub_key_value(e, key))
         return 0;
-    Bytes curve = oid_der(key->param_nid);
-    if (curve.empty()) {
-        std::fprintf(stderr, "%sOBJ_nid2obj can't understand param_nid %d\n", kVerify, key->param_nid);
+    Bytes curve = oid_der_or_report(kVerify, "param_nid", key->param_nid);
+    Bytes hash = curve.empty() ? Bytes() : oid_der_or_report(kVerify, "digest_param_nid", gost_nid(alg->hash_params));
+    if (hash.empty())
         return 0;
-    }
-    int hash_nid = gost_nid(alg->hash_params);
-    Bytes hash = oid_der(hash_nid);
-    if (hash.empty()) {
-        std::fprintf(stderr, "%sOBJ_nid2obj can't understand digest_param_nid %d\n", kVerify, hash_nid);
-        return 0;
-    }
 
     P11Session session;
-    CK_RV rv = session.open(ctx);
-    if (rv != CKR_OK) {
-        report("", "C_OpenSession", rv);
+    if (!session.open_or_report(ctx))
         return 0;
-    }
     CK_FUNCTION_LIST *f = ctx->function_list;
     CK_OBJECT_CLASS cls = CKO_PUBLIC_KEY;
     CK_KEY_TYPE type = alg->key_type;
@@ -403,7 +431,7 @@ int pkcs11_gost2012_do_verify(ENGINE *e, const unsigned char *dgst, int dlen, co
         {CKA_GOSTR3411_PARAMS, hash.data(), hash.size()},
     };
     CK_OBJECT_HANDLE object = CK_INVALID_HANDLE;
-    rv = f->C_CreateObject(session.handle(), tmpl, sizeof tmpl / sizeof tmpl[0], &object);
+    CK_RV rv = f->C_CreateObject(session.handle(), tmpl, sizeof tmpl / sizeof tmpl[0], &object);
     if (rv != CKR_OK) {
         report("", "C_CreateObject", rv);
         return 0;

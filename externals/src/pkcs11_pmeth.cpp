@@ -217,11 +217,8 @@ int keygen_for(int method_nid, EVP_PKEY_CTX *ctx, EVP_PKEY *pkey)
     if (engine_ctx == nullptr)
         return 0;
     P11Session session;
-    CK_RV rv = session.open(engine_ctx);
-    if (rv != CKR_OK) {
-        std::fprintf(stderr, "C_OpenSession failed, rc = 0x%x\n", static_cast<unsigned>(rv));
+    if (!session.open_or_report(engine_ctx))
         return -1;
-    }
     int rc = pkcs11_gost2012_keygen_wrapper(engine, record_of(pkey), session.handle(), nullptr, nullptr);
     if (rc != 1) {
         std::fprintf(stderr, "pkcs11_gost2012_keygen_wrapper failed, rc = %d\n", rc);

@@ -22,7 +22,6 @@ bool fails(const char *call)
         return g_real->name args;          \
     }
 
-FORWARD(C_FindObjectsInit, (CK_SESSION_HANDLE a, CK_ATTRIBUTE_PTR b, CK_ULONG c), (a, b, c))
 FORWARD(C_FindObjects, (CK_SESSION_HANDLE a, CK_OBJECT_HANDLE_PTR b, CK_ULONG c, CK_ULONG_PTR d), (a, b, c, d))
 FORWARD(C_FindObjectsFinal, (CK_SESSION_HANDLE a), (a))
 FORWARD(C_SignInit, (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c), (a, b, c))
@@ -31,6 +30,14 @@ FORWARD(C_Verify, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d
 FORWARD(C_CreateObject, (CK_SESSION_HANDLE a, CK_ATTRIBUTE_PTR b, CK_ULONG c, CK_OBJECT_HANDLE_PTR d), (a, b, c, d))
 FORWARD(C_DestroyObject, (CK_SESSION_HANDLE a, CK_OBJECT_HANDLE b), (a, b))
 FORWARD(C_SetAttributeValue, (CK_SESSION_HANDLE a, CK_OBJECT_HANDLE b, CK_ATTRIBUTE_PTR c, CK_ULONG d), (a, b, c, d))
+
+CK_RV wrap_C_FindObjectsInit(CK_SESSION_HANDLE a, CK_ATTRIBUTE_PTR b, CK_ULONG c)
+{
+    ++g_record.searches;
+    if (fails("C_FindObjectsInit"))
+        return g_fault.rv;
+    return g_real->C_FindObjectsInit(a, b, c);
+}
 
 CK_RV wrap_C_OpenSession(CK_SLOT_ID a, CK_FLAGS b, void *c, CK_NOTIFY d, CK_SESSION_HANDLE_PTR e)
 {

@@ -32,6 +32,7 @@ inline ModuleFault fault_in(const char *call, int skip = 0, CK_RV rv = CKR_DEVIC
 struct ModuleRecord {
     int sessions_opened = 0;
     int sessions_closed = 0;
+    int searches = 0;  // C_FindObjectsInit calls
     // The templates of the last C_GenerateKeyPair: attribute types, and the
     // CK_BBOOL values (0xFF for non-boolean attributes).
     std::vector<CK_ATTRIBUTE_TYPE> pub_types, priv_types;

@@ -384,6 +384,48 @@ TEST_F(SignVerify, SigningFailuresAreReportedAndCloseTheSession)
     EXPECT_EQ(no_engine.text(), "pkcs11_gost2001_do_sign: ENGINE_get_ex_data failed\n");
 }
 
+TEST_F(SignVerify, TheKeyOfTheLastSignatureIsNotSearchedAgainWhileTheTokenShowsIt)
+{
+    PkeyPtr a = generate(GostObj::gost3410_2012_256, "A");
+    PkeyPtr b = generate(GostObj::gost3410_2012_512, "A");
+    ASSERT_TRUE(a && b);
+    Bytes d32 = random_bytes(32), d64 = random_bytes(64);
+    auto searches_for = [&](EVP_PKEY *key, const Bytes &digest) {
+        int before = module_record().searches;
+        Bytes sig = pkey_sign(key, digest);
+        EXPECT_TRUE(reference_verify(record(key)->param_nid, pub_of(key), digest, sig));
+        return module_record().searches - before;
+    };
+    EXPECT_EQ(searches_for(a.get(), d32), 1);
+    EXPECT_EQ(searches_for(a.get(), d32), 0);
+    EXPECT_EQ(searches_for(b.get(), d64), 1);
+    EXPECT_EQ(searches_for(a.get(), d32), 1);
+
+    // The object under the remembered handle changes its CKA_ID, or goes:
+    // the key is searched for (and not found).
+    std::vector<CK_OBJECT_HANDLE> objects = find_by_id(record(a.get())->key_id);
+    CK_OBJECT_HANDLE priv = 0;
+    for (CK_OBJECT_HANDLE h : objects)
+        if (attribute(h, CKA_SIGN) == Bytes{CK_TRUE})
+            priv = h;
+    ASSERT_NE(priv, 0u);
+    unsigned char other_id[20] = {1, 2, 3};
+    CK_ATTRIBUTE set_id{CKA_ID, other_id, sizeof other_id};
+    ASSERT_EQ(f->C_SetAttributeValue(session_, priv, &set_id, 1), CKR_OK);
+    Stderr captured;
+    int rc = 1;
+    int before = module_record().searches;
+    EXPECT_EQ(pkey_sign(a.get(), d32, 64, &rc), Bytes());
+    EXPECT_EQ(module_record().searches - before, 1);
+    set_id.pValue = record(a.get())->key_id;
+    ASSERT_EQ(f->C_SetAttributeValue(session_, priv, &set_id, 1), CKR_OK);
+    EXPECT_EQ(searches_for(a.get(), d32), 1);
+    ASSERT_EQ(f->C_DestroyObject(session_, priv), CKR_OK);
+    EXPECT_EQ(pkey_sign(a.get(), d32, 64, &rc), Bytes());
+    EXPECT_EQ(captured.text(), "pkcs11_gost2012_do_sign: Token private key not found\n"
+                               "pkcs11_gost2012_do_sign: Token private key not found\n");
+}
+
 TEST_F(SignVerify, VerificationRefusesWrongLengthsAndReportsFailures)
 {
     PkeyPtr key = generate(GostObj::gost2001, "0");
