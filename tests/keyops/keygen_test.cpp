@@ -14,6 +14,7 @@
 #include "oid_der.h"
 #include "pkcs11_ameth.h"
 #include "pkcs11_gost3410_2012.h"
+#include "softhsm_token.h"
 
 namespace {
 
@@ -283,6 +284,62 @@ TEST_F(KeyGen, AFailedGenerationLeavesNothingOnTheToken)
     EXPECT_EQ(err, "C_GenerateKeyPair failed, rc = 0x101\n" + wrapper_failed);
     EXPECT_EQ(count_objects(), before);
     EXPECT_EQ(read_file(path), "5");
+}
+
+}  // namespace
+
+namespace {
+
+// SoftHSM2, a module without the GOST mechanisms: every key operation is
+// refused with the module's code, and nothing stays on its token.
+TEST(ThirdPartyModule, AModuleWithoutGostMechanismsRefusesAndKeepsNothing)
+{
+    ASSERT_NE(token_engine(), nullptr);
+    SoftHsmToken token;
+    ASSERT_TRUE(token.ok()) << token.error();
+    CK_FUNCTION_LIST *f = token.functions();
+    ASSERT_NE(f, nullptr);
+    CK_SESSION_HANDLE s = token.open_session(true);
+    ASSERT_NE(s, 0u);
+    ENGINE *e = token_engine();
+    ASSERT_EQ(ENGINE_ctrl(e, PKCS11_CTRL_ATTACH_API_FUNCS, 0, f, nullptr), 1);
+    ASSERT_EQ(ENGINE_ctrl(e, PKCS11_CTRL_SET_SESSION, static_cast<long>(s), nullptr, nullptr), 1);
+    auto objects = [&] {
+        CK_OBJECT_HANDLE h[16];
+        CK_ULONG n = 0;
+        f->C_FindObjectsInit(s, nullptr, 0);
+        f->C_FindObjects(s, h, 16, &n);
+        f->C_FindObjectsFinal(s);
+        return n;
+    };
+    CK_ULONG before = objects();
+
+    PkeyCtxPtr c(EVP_PKEY_CTX_new_id(nid(GostObj::gost3410_2012_256), nullptr));
+    ASSERT_EQ(EVP_PKEY_keygen_init(c.get()), 1);
+    ASSERT_EQ(EVP_PKEY_CTX_ctrl_str(c.get(), "paramset", "A"), 1);
+    EVP_PKEY *k = nullptr;
+    Stderr keygen;
+    EXPECT_NE(EVP_PKEY_keygen(c.get(), &k), 1);
+    EXPECT_EQ(keygen.text(), "C_GenerateKeyPair failed, rc = 0x70\npkcs11_gost2012_keygen_wrapper failed, rc = 0\n");
+    EXPECT_EQ(k, nullptr);
+
+    int set = nid(GostObj::gost2001_cryptopro_a_paramset);
+    Bytes priv(32, 0x11), digest(32, 0x42);
+    Bytes pub = reference_public(set, priv);
+    PkeyPtr key = gost_key_from_values(nid(GostObj::gost3410_2012_256), set, pub);
+    Bytes sig = reference_sign(set, priv, digest);
+    PkeyCtxPtr op(EVP_PKEY_CTX_new(key.get(), nullptr));
+    unsigned char out[64];
+    std::size_t len = sizeof out;
+    Stderr sign;
+    ASSERT_EQ(EVP_PKEY_sign_init(op.get()), 1);
+    EXPECT_EQ(EVP_PKEY_sign(op.get(), out, &len, digest.data(), digest.size()), 0);
+    ASSERT_EQ(EVP_PKEY_verify_init(op.get()), 1);
+    EXPECT_EQ(EVP_PKEY_verify(op.get(), sig.data(), sig.size(), digest.data(), digest.size()), 0);
+    EXPECT_EQ(sign.text(), "pkcs11_gost2012_do_sign: Token private key not found\nC_VerifyInit failed, rc = 0x70\n");
+    EXPECT_EQ(objects(), before);
+    p11_engine_ctx(e)->function_list = nullptr;
+    p11_engine_ctx(e)->session = 0;
 }
 
 }  // namespace
