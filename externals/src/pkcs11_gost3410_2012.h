@@ -33,7 +33,9 @@ int pkcs11_gost2012_keygen_wrapper(ENGINE *e, p11_gost2012_key *key, CK_SESSION_
 
 // Signs a digest of 32 or 64 bytes with the token's private key of the
 // record's CKA_ID. `sig` receives the key's signature: 64 bytes for 256-bit
-// keys, 128 for 512-bit keys (the room it must have). 1 or 0.
+// keys, 128 for 512-bit keys (the room it must have). The key is searched by
+// CKA_ID, unless the previous signature of the engine used the same CKA_ID
+// and the token still shows a private key with it under that handle. 1 or 0.
 int pkcs11_gost2012_do_sign(ENGINE *e, const unsigned char *dgst, int dlen, unsigned char *sig,
                             const p11_gost2012_key *key);
 
