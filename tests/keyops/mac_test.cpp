@@ -104,6 +104,18 @@ TEST(MacKey, TheLengthIsAnnouncedAndABufferTooSmallIsRefused)
     EXPECT_EQ(captured.text(), "pkey_pkcs11_mac_signctx: MAC buffer of 3 bytes, 4 needed\n");
 }
 
+TEST(MacKey, AMacKeyWithoutItsKeyIsRefused)
+{
+    ASSERT_NE(token_engine(), nullptr);
+    PkeyPtr empty(EVP_PKEY_new());
+    EVP_PKEY_assign(empty.get(), nid(GostObj::gost_mac), nullptr);  // the type, no key
+    ASSERT_EQ(EVP_PKEY_get_base_id(empty.get()), nid(GostObj::gost_mac));
+    MdCtxPtr c(EVP_MD_CTX_new());
+    Stderr captured;
+    EXPECT_NE(EVP_DigestSignInit(c.get(), nullptr, gost_digest(GostObj::gost_mac), nullptr, empty.get()), 1);
+    EXPECT_EQ(captured.text(), "pkey_pkcs11_mac_ctrl: EVP_PKEY_CTRL_DIGESTINIT MAC key not set\n");
+}
+
 TEST(MacKey, OnlyTheMacDigestIsTaken)
 {
     ASSERT_NE(token_engine(), nullptr);

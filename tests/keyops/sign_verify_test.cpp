@@ -475,6 +475,15 @@ TEST_F(SignVerify, VerificationRefusesWrongLengthsAndReportsFailures)
         EXPECT_EQ(count_objects(), before);
     }
     EXPECT_EQ(pkey_verify(key.get(), digest, sig), 1);
+
+    // No engine context; a parameter set without an OID.
+    p11_gost2012_key r = *record(key.get());
+    Stderr no_engine;
+    EXPECT_EQ(pkcs11_gost2012_do_verify(nullptr, digest.data(), 32, sig.data(), sig.size(), &r), 0);
+    r.param_nid = nid(GostObj::gost89_cnt);
+    EXPECT_EQ(pkcs11_gost2012_do_verify(token_engine(), digest.data(), 32, sig.data(), sig.size(), &r), 0);
+    EXPECT_EQ(no_engine.text(), "ENGINE_get_ex_data failed\npkcs11_gost2012_do_verify: OBJ_nid2obj can't understand param_nid " +
+                                    std::to_string(r.param_nid) + "\n");
 }
 
 TEST_F(SignVerify, AKeyKnownByItsIdOnlyVerifiesWithTheValueOnTheToken)
