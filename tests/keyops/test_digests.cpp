@@ -2,6 +2,8 @@
 #include "test_digests.h"
 
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include <openssl/sha.h>
 
@@ -70,6 +72,18 @@ int mac_ctrl(EVP_MD_CTX *ctx, int cmd, int p1, void *p2)
     return 1;
 }
 
+struct MdFree {
+    void operator()(EVP_MD *md) const { EVP_MD_meth_free(md); }
+};
+
+// The stand-ins, released at exit before OpenSSL's own clean-up (which only
+// forgets the names).
+std::vector<std::unique_ptr<EVP_MD, MdFree>> &stand_ins()
+{
+    static std::vector<std::unique_ptr<EVP_MD, MdFree>> kept;
+    return kept;
+}
+
 EVP_MD *stand_in(GostObj which)
 {
     EVP_MD *md = EVP_MD_meth_new(gost_nid(which), NID_undef);
@@ -104,7 +118,8 @@ EVP_MD *stand_in(GostObj which)
         break;
     }
     EVP_add_digest(md);
-    return md;  // lives as long as the process: the name table points at it
+    stand_ins().emplace_back(md);
+    return md;
 }
 
 }  // namespace
