@@ -22,6 +22,21 @@ ENGINE *token_engine()
     return e;
 }
 
+Bytes into_buffer(std::size_t room, int *rc, const std::function<int(unsigned char *, std::size_t *)> &fill)
+{
+    Bytes out(room + 16, 0xEE);
+    std::size_t len = room;
+    int result = fill(out.data(), &len);
+    if (rc != nullptr)
+        *rc = result;
+    for (std::size_t i = room; i < out.size(); ++i)
+        EXPECT_EQ(out[i], 0xEE) << "written past the buffer at " << i;
+    if (result != 1)
+        return {};
+    out.resize(len);
+    return out;
+}
+
 std::string AlgCurve::name() const { return std::string(gost_obj_sn(alg)) + " " + set->oid; }
 
 std::vector<AlgCurve> every_alg_and_curve()

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -38,6 +39,11 @@ struct AlgCurve {
     std::string name() const;
 };
 std::vector<AlgCurve> every_alg_and_curve();
+
+// Runs `fill` with a buffer of `room` bytes and that size, checks that
+// nothing was written past the buffer, and returns the bytes it reported
+// (empty when it failed); its result goes to *rc when given.
+Bytes into_buffer(std::size_t room, int *rc, const std::function<int(unsigned char *, std::size_t *)> &fill);
 
 // stderr of a call, captured.
 class Stderr {

@@ -39,17 +39,9 @@ Bytes signed_mac(EVP_PKEY *key, const EVP_MD *md, const Bytes &data, std::size_t
     MdCtxPtr c(EVP_MD_CTX_new());
     if (EVP_DigestSignInit(c.get(), nullptr, md, nullptr, key) != 1)
         return {};
-    Bytes out(room + 8, 0xEE);
-    std::size_t len = room;
-    int result = EVP_DigestSign(c.get(), out.data(), &len, data.data(), data.size());
-    if (rc != nullptr)
-        *rc = result;
-    for (std::size_t i = room; i < out.size(); ++i)
-        EXPECT_EQ(out[i], 0xEE) << "written past the buffer at " << i;
-    if (result != 1)
-        return {};
-    out.resize(len);
-    return out;
+    return into_buffer(room, rc, [&](unsigned char *out, std::size_t *len) {
+        return EVP_DigestSign(c.get(), out, len, data.data(), data.size());
+    });
 }
 
 TEST(MacKey, MacsAreTheMacDigestsOfTheKeysFromTheirStrings)

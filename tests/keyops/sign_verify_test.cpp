@@ -37,17 +37,9 @@ Bytes pkey_sign(EVP_PKEY *key, const Bytes &digest, std::size_t room = 128, int 
 {
     PkeyCtxPtr c(EVP_PKEY_CTX_new(key, nullptr));
     EXPECT_EQ(EVP_PKEY_sign_init(c.get()), 1);
-    Bytes out(room + 16, 0xEE);
-    std::size_t len = room;
-    int result = EVP_PKEY_sign(c.get(), out.data(), &len, digest.data(), digest.size());
-    if (rc != nullptr)
-        *rc = result;
-    for (std::size_t i = room; i < out.size(); ++i)
-        EXPECT_EQ(out[i], 0xEE) << "written past the buffer at " << i;
-    if (result != 1)
-        return {};
-    out.resize(len);
-    return out;
+    return into_buffer(room, rc, [&](unsigned char *out, std::size_t *len) {
+        return EVP_PKEY_sign(c.get(), out, len, digest.data(), digest.size());
+    });
 }
 
 int pkey_verify(EVP_PKEY *key, const Bytes &digest, const Bytes &sig)
