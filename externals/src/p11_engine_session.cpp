@@ -1,5 +1,7 @@
 #include "p11_engine_session.h"
 
+#include <cstdio>
+
 CK_RV p11_token_slots(CK_FUNCTION_LIST *f, std::vector<CK_SLOT_ID> &slots) {
     slots.clear();
     if (!f)
@@ -31,6 +33,13 @@ CK_RV P11Session::open(const P11_ENGINE_CTX *ctx) {
     f_ = ctx->function_list;
     handle_ = session;
     return CKR_OK;
+}
+
+bool P11Session::open_or_report(const P11_ENGINE_CTX *ctx) {
+    CK_RV rv = open(ctx);
+    if (rv != CKR_OK)
+        std::fprintf(stderr, "C_OpenSession failed, rc = 0x%x\n", static_cast<unsigned>(rv));
+    return rv == CKR_OK;
 }
 
 CK_RV P11Session::close() {

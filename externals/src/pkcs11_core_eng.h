@@ -75,6 +75,16 @@ struct P11_ENGINE_CTX {
     // when it frees the engine (before the destroy step).
     std::vector<EVP_PKEY_METHOD *> pkey_meths;
     std::vector<EVP_PKEY_ASN1_METHOD *> asn1_meths;
+    // The private key the last signature was made with: its CKA_ID and its
+    // handle on that module and slot. A signature with the same key takes
+    // the handle again once the token confirms its class and CKA_ID, and
+    // searches only otherwise.
+    struct SigningKey {
+        CK_FUNCTION_LIST *function_list = nullptr;
+        CK_SLOT_ID slot_id = P11_NO_SLOT;
+        std::vector<unsigned char> id;
+        CK_OBJECT_HANDLE handle = 0;
+    } last_signing_key;
 };
 
 // Registers the engine with OpenSSL (ENGINE_add); failures are silent, the

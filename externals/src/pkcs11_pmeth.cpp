@@ -1,7 +1,8 @@
 // Key-operation methods of the GOST keys and of the GOST 28147-89 MAC key.
-#define OPENSSL_SUPPRESS_DEPRECATED  // EVP_PKEY_METHOD, EVP_PKEY_get0
+#define OPENSSL_SUPPRESS_DEPRECATED  // EVP_PKEY_METHOD, EVP_PKEY_get0, ENGINE
 #include "pkcs11_pmeth.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -13,6 +14,9 @@
 #include "gost_key.h"
 #include "gost_objects.h"
 #include "gost_params.h"
+#include "p11_engine_session.h"
+#include "pkcs11_core_eng.h"
+#include "pkcs11_gost3410_2012.h"
 #include "pkcs11_keyx.h"
 
 namespace {
@@ -199,6 +203,64 @@ int paramgen_for(int method_nid, EVP_PKEY_CTX *ctx, EVP_PKEY *pkey)
     return 1;
 }
 
+p11_gost2012_key *record_of(EVP_PKEY *pkey) { return static_cast<p11_gost2012_key *>(EVP_PKEY_get0(pkey)); }
+
+// A key pair made on the token, in a session of its own, for the parameter
+// set the context chose.
+int keygen_for(int method_nid, EVP_PKEY_CTX *ctx, EVP_PKEY *pkey)
+{
+    if (!paramgen_for(method_nid, ctx, pkey)) {
+        std::fputs("pkey_gost2001_paramgen failed\n", stderr);
+        return 0;
+    }
+    ENGINE *engine = EVP_PKEY_get0_engine(pkey);
+    const P11_ENGINE_CTX *engine_ctx = p11_engine_ctx_or_report(engine);
+    if (engine_ctx == nullptr)
+        return 0;
+    P11Session session;
+    if (!session.open_or_report(engine_ctx))
+        return -1;
+    int rc = pkcs11_gost2012_keygen_wrapper(engine, record_of(pkey), session.handle(), nullptr, nullptr);
+    if (rc != 1) {
+        std::fprintf(stderr, "pkcs11_gost2012_keygen_wrapper failed, rc = %d\n", rc);
+        return 0;
+    }
+    return 1;
+}
+
+// The signature is written only into a buffer that holds it (the caller
+// gives the buffer's size in *siglen).
+int pkey_pkcs11_sign(EVP_PKEY_CTX *ctx, unsigned char *sig, size_t *siglen, const unsigned char *tbs, size_t tbslen)
+{
+    EVP_PKEY *key = EVP_PKEY_CTX_get0_pkey(ctx);
+    if (key == nullptr || siglen == nullptr)
+        return 0;
+    const GostKeyAlg *alg = gost_key_alg(EVP_PKEY_get_base_id(key));
+    if (alg == nullptr)
+        return 0;
+    std::size_t room = *siglen;
+    *siglen = alg->sig_len;
+    if (sig == nullptr)
+        return 1;
+    if (room < alg->sig_len) {
+        std::fprintf(stderr, "pkey_pkcs11_sign: signature buffer of %zu bytes, %u needed\n", room, alg->sig_len);
+        return 0;
+    }
+    if (tbslen > INT_MAX)
+        return 0;
+    return pkcs11_gost2012_do_sign(EVP_PKEY_get0_engine(key), tbs, static_cast<int>(tbslen), sig, record_of(key));
+}
+
+int pkey_pkcs11_verify(EVP_PKEY_CTX *ctx, const unsigned char *sig, size_t siglen, const unsigned char *tbs,
+                       size_t tbslen)
+{
+    EVP_PKEY *key = EVP_PKEY_CTX_get0_pkey(ctx);
+    if (key == nullptr || tbslen > INT_MAX)
+        return 0;
+    return pkcs11_gost2012_do_verify(EVP_PKEY_get0_engine(key), tbs, static_cast<int>(tbslen), sig, siglen,
+                                     record_of(key));
+}
+
 // OpenSSL hands a method's slots no way to learn the method's NID: each key
 // algorithm gets its own instances of the slots that need it.
 template <GostObj Alg>
@@ -213,18 +275,25 @@ int pkey_gost2012_paramgen(EVP_PKEY_CTX *ctx, EVP_PKEY *pkey)
     return paramgen_for(gost_nid(Alg), ctx, pkey);
 }
 
+template <GostObj Alg>
+int pkey_pkcs11_keygen(EVP_PKEY_CTX *ctx, EVP_PKEY *pkey)
+{
+    return keygen_for(gost_nid(Alg), ctx, pkey);
+}
+
 int init_always_succeeds(EVP_PKEY_CTX *) { return 1; }
 
 struct GostSlots {
     GostObj alg;
     int (*ctrl_str)(EVP_PKEY_CTX *, const char *, const char *);
     int (*paramgen)(EVP_PKEY_CTX *, EVP_PKEY *);
+    int (*keygen)(EVP_PKEY_CTX *, EVP_PKEY *);
 };
 
 template <GostObj Alg>
 constexpr GostSlots slots_of()
 {
-    return {Alg, pkey_pkcs11_ctrl_gost2012_str<Alg>, pkey_gost2012_paramgen<Alg>};
+    return {Alg, pkey_pkcs11_ctrl_gost2012_str<Alg>, pkey_gost2012_paramgen<Alg>, pkey_pkcs11_keygen<Alg>};
 }
 
 constexpr GostSlots kGostSlots[] = {
@@ -233,14 +302,17 @@ constexpr GostSlots kGostSlots[] = {
     slots_of<GostObj::gost3410_2012_512>(),
 };
 
-// Key generation, signing, verification, encryption, decryption and
-// derivation run on the token; their slots join these.
+// Encryption, decryption and derivation run on the token too; their slots
+// join these.
 void set_gost_slots(EVP_PKEY_METHOD *m, const GostSlots &slots)
 {
     EVP_PKEY_meth_set_init(m, pkey_pkcs11_init);
     EVP_PKEY_meth_set_copy(m, pkey_pkcs11_copy);
     EVP_PKEY_meth_set_cleanup(m, pkey_pkcs11_cleanup);
     EVP_PKEY_meth_set_paramgen(m, init_always_succeeds, slots.paramgen);
+    EVP_PKEY_meth_set_keygen(m, nullptr, slots.keygen);
+    EVP_PKEY_meth_set_sign(m, nullptr, pkey_pkcs11_sign);
+    EVP_PKEY_meth_set_verify(m, nullptr, pkey_pkcs11_verify);
     EVP_PKEY_meth_set_ctrl(m, pkey_zkc_ctrl, slots.ctrl_str);
     EVP_PKEY_meth_set_encrypt(m, init_always_succeeds, pkey_pkcs11_encrypt);
     EVP_PKEY_meth_set_decrypt(m, nullptr, pkey_pkcs11_decrypt);
@@ -379,14 +451,37 @@ int pkey_pkcs11_mac_keygen(EVP_PKEY_CTX *ctx, EVP_PKEY *pkey)
     return 1;
 }
 
-// Signing with the MAC (signctx) joins these once the engine offers the MAC
-// digest.
+int mac_signctx_init(EVP_PKEY_CTX *, EVP_MD_CTX *) { return 1; }
+
+// The MAC is what the MAC digest (keyed at its initialisation, through the
+// digest-init control) finishes with; it is written only into a buffer that
+// holds it.
+int pkey_pkcs11_mac_signctx(EVP_PKEY_CTX *, unsigned char *sig, size_t *siglen, EVP_MD_CTX *mctx)
+{
+    if (siglen == nullptr)
+        return 0;
+    if (sig == nullptr) {
+        *siglen = kGostMacLen;
+        return 1;
+    }
+    int size = EVP_MD_CTX_get_size(mctx);
+    if (size <= 0 || *siglen < static_cast<size_t>(size)) {
+        std::fprintf(stderr, "pkey_pkcs11_mac_signctx: MAC buffer of %zu bytes, %d needed\n", *siglen, size);
+        return 0;
+    }
+    unsigned int len = 0;
+    int ok = EVP_DigestFinal_ex(mctx, sig, &len);
+    *siglen = len;
+    return ok;
+}
+
 void set_mac_slots(EVP_PKEY_METHOD *m)
 {
     EVP_PKEY_meth_set_init(m, pkey_pkcs11_mac_init);
     EVP_PKEY_meth_set_copy(m, pkey_pkcs11_mac_copy);
     EVP_PKEY_meth_set_cleanup(m, pkey_pkcs11_mac_cleanup);
     EVP_PKEY_meth_set_keygen(m, nullptr, pkey_pkcs11_mac_keygen);
+    EVP_PKEY_meth_set_signctx(m, mac_signctx_init, pkey_pkcs11_mac_signctx);
     EVP_PKEY_meth_set_ctrl(m, pkey_pkcs11_mac_ctrl, pkey_pkcs11_mac_ctrl_str);
 }
 

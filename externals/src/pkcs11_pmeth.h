@@ -4,9 +4,11 @@
 // Each operation context of a GOST key carries a p11_gost_pkey_ctx: the
 // parameter set chosen for generation, the announced digest, the user keying
 // material and the peer-key mark. Parameter generation fills a
-// p11_gost2012_key record; the token operations (key generation, signing,
-// verification, key agreement and transport) slot into the same methods.
-// The MAC key's contexts carry a p11_mac_pkey_ctx with the 32-byte key.
+// p11_gost2012_key record. Key generation, signing and verification run on
+// the token (pkcs11_gost3410_2012.h); key agreement and transport slot into
+// the same methods.
+// The MAC key's contexts carry a p11_mac_pkey_ctx with the 32-byte key; the
+// MAC itself is made by the engine's "gost-mac" digest (EVP_DigestSign).
 #ifndef PKCS11_PMETH_H
 #define PKCS11_PMETH_H
 
@@ -32,6 +34,9 @@ struct p11_mac_pkey_ctx {
     int key_set;  // 1 when key holds the MAC key
     unsigned char key[kGostMacKeyLen];
 };
+
+// Length of a GOST 28147-89 MAC made through the MAC key.
+constexpr std::size_t kGostMacLen = 4;
 
 // The parameter-set control: p1 is the parameter set's NID.
 #define EVP_PKEY_CTRL_GOST_PARAMSET (EVP_PKEY_ALG_CTRL + 1)
