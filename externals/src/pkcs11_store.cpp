@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <memory>
 #include <vector>
@@ -72,6 +73,29 @@ int alg_from_hash_params(int hash_param_nid) {
     if (hash_param_nid == gost_nid(GostObj::gost3411_2012_256))
         return gost_nid(GostObj::gost3410_2012_256);
     return gost_nid(GostObj::gost2001);
+}
+
+std::string time_stamped_label(const char *prefix) {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buf[64];  // 28 characters for any real date
+    std::snprintf(buf, sizeof(buf), "%s %.2d/%.2d/%.4d %.2d:%.2d:%.2d", prefix, local.tm_mday, local.tm_mon + 1,
+                  local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
+    return buf;
+}
+
+std::string store_label(const OPENSSL_ITEM *attributes, bool last_wins, const char *prefix) {
+    std::string label;
+    bool found = false;
+    for (const OPENSSL_ITEM *item = attributes; item && item->code != STORE_ATTR_END; ++item) {
+        if (item->code != STORE_ATTR_FRIENDLYNAME || !item->value || (found && !last_wins))
+            continue;
+        const char *text = static_cast<const char *>(item->value);
+        label.assign(text, item->value_size > 0 ? strnlen(text, item->value_size) : 0);
+        found = true;
+    }
+    return label.empty() ? time_stamped_label(prefix) : label;
 }
 
 void bind_key_to_engine(EVP_PKEY *pkey, ENGINE *engine) {

@@ -1,7 +1,9 @@
 // Walking the token's objects of one kind through the store
 // (list_object_start/next/end/endp), and generating key pairs on it.
 #define OPENSSL_SUPPRESS_DEPRECATED  // ENGINE
+#include "gost_objects.h"
 #include "p11_engine_session.h"
+#include "pkcs11_gost3410_2012.h"
 #include "pkcs11_store_ops.h"
 
 #include <openssl/x509.h>
@@ -10,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 namespace {
 
@@ -152,6 +155,54 @@ int zk_store_list_endp(STORE *, void *handle) {
     return list->has_ahead ? 0 : 1;
 }
 
-STORE_OBJECT *zk_store_generate_object(STORE *, int, OPENSSL_ITEM[], OPENSSL_ITEM[]) {
-    return nullptr;
+STORE_OBJECT *zk_store_generate_object(STORE *store, int type, OPENSSL_ITEM attributes[],
+                                       OPENSSL_ITEM parameters[]) {
+    if (type != STORE_OBJECT_TYPE_PRIVATE_KEY)
+        return nullptr;
+    P11_ENGINE_CTX *ctx = store_ctx(store);
+    if (!ctx)
+        return nullptr;
+    int alg = gost_nid(GostObj::gost2001);
+    int paramset = gost_nid(GostObj::gost2001_cryptopro_a_paramset);
+    for (const OPENSSL_ITEM *item = parameters; item && item->code != 0; ++item) {
+        if (item->code == STORE_PARAM_EVP_TYPE && item->value)
+            alg = *static_cast<const int *>(item->value);
+        else if (item->code == STORE_PARAM_KEY_PARAMETERS && item->value)
+            paramset = *static_cast<const int *>(item->value);
+    }
+    std::unique_ptr<p11_gost2012_key, void (*)(p11_gost2012_key *)> record(p11_gost2012_key_new(),
+                                                                         p11_gost2012_key_free);
+    if (!record || !fill_GOST2012_params(record.get(), alg, paramset)) {
+        std::fprintf(stderr, "fill_GOST2001_params failed\n");
+        return nullptr;
+    }
+    ENGINE *engine = STORE_get0_engine(store);
+    CK_OBJECT_HANDLE pub = 0, priv = 0;
+    int rc = pkcs11_gost2012_keygen_wrapper(engine, record.get(), ctx->session, &pub, &priv);
+    if (rc != 1) {
+        std::fprintf(stderr, "pkcs11_gost2012_keygen_wrapper failed, rc = %d\n", rc);
+        return nullptr;
+    }
+    std::string label = store_label(attributes, false, "Priv key");
+    CK_ATTRIBUTE set = {CKA_LABEL, label.data(), static_cast<CK_ULONG>(label.size() + 1)};
+    CK_FUNCTION_LIST *f = ctx->function_list;
+    for (CK_OBJECT_HANDLE h : {pub, priv}) {
+        CK_RV rv = f->C_SetAttributeValue(ctx->session, h, &set, 1);
+        if (rv != CKR_OK) {
+            std::fprintf(stderr, "C_SetAttributeValue failed, rc = 0x%x\n", static_cast<unsigned>(rv));
+            // A pair that could not be labelled is not left behind.
+            f->C_DestroyObject(ctx->session, pub);
+            f->C_DestroyObject(ctx->session, priv);
+            return nullptr;
+        }
+    }
+    EVP_PKEY *pkey = EVP_PKEY_new();
+    if (!pkey || !EVP_PKEY_assign(pkey, alg, record.get())) {
+        EVP_PKEY_free(pkey);
+        std::fprintf(stderr, "EVP_PKEY_assign failed");
+        return nullptr;
+    }
+    record.release();
+    bind_key_to_engine(pkey, engine);
+    return wrap_key(STORE_OBJECT_TYPE_PRIVATE_KEY, pkey);
 }

@@ -54,6 +54,14 @@ EVP_PKEY *read_token_key(ENGINE *engine, CK_FUNCTION_LIST *f, CK_SESSION_HANDLE 
 X509 *read_token_certificate(ENGINE *engine, CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session,
                              CK_OBJECT_HANDLE object, const char *attr_line);
 
+// "<prefix> dd/mm/yyyy hh:mm:ss" from the local time: the label of an object
+// stored or generated without one.
+std::string time_stamped_label(const char *prefix);
+
+// The label of an object to be made: the first (or, with last_wins, the
+// last) friendly name of the list, whole; without one, the time-stamped label.
+std::string store_label(const OPENSSL_ITEM *attributes, bool last_wins, const char *prefix);
+
 // Makes `engine` the engine of a GOST key's operations (with a functional
 // reference held by the key). Keys of other algorithms are left alone.
 void bind_key_to_engine(EVP_PKEY *pkey, ENGINE *engine);

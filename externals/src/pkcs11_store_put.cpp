@@ -14,34 +14,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
 namespace {
-
-// The label an object gets: the given one, or "<prefix> dd/mm/yyyy hh:mm:ss"
-// from the local time (at most 31 characters).
-std::string object_label(const OPENSSL_ITEM *attributes, bool last_wins, const char *prefix) {
-    const OPENSSL_ITEM *chosen = nullptr;
-    for (const OPENSSL_ITEM *item = attributes; item && item->code != STORE_ATTR_END; ++item) {
-        if (item->code == STORE_ATTR_FRIENDLYNAME && item->value) {
-            if (!chosen || last_wins)
-                chosen = item;
-        }
-    }
-    if (chosen) {
-        const char *text = static_cast<const char *>(chosen->value);
-        return std::string(text, chosen->value_size > 0 ? strnlen(text, chosen->value_size) : 0);
-    }
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char buf[64];  // 28 characters for any real date
-    std::snprintf(buf, sizeof(buf), "%s %.2d/%.2d/%.4d %.2d:%.2d:%.2d", prefix, local.tm_mday, local.tm_mon + 1,
-                  local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
-    return buf;
-}
 
 CK_BBOOL on_token(const P11_ENGINE_CTX *ctx) { return (ctx->session_flags & CKF_RW_SESSION) ? CK_TRUE : CK_FALSE; }
 
@@ -79,7 +55,7 @@ int store_key(P11_ENGINE_CTX *ctx, int type, EVP_PKEY *pkey, const OPENSSL_ITEM 
         std::fprintf(stderr, "store_object: private key value not loaded\n");
         return 0;
     }
-    std::string label = object_label(attributes, false, is_private ? "Priv key" : "Pub key");
+    std::string label = store_label(attributes, false, is_private ? "Priv key" : "Pub key");
 
     CK_OBJECT_CLASS cls = is_private ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY;
     CK_KEY_TYPE key_type = alg->key_type;
@@ -200,7 +176,7 @@ int store_certificate(P11_ENGINE_CTX *ctx, X509 *certificate, const OPENSSL_ITEM
         }
     }
 
-    std::string label = object_label(attributes, true, "Cert");
+    std::string label = store_label(attributes, true, "Cert");
     unsigned char *value = nullptr, *subject = nullptr;
     int value_len = i2d_X509(certificate, &value);
     int subject_len = i2d_X509_NAME(X509_get_subject_name(certificate), &subject);

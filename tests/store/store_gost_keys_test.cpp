@@ -212,3 +212,85 @@ TEST_P(GostStore, ListingPublicKeysGivesEachKeyThenTheEnd)
 }
 
 }  // namespace
+
+namespace {
+
+// Signs with the key through OpenSSL (its default digest) and verifies with
+// the other key; 1 when the signature verifies, and 0 after a changed byte.
+int sign_and_verify(EVP_PKEY *priv, EVP_PKEY *pub, bool tamper)
+{
+    const unsigned char message[] = "made on the token";
+    EVP_MD_CTX *sign = EVP_MD_CTX_new(), *verify = EVP_MD_CTX_new();
+    unsigned char sig[128];
+    size_t sig_len = sizeof(sig);
+    int ok = EVP_DigestSignInit(sign, nullptr, nullptr, nullptr, priv) == 1 &&
+             EVP_DigestSign(sign, sig, &sig_len, message, sizeof(message)) == 1 &&
+             EVP_DigestVerifyInit(verify, nullptr, nullptr, nullptr, pub) == 1;
+    if (ok && tamper)
+        sig[sig_len / 2] ^= 1;
+    ok = ok && EVP_DigestVerify(verify, sig, sig_len, message, sizeof(message)) == 1;
+    EVP_MD_CTX_free(sign);
+    EVP_MD_CTX_free(verify);
+    return ok ? 1 : 0;
+}
+
+TEST_P(GostStore, KeysReadBackSignOnTheTokenAndVerify)
+{
+    for (const KeyCase &c : kKeyCases) {
+        SCOPED_TRACE(gost_obj_sn(c.alg));
+        std::string label = std::string("signer ") + gost_obj_sn(c.alg);
+        TokenPair pair = generate(c, label);
+        std::string path = certificate_file(c, pair.value);
+        PkeyPtr priv(ENGINE_load_private_key(engine_, path.c_str(), nullptr, nullptr));
+        PkeyPtr pub(ENGINE_load_public_key(engine_, label.c_str(), nullptr, nullptr));
+        std::remove(path.c_str());
+        ASSERT_TRUE(priv);
+        ASSERT_TRUE(pub);
+        EXPECT_EQ(sign_and_verify(priv.get(), pub.get(), false), 1);
+        EXPECT_EQ(sign_and_verify(priv.get(), pub.get(), true), 0);
+
+        // A certificate signed by the token key verifies with the key read back.
+        X509Ptr cert = parse_certificate(certificate_der(pub.get()));
+        ASSERT_GT(X509_sign(cert.get(), priv.get(), nullptr), 0);
+        EXPECT_EQ(X509_verify(cert.get(), pub.get()), 1);
+        const char *sig_oid = c.alg == GostObj::gost2001            ? "1.2.643.2.2.3"
+                              : c.alg == GostObj::gost3410_2012_256 ? "1.2.643.7.1.1.3.2"
+                                                                    : "1.2.643.7.1.1.3.3";
+        EXPECT_EQ(OBJ_obj2nid(X509_get0_tbs_sigalg(cert.get())->algorithm), OBJ_txt2nid(sig_oid));
+    }
+}
+
+TEST_P(GostStore, GeneratedPairsAreLabelledOnTheToken)
+{
+    EVP_PKEY *made = STORE_generate_key(store_, nullptr, nullptr);
+    ASSERT_NE(made, nullptr);
+    PkeyPtr key(made);
+    EXPECT_EQ(EVP_PKEY_get_base_id(key.get()), nid(GostObj::gost2001));
+    EXPECT_EQ(record(key.get())->param_nid, nid(GostObj::gost2001_cryptopro_a_paramset));
+    auto privs = objects(CKO_PRIVATE_KEY), pubs = objects(CKO_PUBLIC_KEY);
+    ASSERT_EQ(privs.size(), 1u);
+    ASSERT_EQ(pubs.size(), 1u);
+    for (CK_OBJECT_HANDLE h : {privs[0], pubs[0]}) {
+        Bytes label = attribute(h, CKA_LABEL);
+        std::string text(label.begin(), label.end());
+        ASSERT_FALSE(text.empty());
+        EXPECT_EQ(text.back(), '\0');
+        EXPECT_TRUE(testing::internal::RE::FullMatch(
+            text.c_str(), testing::internal::RE("Priv key [0-9][0-9]/[0-9][0-9]/[0-9][0-9][0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9]")))
+            << text;
+        EXPECT_EQ(attribute(h, CKA_ID), Bytes(record(key.get())->key_id, record(key.get())->key_id + 20));
+    }
+
+    int alg = nid(GostObj::gost3410_2012_512), set = nid(GostObj::gost3410_2012_512_paramset_b);
+    OPENSSL_ITEM params[] = {{STORE_PARAM_EVP_TYPE, &alg, sizeof(alg), nullptr},
+                             {STORE_PARAM_KEY_PARAMETERS, &set, sizeof(set), nullptr}, kEnd};
+    const std::string long_label(40, 'g');
+    OPENSSL_ITEM attrs[] = {label_item(long_label.c_str()), kEnd};
+    PkeyPtr big(STORE_generate_key(store_, attrs, params));
+    ASSERT_TRUE(big);
+    EXPECT_EQ(EVP_PKEY_get_base_id(big.get()), alg);
+    EXPECT_EQ(objects(CKO_PRIVATE_KEY, &long_label).size(), 1u);
+    EXPECT_EQ(objects(CKO_PUBLIC_KEY, &long_label).size(), 1u);
+}
+
+}  // namespace
