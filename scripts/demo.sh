@@ -8,7 +8,7 @@ install_missing "${BUILD_PACKAGES[@]}" openssl util-linux
 
 build=build-demo
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOKENCERT_TESTS=OFF -DTOKENCERT_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target tokencert softtoken softtoken-util
+cmake --build "$build" -j"$(nproc)" --target tokencert softtoken softtoken-util make_gost_p12 token_sign_wrap
 tokencert="$PWD/$build/tool/tokencert"
 util="$PWD/$build/softtoken/softtoken-util"
 module="$PWD/$build/softtoken/libsofttoken.so"
@@ -59,3 +59,24 @@ echo "$pin" | setsid -w "$tokencert" -p11 "$module" -slot "$slot" -pkeyfind -lab
 show_m -slot "$slot" -outfile "$work/demo.pem" -label demo
 openssl x509 -in "$work/demo.pem" -noout -subject
 show_m -slot "$slot" -outfile "$work/missing.der" -outform der -label nothing
+
+# The main job: a GOST key pair with its certificate, delivered in a
+# GOST-protected PKCS#12 container, onto the token in one step.
+echo
+echo "\$ make_gost_p12 ivan.p12 secret 2012-256 'Ivan Petrov'   # a container as a CA delivers it"
+"$PWD/$build/examples/make_gost_p12" "$work/ivan.p12" secret 2012-256 "Ivan Petrov"
+echo
+echo "\$ printf 'secret\\n$pin\\n' | setsid -w tokencert -p11 $m -slot $slot -infile ivan.p12 -inform p12 -label ivan"
+(cd "$work" && printf 'secret\n%s\n' "$pin" | setsid -w "$tokencert" -p11 "$module" -slot "$slot" \
+  -infile ivan.p12 -inform p12 -label ivan 2>/dev/null) || echo "(exit status $?)"
+show_m -slot "$slot" -certlist
+echo
+echo "\$ tokencert -p11 $m -slot $slot -print -label ivan | sed -n '1,12p;/Parameter set/p'"
+"$tokencert" -p11 "$module" -slot "$slot" -print -label ivan | sed -n '1,12p;/Parameter set/p'
+echo
+echo "\$ echo $pin | setsid -w token_sign_wrap $m $slot ivan    # a program using the token key through OpenSSL"
+echo "$pin" | setsid -w "$PWD/$build/examples/token_sign_wrap" "$module" "$slot" ivan
+echo
+echo "\$ echo $pin | setsid -w tokencert -p11 $m -slot $slot -remove -label demo"
+echo "$pin" | setsid -w "$tokencert" -p11 "$module" -slot "$slot" -remove -label demo 2>/dev/null || echo "(exit status $?)"
+show_m -slot "$slot" -certlist
