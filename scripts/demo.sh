@@ -60,6 +60,11 @@ show_m -slot "$slot" -outfile "$work/demo.pem" -label demo
 openssl x509 -in "$work/demo.pem" -noout -subject
 show_m -slot "$slot" -outfile "$work/missing.der" -outform der -label nothing
 
+echo
+echo "\$ echo $pin | setsid -w tokencert -p11 $m -slot $slot -infile cert.pem -label demo-copy"
+(cd "$work" && echo "$pin" | setsid -w "$tokencert" -p11 "$module" -slot "$slot" -infile cert.pem \
+  -label demo-copy 2>/dev/null) || echo "(exit status $?)"
+
 # The main job: a GOST key pair with its certificate, delivered in a
 # GOST-protected PKCS#12 container, onto the token in one step.
 echo
