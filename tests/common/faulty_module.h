@@ -1,8 +1,8 @@
 // A function list that forwards to a real module and can make one call
 // fail, answer with a wrong length, or record what it was given; it also
 // counts the sessions opened and closed through it.
-#ifndef KEYOPS_FAULTY_MODULE_H
-#define KEYOPS_FAULTY_MODULE_H
+#ifndef TOKENCERT_TEST_FAULTY_MODULE_H
+#define TOKENCERT_TEST_FAULTY_MODULE_H
 
 #include <string>
 #include <vector>
