@@ -16,11 +16,6 @@ ENGINE *token_engine()
     static ENGINE *e = [] {
         ENGINE_load_zk_p11_core();
         ENGINE *engine = ENGINE_by_id(ZK_P11_ENGINE_ID);  // kept for the whole run
-        engine_offers_mac_digest();                      // asked before any stand-in exists
-        // Every digest known by name from the start, as the engine's are.
-        for (GostObj md : {GostObj::md_gost94, GostObj::gost3411_2012_256, GostObj::gost3411_2012_512,
-                           GostObj::gost_mac})
-            gost_digest(md);
         return engine;
     }();
     return e;
