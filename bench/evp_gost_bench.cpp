@@ -5,7 +5,7 @@
 //
 //   build-dir/bench/evp_gost_bench           (or --benchmark_filter=... etc.)
 #define OPENSSL_SUPPRESS_DEPRECATED  // ENGINE
-#include <benchmark/benchmark.h>
+#include "bench_summary.h"
 
 #include <openssl/engine.h>
 #include <openssl/evp.h>
@@ -208,46 +208,24 @@ BENCHMARK(BM_Evp_Gost89_Mac);
 // ---- summary -----------------------------------------------------------------
 
 // Prints as usual and keeps each run's throughput (the median when repeated).
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.error_occurred || (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median"))
-                continue;
-            auto c = run.counters.find("bytes_per_second");
-            if (c != run.counters.end())
-                rate[run.run_name.str()] = c->second.value;
-        }
-    }
-    std::map<std::string, double> rate;
-};
 
-void print_summary(const CollectingReporter &r) {
+void print_summary(const SummaryReporter &r) {
     const char *pairs[] = {"GostR3411_94", "GostR3411_2012_256", "GostR3411_2012_512", "Gost89_CFB",
                            "Gost89_CFB_Decrypt", "Gost89_CNT", "Gost89_Mac"};
     std::printf("\nEVP through the engine against the core, 1 MiB (MB/s = 10^6 bytes/s, CPU time);\n"
                 "GOST 28147-89 with set Z and CryptoPro key meshing\n");
     std::printf("%-20s %10s %10s %7s  %s\n", "algorithm", "core MB/s", "EVP MB/s", "ratio", "within 5 %");
     for (const char *p : pairs) {
-        auto core = r.rate.find(std::string("BM_Core_") + p), evp = r.rate.find(std::string("BM_Evp_") + p);
-        if (core == r.rate.end() || evp == r.rate.end() || core->second <= 0)
+        const double core = r.get(std::string("BM_Core_") + p, "bytes_per_second"),
+                     evp = r.get(std::string("BM_Evp_") + p, "bytes_per_second");
+        if (core <= 0 || evp <= 0)
             continue;
-        const double q = evp->second / core->second;
-        std::printf("%-20s %10.1f %10.1f %7.3f  %s\n", p, core->second / 1e6, evp->second / 1e6, q,
+        const double q = evp / core;
+        std::printf("%-20s %10.1f %10.1f %7.3f  %s\n", p, core / 1e6, evp / 1e6, q,
                     q >= 0.95 ? "yes" : "NO");
     }
 }
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    CollectingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    print_summary(reporter);
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return run_benchmarks(argc, argv, print_summary); }

@@ -4,7 +4,7 @@
 // by CKA_ID in a session of its own for every signature). After the run a
 // summary gives the engine's rate as a ratio to the raw rate of the same run.
 #define OPENSSL_SUPPRESS_DEPRECATED  // ENGINE
-#include <benchmark/benchmark.h>
+#include "bench_summary.h"
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -205,35 +205,22 @@ void register_benchmarks()
         }
 }
 
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    CollectingReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &r : runs)
-            if (r.counters.count("ops/s"))
-                rate[r.benchmark_name()] = r.counters.at("ops/s");
-    }
-    std::map<std::string, double> rate;
-};
 
-void print_summary(const CollectingReporter &r)
+void print_summary(const SummaryReporter &r)
 {
     std::printf("\nSignatures per second (CPU time): the engine against the raw C_SignInit + C_Sign of the same run\n");
     std::printf("%-28s %10s %10s %8s %10s %8s\n", "", "raw", "engine", "ratio", "searching", "ratio");
     for (int others : kOthers)
         for (int big : {0, 1}) {
             std::string args = "/" + std::to_string(big) + "/" + std::to_string(others);
-            auto raw = r.rate.find("BM_RawSign" + args), eng = r.rate.find("BM_EngineSign" + args);
-            if (raw == r.rate.end() || eng == r.rate.end())
+            const double raw = r.get("BM_RawSign" + args, "ops/s"), eng = r.get("BM_EngineSign" + args, "ops/s");
+            if (raw == 0 || eng == 0)
                 continue;
             char what[64];
             std::snprintf(what, sizeof what, "%s, %d other objects", big ? "512-bit" : "256-bit", others);
-            std::printf("%-28s %10.0f %10.0f %8.3f", what, raw->second, eng->second, eng->second / raw->second);
-            auto searching = r.rate.find("BM_EngineSignSearching" + args);
-            if (searching != r.rate.end())
-                std::printf(" %10.0f %8.3f", searching->second, searching->second / raw->second);
+            std::printf("%-28s %10.0f %10.0f %8.3f", what, raw, eng, eng / raw);
+            if (const double searching = r.get("BM_EngineSignSearching" + args, "ops/s"))
+                std::printf(" %10.0f %8.3f", searching, searching / raw);
             std::printf("\n");
         }
     std::printf("(searching: two keys in turn, so that every signature searches its key by CKA_ID)\n"
@@ -245,12 +232,5 @@ void print_summary(const CollectingReporter &r)
 int main(int argc, char **argv)
 {
     register_benchmarks();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    CollectingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    print_summary(reporter);
-    benchmark::Shutdown();
-    return 0;
+    return run_benchmarks(argc, argv, print_summary);
 }

@@ -4,7 +4,7 @@
 // C_DeriveKey rate measured in the same run. After the run a summary gives
 // each figure as a ratio to that reference.
 #define OPENSSL_SUPPRESS_DEPRECATED
-#include <benchmark/benchmark.h>
+#include "bench_summary.h"
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -201,30 +201,13 @@ void BM_Unwrap(benchmark::State &st)
 }
 
 // Prints as usual (colours only on a terminal) and keeps each run's rate.
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    CollectingReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.counters.count("ops/s"))
-                rates[run.run_name.str()] = run.counters.at("ops/s").value;
-    }
-    double get(const std::string &name) const
-    {
-        auto it = rates.find(name);
-        return it == rates.end() ? 0 : it->second;
-    }
-    std::map<std::string, double> rates;
-};
 
-void print_summary(const CollectingReporter &r)
+void print_summary(const SummaryReporter &r)
 {
     std::printf("\nOperations per second (CPU time); ratios to the token's C_DeriveKey of the same run\n"
                 "256-bit: CryptoPro A, 512-bit: TC26 512 A\n");
     std::printf("%-18s %10s %8s %10s %8s\n", "", "256-bit", "ratio", "512-bit", "ratio");
-    const double ref[2] = {r.get("BM_TokenDeriveKey/512bit:0"), r.get("BM_TokenDeriveKey/512bit:1")};
+    const double ref[2] = {r.get("BM_TokenDeriveKey/512bit:0", "ops/s"), r.get("BM_TokenDeriveKey/512bit:1", "ops/s")};
     const struct {
         const char *label, *bench;
     } lines[] = {{"C_DeriveKey", "BM_TokenDeriveKey"},
@@ -232,7 +215,7 @@ void print_summary(const CollectingReporter &r)
                  {"wrap (sender key)", "BM_WrapWithSenderKey"},
                  {"unwrap", "BM_Unwrap"}};
     for (const auto &l : lines) {
-        double a = r.get(std::string(l.bench) + "/512bit:0"), b = r.get(std::string(l.bench) + "/512bit:1");
+        double a = r.get(std::string(l.bench) + "/512bit:0", "ops/s"), b = r.get(std::string(l.bench) + "/512bit:1", "ops/s");
         std::printf("%-18s %10.0f %8.3f %10.0f %8.3f\n", l.label, a, ref[0] > 0 ? a / ref[0] : 0, b,
                     ref[1] > 0 ? b / ref[1] : 0);
     }
@@ -245,14 +228,4 @@ BENCHMARK(BM_Wrap)->Arg(0)->Arg(1)->ArgName("512bit");
 BENCHMARK(BM_WrapWithSenderKey)->Arg(0)->Arg(1)->ArgName("512bit");
 BENCHMARK(BM_Unwrap)->Arg(0)->Arg(1)->ArgName("512bit");
 
-int main(int argc, char **argv)
-{
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    CollectingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    print_summary(reporter);
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return run_benchmarks(argc, argv, print_summary); }
