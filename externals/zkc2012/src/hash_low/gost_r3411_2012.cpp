@@ -1,25 +1,21 @@
 // GOST R 34.11-2012: buffering, the compression function g_N and the
 // finalisation. The context keeps its 512-bit values as digit arrays of the
 // multiple-precision layer; the compression works on them as eight 64-bit
-// words with the combined S-P-L lookup tables.
+// words (gost_r3411_2012_compress.h).
 #include "gost_r3411_2012.h"
 
 #include <cstring>
 
-#include "gost_r3411_2012_tables.h"
+#include "gost_r3411_2012_compress.h"
 #include "zkc_bignum.h"
 #include "zkc_diag.h"
 
-using zkc::streebog::kIter;
-using zkc::streebog::kLps;
+using zkc::streebog::compress;
+using zkc::streebog::V512;
 
 namespace {
 
 const char kSourceName[] = "hash_low/gost_r3411_2012";
-
-struct V512 {
-    uint64_t w[8];
-};
 
 inline V512 from_digits(const DIGIT_T *d)
 {
@@ -42,92 +38,6 @@ inline void block_to_digits(DIGIT_T *d, const uint8_t *p)
 {
     for (int i = 0; i < 16; ++i, p += 4)
         d[i] = DIGIT_T(p[0]) | DIGIT_T(p[1]) << 8 | DIGIT_T(p[2]) << 16 | DIGIT_T(p[3]) << 24;
-}
-
-// LPS(a ^ b), column by column: the eight bytes of input word j index table
-// j, and lookup k lands in output word k. Unrolled, with eight scalar
-// accumulators.
-// The shift barrier keeps the compiler from turning the running shifts into
-// independent ones, so that every two bytes cost one shift and two byte moves.
-#if defined(__GNUC__)
-#define SHIFT_BARRIER(x) __asm__("" : "+r"(x))
-#else
-#define SHIFT_BARRIER(x) ((void)0)
-#endif
-#define LPS_COLUMN(j)                                  \
-    do {                                               \
-        const uint64_t *t = kLps.t[j];                 \
-        uint64_t x = a[j] ^ b[j];                  \
-        r0 ^= t[x & 0xFF];                             \
-        r1 ^= t[(x >> 8) & 0xFF];                      \
-        x >>= 16;                                      \
-        SHIFT_BARRIER(x);                              \
-        r2 ^= t[x & 0xFF];                             \
-        r3 ^= t[(x >> 8) & 0xFF];                      \
-        x >>= 16;                                      \
-        SHIFT_BARRIER(x);                              \
-        r4 ^= t[x & 0xFF];                             \
-        r5 ^= t[(x >> 8) & 0xFF];                      \
-        x >>= 16;                                      \
-        SHIFT_BARRIER(x);                              \
-        r6 ^= t[x & 0xFF];                             \
-        r7 ^= t[x >> 8];                               \
-    } while (0)
-
-#if defined(__GNUC__)
-#define ALWAYS_INLINE inline __attribute__((always_inline))
-#else
-#define ALWAYS_INLINE inline
-#endif
-
-ALWAYS_INLINE V512 lpsx(const uint64_t *a, const uint64_t *b)
-{
-    uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5 = 0, r6 = 0, r7 = 0;
-    LPS_COLUMN(0);
-    LPS_COLUMN(1);
-    LPS_COLUMN(2);
-    LPS_COLUMN(3);
-    LPS_COLUMN(4);
-    LPS_COLUMN(5);
-    LPS_COLUMN(6);
-    LPS_COLUMN(7);
-    return {{r0, r1, r2, r3, r4, r5, r6, r7}};
-}
-#undef LPS_COLUMN
-#undef SHIFT_BARRIER
-
-// g_N(h, m) = E(LPS(h ^ N), m) ^ h ^ m, where E runs twelve rounds
-// s := LPS(s ^ K), K := LPS(K ^ C_i), and a last X[K13].
-#if defined(__GNUC__)
-__attribute__((noinline))
-#endif
-V512 compress(const V512 &h, const V512 &m, const V512 &n)
-{
-    V512 k = lpsx(h.w, n.w);
-    V512 s = m;
-    // The twelve rounds, unrolled.
-#define ROUND(i)                          \
-    do {                                  \
-        s = lpsx(s.w, k.w);               \
-        k = lpsx(k.w, kIter.c[i]);        \
-    } while (0)
-    ROUND(0);
-    ROUND(1);
-    ROUND(2);
-    ROUND(3);
-    ROUND(4);
-    ROUND(5);
-    ROUND(6);
-    ROUND(7);
-    ROUND(8);
-    ROUND(9);
-    ROUND(10);
-    ROUND(11);
-#undef ROUND
-    V512 r;
-    for (int i = 0; i < 8; ++i)
-        r.w[i] = s.w[i] ^ k.w[i] ^ h.w[i] ^ m.w[i];
-    return r;
 }
 
 // acc := acc + x mod 2^512.
