@@ -40,6 +40,20 @@ inline void block_to_digits(DIGIT_T *d, const uint8_t *p)
         d[i] = DIGIT_T(p[0]) | DIGIT_T(p[1]) << 8 | DIGIT_T(p[2]) << 16 | DIGIT_T(p[3]) << 24;
 }
 
+// The buffer read as the block's value: message byte k sits at 63 - k, so
+// word i is the big-endian reading of buffer bytes 56 - 8i to 63 - 8i.
+inline V512 buffer_value(const uint8_t *buffer)
+{
+    V512 v;
+    for (int i = 0; i < 8; ++i) {
+        const uint8_t *p = buffer + 56 - 8 * i;
+        v.w[i] = uint64_t(p[0]) << 56 | uint64_t(p[1]) << 48 | uint64_t(p[2]) << 40 |
+                 uint64_t(p[3]) << 32 | uint64_t(p[4]) << 24 | uint64_t(p[5]) << 16 |
+                 uint64_t(p[6]) << 8 | uint64_t(p[7]);
+    }
+    return v;
+}
+
 // acc := acc + x mod 2^512.
 inline void add512(V512 &acc, const V512 &x)
 {
@@ -161,9 +175,10 @@ extern "C" int GOSTR3411_2012_Update(GOSTR3411_2012_CTX *ctx, const uint8_t *dat
         buffer_bytes(ctx, data, take);
         data += take;
         length -= take;
-        mpConvFromOctets(ctx->m, GOSTR3411_2012_DIGITS, ctx->buffer, 64);
+        const V512 m = buffer_value(ctx->buffer);
+        to_digits(ctx->m, m);
         State st = load_state(ctx);
-        process_block(st, from_digits(ctx->m), 512);
+        process_block(st, m, 512);
         save_state(ctx, st);
         std::memset(ctx->buffer, 0, sizeof ctx->buffer);
         ctx->count = 0;
@@ -200,19 +215,21 @@ extern "C" int GOSTR3411_2012_Final(GOSTR3411_2012_CTX *ctx, uint8_t *digest)
         return GOSTR3411_2012_ERR_PARAM;  // not a context of this hash
     // Padding: 0x01 right behind the message bytes, zeros above it.
     ctx->buffer[63 - ctx->count] = 0x01;
-    mpConvFromOctets(ctx->m, GOSTR3411_2012_DIGITS, ctx->buffer, 64);
+    const V512 m = buffer_value(ctx->buffer);
+    to_digits(ctx->m, m);
     State st = load_state(ctx);
-    process_block(st, from_digits(ctx->m), uint64_t(8 * ctx->count));
+    process_block(st, m, uint64_t(8 * ctx->count));
     const V512 zero = {};
     st.h = compress(st.h, st.n, zero);
     st.h = compress(st.h, st.sigma, zero);
     save_state(ctx, st);
 
-    uint8_t octets[64];
-    mpConvToOctets(ctx->h, GOSTR3411_2012_DIGITS, octets, sizeof octets);
-    const int size = ctx->digest_size == 32 ? 32 : 64;
-    for (int i = 0; i < size; ++i)
-        digest[i] = octets[size - 1 - i];
+    // h as 64 big-endian octets, the first (digest size) of them reversed:
+    // the little-endian bytes of h, or of its upper half for 256 bits.
+    const int first = ctx->digest_size == 32 ? 4 : 0;
+    for (int i = first; i < 8; ++i)
+        for (int b = 0; b < 8; ++b)
+            *digest++ = uint8_t(st.h.w[i] >> (8 * b));
     std::memset(ctx->buffer, 0, sizeof ctx->buffer);
     ctx->count = 0;
     return 0;
