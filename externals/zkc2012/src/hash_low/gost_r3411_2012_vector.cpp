@@ -93,23 +93,59 @@ ZKC_VECTOR_TARGET inline __attribute__((always_inline)) __m512i gather(__m512i i
     return _mm512_maskz_permutexvar_epi8(~__mmask64(0), index, x);
 }
 
-// LPS(x) for a transposed x; the result is transposed too.
-ZKC_VECTOR_TARGET inline __attribute__((always_inline)) __m512i lps(const Constants &k, __m512i x)
+// S(x), byte by byte: two 128-entry permutations, chosen by the top bit.
+ZKC_VECTOR_TARGET inline __attribute__((always_inline)) __m512i substitute(const Constants &k,
+                                                                           __m512i x)
 {
     const __m512i low = _mm512_permutex2var_epi8(k.pi0, x, k.pi1);
     const __m512i high = _mm512_permutex2var_epi8(k.pi2, x, k.pi3);
-    const __m512i s = _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), low, high);
-#define ZKC_PRODUCT(j) \
-    _mm512_gf2p8affine_epi64_epi8(gather(k.gather[j], s), load(kVector.affine[j]), 0)
-    const __m512i g0 = ZKC_PRODUCT(0), g1 = ZKC_PRODUCT(1), g2 = ZKC_PRODUCT(2);
-    const __m512i g3 = ZKC_PRODUCT(3), g4 = ZKC_PRODUCT(4), g5 = ZKC_PRODUCT(5);
-    const __m512i g6 = ZKC_PRODUCT(6), g7 = ZKC_PRODUCT(7);
-#undef ZKC_PRODUCT
-    const __m512i a = _mm512_ternarylogic_epi64(g0, g1, g2, 0x96);
-    const __m512i b = _mm512_ternarylogic_epi64(g3, g4, g5, 0x96);
-    const __m512i c = _mm512_ternarylogic_epi64(g6, g7, a, 0x96);
-    return _mm512_xor_si512(b, c);
+    return _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), low, high);
 }
+
+// One product of the L step: the gather for input byte position j, then the
+// bit blocks of A for that position, lane by lane.
+#define ZKC_PRODUCT(s, j) \
+    _mm512_gf2p8affine_epi64_epi8(gather(k.gather[j], s), load(kVector.affine[j]), 0)
+
+// LPS(x) ^ y and LPS(u) ^ v for transposed x, y, u, v; the results are
+// transposed too. The two are independent, and their steps alternate so
+// that the permutation port and the affine port always have work from one
+// of them.
+ZKC_VECTOR_TARGET inline __attribute__((always_inline)) void lps2(const Constants &k, __m512i x,
+                                                                  __m512i y, __m512i u, __m512i v,
+                                                                  __m512i &r1, __m512i &r2)
+{
+    const __m512i s = substitute(k, x);
+    const __m512i t = substitute(k, u);
+    const __m512i s0 = ZKC_PRODUCT(s, 0), t0 = ZKC_PRODUCT(t, 0);
+    const __m512i s1 = ZKC_PRODUCT(s, 1), t1 = ZKC_PRODUCT(t, 1);
+    const __m512i s2 = ZKC_PRODUCT(s, 2), t2 = ZKC_PRODUCT(t, 2);
+    const __m512i sa = _mm512_ternarylogic_epi64(s0, s1, s2, 0x96);
+    const __m512i ta = _mm512_ternarylogic_epi64(t0, t1, t2, 0x96);
+    const __m512i s3 = ZKC_PRODUCT(s, 3), t3 = ZKC_PRODUCT(t, 3);
+    const __m512i s4 = ZKC_PRODUCT(s, 4), t4 = ZKC_PRODUCT(t, 4);
+    const __m512i sb = _mm512_ternarylogic_epi64(s3, s4, sa, 0x96);
+    const __m512i tb = _mm512_ternarylogic_epi64(t3, t4, ta, 0x96);
+    const __m512i s5 = ZKC_PRODUCT(s, 5), t5 = ZKC_PRODUCT(t, 5);
+    const __m512i s6 = ZKC_PRODUCT(s, 6), t6 = ZKC_PRODUCT(t, 6);
+    const __m512i sc = _mm512_ternarylogic_epi64(s5, s6, sb, 0x96);
+    const __m512i tc = _mm512_ternarylogic_epi64(t5, t6, tb, 0x96);
+    const __m512i s7 = ZKC_PRODUCT(s, 7), t7 = ZKC_PRODUCT(t, 7);
+    r1 = _mm512_ternarylogic_epi64(s7, sc, y, 0x96);
+    r2 = _mm512_ternarylogic_epi64(t7, tc, v, 0x96);
+}
+
+// LPS(x) ^ y alone.
+ZKC_VECTOR_TARGET inline __attribute__((always_inline)) __m512i lps1(const Constants &k, __m512i x,
+                                                                     __m512i y)
+{
+    const __m512i s = substitute(k, x);
+    const __m512i a = _mm512_ternarylogic_epi64(ZKC_PRODUCT(s, 0), ZKC_PRODUCT(s, 1), ZKC_PRODUCT(s, 2), 0x96);
+    const __m512i b = _mm512_ternarylogic_epi64(ZKC_PRODUCT(s, 3), ZKC_PRODUCT(s, 4), a, 0x96);
+    const __m512i c = _mm512_ternarylogic_epi64(ZKC_PRODUCT(s, 5), ZKC_PRODUCT(s, 6), b, 0x96);
+    return _mm512_ternarylogic_epi64(ZKC_PRODUCT(s, 7), c, y, 0x96);
+}
+#undef ZKC_PRODUCT
 
 }  // namespace
 
@@ -134,20 +170,34 @@ ZKC_VECTOR_TARGET V512 compress_vector(const V512 &h, const V512 &m, const V512 
     const __m512i mt = gather(transpose, load(m.w));
     const __m512i nt = gather(transpose, load(n.w));
 
-    // The key schedule and the state are two independent chains, round by
-    // round, so the processor overlaps them.
-    __m512i key = lps(k, _mm512_xor_si512(ht, nt));
-    __m512i s = mt;
+    // The key schedule and the state are two independent chains; each round
+    // works on both at once. Each step also adds in what the next step
+    // starts with: the state the next round key, the key its round constant
+    // (taken off again where the key itself is needed).
+    //   kc = K_i ^ C_i, x = s_{i-1} ^ K_i
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i k1 = lps1(k, _mm512_xor_si512(ht, nt), zero);
+    __m512i kc = _mm512_xor_si512(k1, load(kVector.c[0]));
+    __m512i x = _mm512_xor_si512(mt, k1);
+    __m512i key = k1;
 #if defined(__clang__)
 #pragma clang loop unroll(full)
 #else
 #pragma GCC unroll 12
 #endif
-    for (int i = 0; i < 12; ++i) {
-        s = lps(k, _mm512_xor_si512(s, key));
-        key = lps(k, _mm512_xor_si512(key, load(kVector.c[i])));
+    for (int i = 0; i < 11; ++i) {
+        // s_i ^ K_{i+1} = LPS(x) ^ K_{i+1}, with K_{i+1} = LPS(kc); the key
+        // step runs first in program order, the state step takes its result.
+        __m512i next_kc, s;
+        lps2(k, kc, load(kVector.c[i + 1]), x, zero, next_kc, s);
+        key = _mm512_xor_si512(next_kc, load(kVector.c[i + 1]));
+        x = _mm512_xor_si512(s, key);
+        kc = next_kc;
     }
-    const __m512i r = _mm512_ternarylogic_epi64(_mm512_xor_si512(s, key), ht, mt, 0x96);
+    // The twelfth round: s_12 = LPS(x), K_13 = LPS(kc).
+    __m512i s12, k13;
+    lps2(k, kc, zero, x, zero, k13, s12);
+    const __m512i r = _mm512_ternarylogic_epi64(_mm512_xor_si512(s12, k13), ht, mt, 0x96);
     V512 out;
     _mm512_storeu_si512(out.w, gather(transpose, r));
     return out;
