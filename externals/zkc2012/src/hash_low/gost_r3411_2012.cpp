@@ -10,7 +10,6 @@
 #include "zkc_bignum.h"
 #include "zkc_diag.h"
 
-using zkc::streebog::compress;
 using zkc::streebog::V512;
 
 namespace {
@@ -86,7 +85,7 @@ void save_state(GOSTR3411_2012_CTX *ctx, const State &st)
 // One block m: h := g_N(h, m), N := N + bits, Sigma := Sigma + m.
 inline void process_block(State &st, const V512 &m, uint64_t bits)
 {
-    st.h = compress(st.h, m, st.n);
+    st.h = zkc::streebog::compress_block(st.h, m, st.n);
     add512(st.n, V512{{bits, 0, 0, 0, 0, 0, 0, 0}});
     add512(st.sigma, m);
 }
@@ -220,8 +219,8 @@ extern "C" int GOSTR3411_2012_Final(GOSTR3411_2012_CTX *ctx, uint8_t *digest)
     State st = load_state(ctx);
     process_block(st, m, uint64_t(8 * ctx->count));
     const V512 zero = {};
-    st.h = compress(st.h, st.n, zero);
-    st.h = compress(st.h, st.sigma, zero);
+    st.h = zkc::streebog::compress_block(st.h, st.n, zero);
+    st.h = zkc::streebog::compress_block(st.h, st.sigma, zero);
     save_state(ctx, st);
 
     // h as 64 big-endian octets, the first (digest size) of them reversed:

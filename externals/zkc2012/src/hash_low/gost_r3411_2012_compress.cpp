@@ -88,9 +88,63 @@ V512 compress_portable(const V512 &h, const V512 &m, const V512 &n)
     return r;
 }
 
+V512 compress_keyed_portable(const V512 &h, const V512 &m, const RoundKeys &keys)
+{
+    V512 s = m;
+    for (int i = 0; i < 12; ++i)
+        s = lpsx(s.w, keys.k[i].w);
+    V512 r;
+    for (int i = 0; i < 8; ++i)
+        r.w[i] = s.w[i] ^ keys.k[12].w[i] ^ h.w[i] ^ m.w[i];
+    return r;
+}
+
+namespace {
+
+RoundKeys make_round_keys(uint64_t start_word)
+{
+    RoundKeys r{};
+    for (uint64_t &w : r.start.w)
+        w = start_word;
+    const V512 zero{};
+    r.k[0] = lpsx(r.start.w, zero.w);
+    for (int i = 1; i < 13; ++i)
+        r.k[i] = lpsx(r.k[i - 1].w, kIter.c[i - 1]);
+    for (int n = 0; n < 13; ++n)
+        for (int i = 0; i < 8; ++i)
+            for (int w = 0; w < 8; ++w)
+                r.transposed[n][8 * i + w] = uint8_t(r.k[n].w[w] >> (8 * i));
+    return r;
+}
+
+bool equal_xor(const V512 &h, const V512 &n, const V512 &v)
+{
+    uint64_t d = 0;
+    for (int i = 0; i < 8; ++i)
+        d |= h.w[i] ^ n.w[i] ^ v.w[i];
+    return d == 0;
+}
+
+}  // namespace
+
+const RoundKeys *known_round_keys(const V512 &h, const V512 &n)
+{
+    // The initial values of the 512- and 256-bit hashes.
+    static const RoundKeys keys[2] = {make_round_keys(0), make_round_keys(0x0101010101010101ull)};
+    for (const RoundKeys &k : keys)
+        if (equal_xor(h, n, k.start))
+            return &k;
+    return nullptr;
+}
+
 CompressFunction compress_function()
 {
     return compress_vector_supported() ? compress_vector : compress_portable;
+}
+
+KeyedFunction compress_keyed_function()
+{
+    return compress_vector_supported() ? compress_keyed_vector : compress_keyed_portable;
 }
 
 }  // namespace streebog

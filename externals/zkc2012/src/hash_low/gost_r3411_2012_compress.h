@@ -37,6 +37,36 @@ inline V512 compress(const V512 &h, const V512 &m, const V512 &n)
     return f(h, m, n);
 }
 
+// The round keys K1..K13 of E depend on h ^ N alone. For the first block of a
+// message h is the initial value and N is 0, so its keys are constants,
+// computed once for each of the two initial values; that block then needs
+// only the state's chain of twelve steps.
+struct RoundKeys {
+    V512 start;                         // the h ^ N they belong to
+    V512 k[13];                         // K1..K13
+    alignas(64) uint8_t transposed[13][64];  // the same, byte 8i + w = byte i of word w
+};
+
+// The keys for h ^ n, when h ^ n is one of the two initial values; else null.
+const RoundKeys *known_round_keys(const V512 &h, const V512 &n);
+
+// g_n(h, m) with the keys of h ^ n given.
+V512 compress_keyed_portable(const V512 &h, const V512 &m, const RoundKeys &keys);
+V512 compress_keyed_vector(const V512 &h, const V512 &m, const RoundKeys &keys);
+
+using KeyedFunction = V512 (*)(const V512 &h, const V512 &m, const RoundKeys &keys);
+KeyedFunction compress_keyed_function();
+
+// g_n(h, m), from the constant keys where h ^ n allows.
+inline V512 compress_block(const V512 &h, const V512 &m, const V512 &n)
+{
+    if (const RoundKeys *keys = known_round_keys(h, n)) {
+        static const KeyedFunction f = compress_keyed_function();
+        return f(h, m, *keys);
+    }
+    return compress(h, m, n);
+}
+
 }  // namespace streebog
 }  // namespace zkc
 

@@ -203,7 +203,39 @@ ZKC_VECTOR_TARGET V512 compress_vector(const V512 &h, const V512 &m, const V512 
     return out;
 }
 
+ZKC_VECTOR_TARGET V512 compress_keyed_vector(const V512 &h, const V512 &m, const RoundKeys &keys)
+{
+    Constants k;
+    k.pi0 = load(kVector.pi);
+    k.pi1 = load(kVector.pi + 64);
+    k.pi2 = load(kVector.pi + 128);
+    k.pi3 = load(kVector.pi + 192);
+    for (int j = 0; j < 8; ++j)
+        k.gather[j] = load(kVector.gather[j]);
+    const __m512i transpose = load(kVector.transpose);
+    const __m512i ht = gather(transpose, load(h.w));
+    const __m512i mt = gather(transpose, load(m.w));
+    // One chain: x = s_{i-1} ^ K_i, each step adding in the next key.
+    __m512i x = _mm512_xor_si512(mt, load(keys.transposed[0]));
+#if defined(__clang__)
+#pragma clang loop unroll(full)
 #else
+#pragma GCC unroll 12
+#endif
+    for (int i = 1; i < 13; ++i)
+        x = lps1(k, x, load(keys.transposed[i]));
+    const __m512i r = _mm512_ternarylogic_epi64(x, ht, mt, 0x96);
+    V512 out;
+    _mm512_storeu_si512(out.w, gather(transpose, r));
+    return out;
+}
+
+#else
+
+V512 compress_keyed_vector(const V512 &h, const V512 &m, const RoundKeys &keys)
+{
+    return compress_keyed_portable(h, m, keys);
+}
 
 bool compress_vector_supported()
 {
