@@ -2,9 +2,9 @@
 // over 1 MiB and 64-byte inputs, with OpenSSL's SHA-256, SHA-512 and
 // AES-256-CFB measured in the same run as references. After the run a summary
 // prints each GOST figure as a ratio to its reference, in MB/s and in
-// reference cycles per byte: rdtsc around one whole message (Init, Update,
-// Final), the best of many, with the process pinned to the core it runs on.
-// The best of many is the figure a shared machine can repeat; it counts TSC
+// reference cycles per byte: rdtsc around the calls of a message, the best of
+// many, with the process pinned to the core it runs on (best_ticks below). The
+// best of many is the figure a shared machine can repeat; it counts TSC
 // ticks, which run at the nominal clock whatever the core's own clock does.
 //
 //   build-dir/bench/core_bench            (or --benchmark_filter=... etc.)
@@ -214,9 +214,15 @@ BENCHMARK(BM_OpenSSL_AES256_CFB_Decrypt)->Arg(kLarge)->Arg(kSmall);
 
 // --- reference cycles ---------------------------------------------------
 
-// One message of n bytes, ready to run again and again on buffers prepared
-// beforehand: nothing is allocated inside the measured call.
-using Message = std::function<void()>;
+// One message over n bytes prepared beforehand, in its three calls (Init,
+// Update over a stretch of the input, Final), ready to run again and again;
+// nothing is allocated inside the measured calls.
+struct Message {
+    std::function<void()> begin;
+    std::function<void(size_t offset, size_t length)> update;
+    std::function<void()> end;
+    explicit operator bool() const { return bool(update); }
+};
 using MessageFactory = std::function<Message(size_t n)>;
 
 std::map<std::string, MessageFactory> message_factories()
@@ -226,11 +232,17 @@ std::map<std::string, MessageFactory> message_factories()
         return [mode, encrypt](size_t n) -> Message {
             const GOST28147_89_PARAM *z = nullptr;
             if (GOST28147_89_FindParByDerOid(kDerZ, sizeof kDerZ, &z) != 0)
-                return nullptr;
+                return {};
             auto in = std::make_shared<std::vector<uint8_t>>(input(n));
             auto out = std::make_shared<std::vector<uint8_t>>(n + 8);
             auto ctx = std::make_shared<GOST28147_89_CTX>();
-            return [=] { gost28147_message(*ctx, *z, mode, encrypt, *in, *out); };
+            return {[=] { GOST28147_89_Init(ctx.get(), encrypt, z->table, mode, 0, z->key_meshing, 0, kIv, kKey); },
+                    [=](size_t offset, size_t length) {
+                        GOST_DATA_BLOB bin = {uint32_t(length), in->data() + offset};
+                        GOST_DATA_BLOB bout = {uint32_t(out->size() - offset), out->data() + offset};
+                        GOST28147_89_Update(ctx.get(), &bin, mode == GOST28147_89_MODE_MAC ? nullptr : &bout);
+                    },
+                    [=] { GOST28147_89_Final(ctx.get()); }};
         };
     };
     f["BM_Gost28147_ECB"] = g89(GOST28147_89_MODE_ECB, 1);
@@ -244,24 +256,36 @@ std::map<std::string, MessageFactory> message_factories()
         auto in = std::make_shared<std::vector<uint8_t>>(input(n));
         auto ctx = std::make_shared<GOSTR3411_94_CTX>();
         auto digest = std::make_shared<std::vector<uint8_t>>(32);
-        return [=] { gost94_message(*ctx, *GOSTR3411_94_DefaultParam(), *in, digest->data()); };
+        return {[=] { GOSTR3411_94_Init_ex(ctx.get(), GOSTR3411_94_DefaultParam()->table); },
+                [=](size_t offset, size_t length) { GOSTR3411_94_Update(ctx.get(), in->data() + offset, length); },
+                [=] { GOSTR3411_94_Final(ctx.get(), digest->data()); }};
     };
     for (bool is512 : {false, true})
         f[is512 ? "BM_GostR3411_2012_512" : "BM_GostR3411_2012_256"] = [is512](size_t n) -> Message {
             auto in = std::make_shared<std::vector<uint8_t>>(input(n));
             auto ctx = std::make_shared<GOSTR3411_2012_CTX>();
             auto digest = std::make_shared<std::vector<uint8_t>>(64);
-            return [=] { gost2012_message(*ctx, is512, *in, digest->data()); };
+            return {[=] { is512 ? GOSTR3411_2012_512_Init(ctx.get()) : GOSTR3411_2012_256_Init(ctx.get()); },
+                    [=](size_t offset, size_t length) {
+                        is512 ? GOSTR3411_2012_512_Update(ctx.get(), in->data() + offset, length)
+                              : GOSTR3411_2012_256_Update(ctx.get(), in->data() + offset, length);
+                    },
+                    [=] {
+                        is512 ? GOSTR3411_2012_512_Final(ctx.get(), digest->data())
+                              : GOSTR3411_2012_256_Final(ctx.get(), digest->data());
+                    }};
         };
     auto md = [](const EVP_MD *type) {
         return [type](size_t n) -> Message {
             auto in = std::make_shared<std::vector<uint8_t>>(input(n));
             std::shared_ptr<EVP_MD_CTX> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
             auto digest = std::make_shared<std::vector<uint8_t>>(EVP_MAX_MD_SIZE);
-            return [=] {
-                unsigned int len = 0;
-                openssl_digest_message(ctx.get(), type, *in, digest->data(), &len);
-            };
+            return {[=] { EVP_DigestInit_ex(ctx.get(), type, nullptr); },
+                    [=](size_t offset, size_t length) { EVP_DigestUpdate(ctx.get(), in->data() + offset, length); },
+                    [=] {
+                        unsigned int len = 0;
+                        EVP_DigestFinal_ex(ctx.get(), digest->data(), &len);
+                    }};
         };
     };
     f["BM_OpenSSL_SHA256"] = md(EVP_sha256());
@@ -271,10 +295,15 @@ std::map<std::string, MessageFactory> message_factories()
             auto in = std::make_shared<std::vector<uint8_t>>(input(n));
             auto out = std::make_shared<std::vector<uint8_t>>(n + 16);
             std::shared_ptr<EVP_CIPHER_CTX> ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
-            return [=] {
-                int len = 0;
-                openssl_aes_cfb_message(ctx.get(), encrypt, *in, *out, &len);
-            };
+            return {[=] { EVP_CipherInit_ex(ctx.get(), EVP_aes_256_cfb128(), nullptr, kKey, kIv, encrypt); },
+                    [=](size_t offset, size_t length) {
+                        int len = 0;
+                        EVP_CipherUpdate(ctx.get(), out->data() + offset, &len, in->data() + offset, int(length));
+                    },
+                    [=] {
+                        int len = 0;
+                        EVP_CipherFinal_ex(ctx.get(), out->data() + in->size(), &len);
+                    }};
         };
     return f;
 }
@@ -306,30 +335,84 @@ private:
     bool pinned_ = false;
 };
 
-// The fewest TSC ticks one message took: at least `min_runs` runs, and more
-// while the runs so far add up to less than `budget` ticks. On a shared core
-// a long message is often interrupted; the more runs, the likelier one clean.
-uint64_t best_ticks(const Message &message, int min_runs, uint64_t budget)
+// TSC ticks of one call, fenced so that only the call is counted.
+template <typename F>
+uint64_t ticks(F &&call)
 {
-    message();  // warm the caches and the tables
-    uint64_t best = std::numeric_limits<uint64_t>::max(), spent = 0;
-    for (int i = 0; i < min_runs || spent < budget; ++i) {
-        unsigned aux = 0;
-        _mm_lfence();
-        const uint64_t t0 = __rdtsc();
-        _mm_lfence();
-        message();
-        const uint64_t t1 = __rdtscp(&aux);
-        _mm_lfence();
-        best = std::min(best, t1 - t0);
-        spent += t1 - t0;
-    }
-    return best;
+    unsigned aux = 0;
+    _mm_lfence();
+    const uint64_t t0 = __rdtsc();
+    _mm_lfence();
+    call();
+    const uint64_t t1 = __rdtscp(&aux);
+    _mm_lfence();
+    return t1 - t0;
 }
 
-// Reference cycles per byte of one message of n bytes, best of many runs
-// (about half a second's worth at the nominal clock), or 0 when there is no
-// such case.
+// Reference cycles (TSC ticks) of one message of n bytes, best of many runs:
+// at least `min_runs`, and more while the runs so far add up to less than
+// `budget` ticks. A short message is timed whole. A long one would rarely
+// run uninterrupted on a shared core, so each of its calls (Init, every
+// Update over a 16 KiB piece, Final) is timed alone, and the message's
+// figure is the sum of each call's best.
+uint64_t best_ticks(const Message &message, size_t n, int min_runs, uint64_t budget)
+{
+    constexpr size_t kPiece = 16384;
+    auto whole = [&] {
+        message.begin();
+        message.update(0, n);
+        message.end();
+    };
+    whole();  // warm the caches and the tables
+    const size_t pieces = n > kPiece ? (n + kPiece - 1) / kPiece : 0;
+    std::vector<uint64_t> best(pieces + 2, std::numeric_limits<uint64_t>::max());
+    uint64_t spent = 0;
+    for (int i = 0; i < min_runs || spent < budget; ++i) {
+        if (pieces == 0) {
+            const uint64_t t = ticks(whole);
+            best[0] = std::min(best[0], t);
+            spent += t;
+            continue;
+        }
+        uint64_t t = ticks(message.begin);
+        best[0] = std::min(best[0], t);
+        spent += t;
+        for (size_t k = 0; k < pieces; ++k) {
+            const size_t offset = k * kPiece, length = std::min(kPiece, n - offset);
+            t = ticks([&] { message.update(offset, length); });
+            best[k + 1] = std::min(best[k + 1], t);
+            spent += t;
+        }
+        t = ticks(message.end);
+        best[pieces + 1] = std::min(best[pieces + 1], t);
+        spent += t;
+    }
+    if (pieces == 0)
+        return best[0];
+    uint64_t sum = 0;
+    for (uint64_t b : best)
+        sum += b;
+    return sum;
+}
+
+// Core clock cycles per TSC tick, from a chain of dependent 64-bit multiplies
+// (three cycles each on current x86 cores): turbo makes it more than 1, and
+// it varies with the load on the machine.
+double core_cycles_per_tick()
+{
+    uint64_t best = std::numeric_limits<uint64_t>::max();
+    for (int r = 0; r < 50; ++r) {
+        uint64_t x = uint64_t(r) | 1;
+        best = std::min(best, ticks([&] {
+                            for (int i = 0; i < 10000; ++i)
+                                __asm__ volatile("imul %0, %0\n\timul %0, %0" : "+r"(x));
+                        }));
+    }
+    return 3.0 * 20000 / double(best);
+}
+
+// Reference cycles per byte of one message of n bytes (about half a second's
+// worth of runs at the nominal clock), or 0 when there is no such case.
 double cycles_per_byte(const std::string &name, size_t n)
 {
     static const std::map<std::string, MessageFactory> factories = message_factories();
@@ -340,7 +423,7 @@ double cycles_per_byte(const std::string &name, size_t n)
     if (!message)
         return 0;
     const uint64_t half_second = 1300000000;  // TSC ticks at 2.6 GHz; roughly elsewhere
-    return double(best_ticks(message, n >= 65536 ? 20 : 20000, half_second)) / double(n);
+    return double(best_ticks(message, n, n > 16384 ? 20 : 20000, half_second)) / double(n);
 }
 
 // --- summary ----------------------------------------------------------------
@@ -422,7 +505,8 @@ void print_summary(const CollectingReporter &r)
     }
 
     // Reference cycles of the cases that ran, and of their references.
-    std::printf("\nReference cycles per byte (rdtsc around one message, best of many, pinned to one core);\n"
+    std::printf("\nReference cycles per byte (rdtsc, best of many, pinned to one core: 64 B timed as one\n"
+                "message, 1 MiB as the sum of the best of each call: Init, 16 KiB Updates, Final);\n"
                 "ratio = reference's cycles / GOST cycles\n");
     std::printf("%-22s %-27s %9s %7s %9s %7s  %s\n", "GOST", "reference", "1MiB c/B", "ratio",
                 "64B c/B", "ratio", "targets (c/B)");
@@ -437,6 +521,7 @@ void print_summary(const CollectingReporter &r)
             return it->second;
         return memo[key] = cycles_per_byte(name, size_t(n));
     };
+    bool any = false;
     for (const Line &l : lines) {
         const bool ran1 = r.get(l.gost + big, "bytes_per_second") > 0;
         const bool ran2 = r.get(l.gost + small, "bytes_per_second") > 0;
@@ -444,6 +529,7 @@ void print_summary(const CollectingReporter &r)
             continue;
         const double g1 = cycles(l.gost, kLarge, ran1), g2 = cycles(l.gost, kSmall, ran2);
         const double c1 = cycles(l.reference, kLarge, ran1), c2 = cycles(l.reference, kSmall, ran2);
+        any = true;
         std::string targets = verdict(g1, l.cycles_large, true);
         const std::string t2 = verdict(g2, l.cycles_small, true);
         if (!t2.empty())
@@ -452,6 +538,9 @@ void print_summary(const CollectingReporter &r)
                     g1 > 0 ? c1 / g1 : 0.0, g2, g2 > 0 ? c2 / g2 : 0.0,
                     targets.empty() ? "-" : targets.c_str());
     }
+    if (any)
+        std::printf("core clock during the run: about %.2f core cycles per reference cycle\n",
+                    core_cycles_per_tick());
     // Public-key generation, when those benchmarks ran.
     const struct {
         const char *gost, *reference, *label;
