@@ -1,25 +1,20 @@
 // GOST R 34.11-2012: buffering, the compression function g_N and the
 // finalisation. The context keeps its 512-bit values as digit arrays of the
 // multiple-precision layer; the compression works on them as eight 64-bit
-// words with the combined S-P-L lookup tables.
+// words (gost_r3411_2012_compress.h).
 #include "gost_r3411_2012.h"
 
 #include <cstring>
 
-#include "gost_r3411_2012_tables.h"
+#include "gost_r3411_2012_compress.h"
 #include "zkc_bignum.h"
 #include "zkc_diag.h"
 
-using zkc::streebog::kIter;
-using zkc::streebog::kLps;
+using zkc::streebog::V512;
 
 namespace {
 
 const char kSourceName[] = "hash_low/gost_r3411_2012";
-
-struct V512 {
-    uint64_t w[8];
-};
 
 inline V512 from_digits(const DIGIT_T *d)
 {
@@ -44,90 +39,18 @@ inline void block_to_digits(DIGIT_T *d, const uint8_t *p)
         d[i] = DIGIT_T(p[0]) | DIGIT_T(p[1]) << 8 | DIGIT_T(p[2]) << 16 | DIGIT_T(p[3]) << 24;
 }
 
-// LPS(a ^ b), column by column: the eight bytes of input word j index table
-// j, and lookup k lands in output word k. Unrolled, with eight scalar
-// accumulators.
-// The shift barrier keeps the compiler from turning the running shifts into
-// independent ones, so that every two bytes cost one shift and two byte moves.
-#if defined(__GNUC__)
-#define SHIFT_BARRIER(x) __asm__("" : "+r"(x))
-#else
-#define SHIFT_BARRIER(x) ((void)0)
-#endif
-#define LPS_COLUMN(j)                                  \
-    do {                                               \
-        const uint64_t *t = kLps.t[j];                 \
-        uint64_t x = a[j] ^ b[j];                  \
-        r0 ^= t[x & 0xFF];                             \
-        r1 ^= t[(x >> 8) & 0xFF];                      \
-        x >>= 16;                                      \
-        SHIFT_BARRIER(x);                              \
-        r2 ^= t[x & 0xFF];                             \
-        r3 ^= t[(x >> 8) & 0xFF];                      \
-        x >>= 16;                                      \
-        SHIFT_BARRIER(x);                              \
-        r4 ^= t[x & 0xFF];                             \
-        r5 ^= t[(x >> 8) & 0xFF];                      \
-        x >>= 16;                                      \
-        SHIFT_BARRIER(x);                              \
-        r6 ^= t[x & 0xFF];                             \
-        r7 ^= t[x >> 8];                               \
-    } while (0)
-
-#if defined(__GNUC__)
-#define ALWAYS_INLINE inline __attribute__((always_inline))
-#else
-#define ALWAYS_INLINE inline
-#endif
-
-ALWAYS_INLINE V512 lpsx(const uint64_t *a, const uint64_t *b)
+// The buffer read as the block's value: message byte k sits at 63 - k, so
+// word i is the big-endian reading of buffer bytes 56 - 8i to 63 - 8i.
+inline V512 buffer_value(const uint8_t *buffer)
 {
-    uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5 = 0, r6 = 0, r7 = 0;
-    LPS_COLUMN(0);
-    LPS_COLUMN(1);
-    LPS_COLUMN(2);
-    LPS_COLUMN(3);
-    LPS_COLUMN(4);
-    LPS_COLUMN(5);
-    LPS_COLUMN(6);
-    LPS_COLUMN(7);
-    return {{r0, r1, r2, r3, r4, r5, r6, r7}};
-}
-#undef LPS_COLUMN
-#undef SHIFT_BARRIER
-
-// g_N(h, m) = E(LPS(h ^ N), m) ^ h ^ m, where E runs twelve rounds
-// s := LPS(s ^ K), K := LPS(K ^ C_i), and a last X[K13].
-#if defined(__GNUC__)
-__attribute__((noinline))
-#endif
-V512 compress(const V512 &h, const V512 &m, const V512 &n)
-{
-    V512 k = lpsx(h.w, n.w);
-    V512 s = m;
-    // The twelve rounds, unrolled.
-#define ROUND(i)                          \
-    do {                                  \
-        s = lpsx(s.w, k.w);               \
-        k = lpsx(k.w, kIter.c[i]);        \
-    } while (0)
-    ROUND(0);
-    ROUND(1);
-    ROUND(2);
-    ROUND(3);
-    ROUND(4);
-    ROUND(5);
-    ROUND(6);
-    ROUND(7);
-    ROUND(8);
-    ROUND(9);
-    ROUND(10);
-    ROUND(11);
-#undef ROUND
-    V512 r;
-    for (int i = 0; i < 8; ++i)
-        r.w[i] = s.w[i] ^ k.w[i] ^ h.w[i] ^ m.w[i];
-    return r;
+    V512 v;
+    for (int i = 0; i < 8; ++i) {
+        const uint8_t *p = buffer + 56 - 8 * i;
+        v.w[i] = uint64_t(p[0]) << 56 | uint64_t(p[1]) << 48 | uint64_t(p[2]) << 40 |
+                 uint64_t(p[3]) << 32 | uint64_t(p[4]) << 24 | uint64_t(p[5]) << 16 |
+                 uint64_t(p[6]) << 8 | uint64_t(p[7]);
+    }
+    return v;
 }
 
 // acc := acc + x mod 2^512.
@@ -162,7 +85,7 @@ void save_state(GOSTR3411_2012_CTX *ctx, const State &st)
 // One block m: h := g_N(h, m), N := N + bits, Sigma := Sigma + m.
 inline void process_block(State &st, const V512 &m, uint64_t bits)
 {
-    st.h = compress(st.h, m, st.n);
+    st.h = zkc::streebog::compress_block(st.h, m, st.n);
     add512(st.n, V512{{bits, 0, 0, 0, 0, 0, 0, 0}});
     add512(st.sigma, m);
 }
@@ -251,9 +174,10 @@ extern "C" int GOSTR3411_2012_Update(GOSTR3411_2012_CTX *ctx, const uint8_t *dat
         buffer_bytes(ctx, data, take);
         data += take;
         length -= take;
-        mpConvFromOctets(ctx->m, GOSTR3411_2012_DIGITS, ctx->buffer, 64);
+        const V512 m = buffer_value(ctx->buffer);
+        to_digits(ctx->m, m);
         State st = load_state(ctx);
-        process_block(st, from_digits(ctx->m), 512);
+        process_block(st, m, 512);
         save_state(ctx, st);
         std::memset(ctx->buffer, 0, sizeof ctx->buffer);
         ctx->count = 0;
@@ -290,19 +214,21 @@ extern "C" int GOSTR3411_2012_Final(GOSTR3411_2012_CTX *ctx, uint8_t *digest)
         return GOSTR3411_2012_ERR_PARAM;  // not a context of this hash
     // Padding: 0x01 right behind the message bytes, zeros above it.
     ctx->buffer[63 - ctx->count] = 0x01;
-    mpConvFromOctets(ctx->m, GOSTR3411_2012_DIGITS, ctx->buffer, 64);
+    const V512 m = buffer_value(ctx->buffer);
+    to_digits(ctx->m, m);
     State st = load_state(ctx);
-    process_block(st, from_digits(ctx->m), uint64_t(8 * ctx->count));
+    process_block(st, m, uint64_t(8 * ctx->count));
     const V512 zero = {};
-    st.h = compress(st.h, st.n, zero);
-    st.h = compress(st.h, st.sigma, zero);
+    st.h = zkc::streebog::compress_block(st.h, st.n, zero);
+    st.h = zkc::streebog::compress_block(st.h, st.sigma, zero);
     save_state(ctx, st);
 
-    uint8_t octets[64];
-    mpConvToOctets(ctx->h, GOSTR3411_2012_DIGITS, octets, sizeof octets);
-    const int size = ctx->digest_size == 32 ? 32 : 64;
-    for (int i = 0; i < size; ++i)
-        digest[i] = octets[size - 1 - i];
+    // h as 64 big-endian octets, the first (digest size) of them reversed:
+    // the little-endian bytes of h, or of its upper half for 256 bits.
+    const int first = ctx->digest_size == 32 ? 4 : 0;
+    for (int i = first; i < 8; ++i)
+        for (int b = 0; b < 8; ++b)
+            *digest++ = uint8_t(st.h.w[i] >> (8 * b));
     std::memset(ctx->buffer, 0, sizeof ctx->buffer);
     ctx->count = 0;
     return 0;
