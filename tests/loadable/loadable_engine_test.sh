@@ -34,6 +34,15 @@ fail() {
 }
 pass() { echo "ok: $*"; }
 
+# Takes in a child's results; a sanitizer's report fails the test whatever
+# the child's status.
+collect() {
+    out=$(cat "$work/$1.out")
+    err=$(cat "$work/$1.err")
+    if grep -qE "ERROR: (Address|Leak)Sanitizer|runtime error:" <<<"$err"; then
+        fail "$1: sanitizer report: $err"
+    fi
+}
 # run NAME CMD...: runs CMD with a timeout, stdin from /dev/null; its
 # stdout in $out, stderr in $err, status in $rc.
 run() {
@@ -41,8 +50,7 @@ run() {
     shift
     timeout "$limit" "$@" </dev/null >"$work/$name.out" 2>"$work/$name.err"
     rc=$?
-    out=$(cat "$work/$name.out")
-    err=$(cat "$work/$name.err")
+    collect "$name"
 }
 # run_fed NAME INPUT CMD...: as run, in a session of its own (no controlling
 # terminal), INPUT on stdin.
@@ -51,10 +59,11 @@ run_fed() {
     shift 2
     printf '%s' "$input" | setsid -w timeout "$limit" "$@" >"$work/$name.out" 2>"$work/$name.err"
     rc=$?
-    out=$(cat "$work/$name.out")
-    err=$(cat "$work/$name.err")
+    collect "$name"
 }
-ossl() { run "$1" openssl "${@:2}"; }
+# The openssl command; with a sanitized engine, its runtime goes first.
+preload=${TOKENCERT_OPENSSL_PRELOAD:-}
+ossl() { run "$1" env ${preload:+LD_PRELOAD=$preload} openssl "${@:2}"; }
 
 expect_ok() {
     if [ "$rc" -eq 0 ]; then pass "$1"; else fail "$1 (status $rc): $err"; fi
@@ -259,10 +268,10 @@ $work/user.pem: OK"
         -subj "/CN=passin" -passin "pass:$pin" -out "$work/passin.csr"
     expect_ok "PIN from -passin"
     OPENSSL_CONF="$work/ui.cnf" run_fed typed "$pin
-" openssl req -new -engine "$engine_id" -keyform engine -key "$user_label" -subj "/CN=typed" -out "$work/typed.csr"
+" env ${preload:+LD_PRELOAD=$preload} openssl req -new -engine "$engine_id" -keyform engine -key "$user_label" -subj "/CN=typed" -out "$work/typed.csr"
     expect_ok "PIN typed"
     expect_line "PIN prompt" "$err" "Enter token user PIN:"
-    OPENSSL_CONF="$work/ui.cnf" run_fed untyped "" openssl req -new -engine "$engine_id" -keyform engine \
+    OPENSSL_CONF="$work/ui.cnf" run_fed untyped "" env ${preload:+LD_PRELOAD=$preload} openssl req -new -engine "$engine_id" -keyform engine \
         -key "$user_label" -subj "/CN=typed" -out "$work/none.csr"
     expect_failure "no PIN typed"
     expect_line "no PIN typed: message" "$err" "p11_load_privkey: PIN not read"
