@@ -36,6 +36,11 @@ CK_RV P11Session::open(const P11_ENGINE_CTX *ctx) {
 }
 
 bool P11Session::open_or_report(const P11_ENGINE_CTX *ctx) {
+    // Without a module no call is made: say so rather than quote a code.
+    if (ctx && !ctx->function_list) {
+        std::fputs("open_session: api not attached\n", stderr);
+        return false;
+    }
     CK_RV rv = open(ctx);
     if (rv != CKR_OK)
         std::fprintf(stderr, "C_OpenSession failed, rc = 0x%x\n", static_cast<unsigned>(rv));

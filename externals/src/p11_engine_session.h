@@ -24,8 +24,9 @@ public:
     // C_OpenSession on ctx's slot with ctx's flags; CKR_OK or its code
     // (CKR_GENERAL_ERROR when no module is attached).
     CK_RV open(const P11_ENGINE_CTX *ctx);
-    // open(), printing "C_OpenSession failed, rc = 0x%x\n" when it fails;
-    // true when the session is open.
+    // open(), printing "C_OpenSession failed, rc = 0x%x\n" when it fails
+    // ("open_session: api not attached\n" without a module); true when the
+    // session is open.
     bool open_or_report(const P11_ENGINE_CTX *ctx);
     // C_CloseSession, when open; the code of that call (CKR_OK when closed).
     CK_RV close();

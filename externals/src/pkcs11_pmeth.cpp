@@ -217,10 +217,6 @@ int keygen_for(int method_nid, EVP_PKEY_CTX *ctx, EVP_PKEY *pkey)
     const P11_ENGINE_CTX *engine_ctx = p11_engine_ctx_or_report(engine);
     if (engine_ctx == nullptr)
         return 0;
-    if (engine_ctx->function_list == nullptr) {
-        std::fputs("pkcs11_gost2012_keygen_wrapper: api not attached\n", stderr);
-        return 0;
-    }
     P11Session session;
     if (!session.open_or_report(engine_ctx))
         return -1;

@@ -381,7 +381,7 @@ failures)
     expect_line "module not attached: key" "$err" "p11_load_privkey: api not attached"
     OPENSSL_CONF="$work/detached.cnf" ossl detached-gen genpkey -algorithm gost2012_256 -pkeyopt paramset:A
     expect_failure "module not attached: genpkey"
-    expect_line "module not attached: genpkey message" "$err" "pkcs11_gost2012_keygen_wrapper: api not attached"
+    expect_line "module not attached: genpkey message" "$err" "open_session: api not attached"
 
     # A wrong PIN, in the configuration and through -passin; a key that
     # is not there.
@@ -402,6 +402,14 @@ failures)
         -subj /CN=x -out "$work/x.csr"
     expect_failure "no such key"
     expect_line "no such key: message" "$err" "Could not read private key from org.openssl.engine:$engine_id:no such key"
+
+    # Verification runs on the token too: not without the module.
+    OPENSSL_CONF="$work/engine.cnf" ossl self req -new -x509 -engine "$engine_id" -keyform engine -key "$label" \
+        -subj /CN=self -out "$work/self.pem"
+    expect_ok "a certificate to verify"
+    OPENSSL_CONF="$work/detached.cnf" ossl verify-detached verify -check_ss_sig -CAfile "$work/self.pem" "$work/self.pem"
+    expect_failure "verify without the module"
+    expect_line "verify without the module: message" "$err" "open_session: api not attached"
     ;;
 
 *)
