@@ -253,6 +253,22 @@ certificates)
     expect_eq "verify" "$out" "$work/ca.pem: OK
 $work/user.pem: OK"
 
+    # openssl ca with the CA's key on the token.
+    mkdir -p "$work/ca"
+    touch "$work/ca/index.txt"
+    echo 1000 >"$work/ca/serial"
+    {
+        cat "$work/engine.cnf"
+        printf '[ca]\ndefault_ca = token_ca\n[token_ca]\ndir = %s\n' "$work/ca"
+        printf 'database = $dir/index.txt\nserial = $dir/serial\nnew_certs_dir = $dir\n'
+        printf 'default_md = default\ndefault_days = 10\npolicy = any\n[any]\ncommonName = supplied\n'
+    } >"$work/ca.cnf"
+    OPENSSL_CONF="$work/ca.cnf" ossl ca ca -batch -engine "$engine_id" -keyform engine -keyfile "$ca_label" \
+        -cert "$work/ca.pem" -in "$work/user.csr" -out "$work/issued.pem"
+    expect_ok "openssl ca signs with the token key"
+    OPENSSL_CONF="$work/engine.cnf" ossl verify-issued verify -CAfile "$work/ca.pem" "$work/issued.pem"
+    expect_eq "ca: verify" "$out" "$work/issued.pem: OK"
+
     # One changed byte in the signature: no longer verifies.
     openssl x509 -in "$work/user.pem" -outform DER -out "$work/user.der"
     size=$(stat -c %s "$work/user.der")
