@@ -210,6 +210,29 @@ digests)
     OPENSSL_ENGINES=$engines_dir ossl d256-engine dgst -engine "$engine_id" -md_gost12_256 -r "$work/m1.bin"
     expect_eq "digest with -engine" "$out" "9d151eefd8590b89daa6ba6cb74af9275dd051026bb149a452fd84e5e57b5500 *$work/m1.bin"
 
+    # OpenSSL's own HMAC (a provider's) takes the engine's digests by name:
+    # RFC 7836's HMAC examples.
+    key32=000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f
+    printf '\x01\x26\xbd\xb8\x78\x00\xaf\x21\x43\x41\x45\x65\x63\x78\x01\x00' >"$work/t.bin"
+    OPENSSL_CONF="$work/engine.cnf" ossl hmac256 mac -digest md_gost12_256 -macopt "hexkey:$key32" -in "$work/t.bin" HMAC
+    expect_eq "HMAC GOST R 34.11-2012 256" "$out" "A1AA5F7DE402D7B3D323F2991C8D4534013137010A83754FD0AF6D7CD4922ED9"
+    OPENSSL_CONF="$work/engine.cnf" ossl hmac512 mac -digest md_gost12_512 -macopt "hexkey:$key32" -in "$work/t.bin" HMAC
+    expect_eq "HMAC GOST R 34.11-2012 512" "$out" \
+        "A59BAB22ECAE19C65FBDE6E5F4E9F5D8549D31F037F9DF9B905500E171923A773D5F1530F2ED7E964CB2EEDC29E9AD2F3AFE93B2814F79F5000FFC0366C251E6"
+
+    # GOST 28147-89 encryption, CFB and counter mode, there and back.
+    for cipher in gost89 gost89-cnt; do
+        OPENSSL_CONF="$work/engine.cnf" ossl "enc-$cipher" enc "-$cipher" -K "$key32" -iv 0001020304050607 \
+            -in "$work/data.bin" -out "$work/$cipher.enc"
+        OPENSSL_CONF="$work/engine.cnf" ossl "dec-$cipher" enc -d "-$cipher" -K "$key32" -iv 0001020304050607 \
+            -in "$work/$cipher.enc" -out "$work/$cipher.dec"
+        if [ "$rc" -eq 0 ] && ! cmp -s "$work/$cipher.enc" "$work/data.bin" && cmp -s "$work/$cipher.dec" "$work/data.bin"; then
+            pass "enc -$cipher there and back"
+        else
+            fail "enc -$cipher there and back: $err"
+        fi
+    done
+
     # GOST 28147-89 MAC: a key as text and the same key in hex give one MAC
     # of 4 bytes; another key another MAC.
     text_key=0123456789abcdef0123456789ABCDEF
@@ -252,6 +275,20 @@ certificates)
     OPENSSL_CONF="$work/engine.cnf" ossl verify verify -CAfile "$work/ca.pem" "$work/ca.pem" "$work/user.pem"
     expect_eq "verify" "$out" "$work/ca.pem: OK
 $work/user.pem: OK"
+
+    # The public key of a token key is the one its certificate carries; dgst
+    # signs with the token key, and the signature verifies with it.
+    OPENSSL_CONF="$work/engine.cnf" ossl pubout pkey -engine "$engine_id" -inform engine -in "$user_label" -pubout
+    token_pub=$out
+    OPENSSL_CONF="$work/engine.cnf" ossl cert-pub x509 -in "$work/user.pem" -noout -pubkey
+    expect_eq "pkey -pubout of a token key" "$token_pub" "$out"
+    echo "$out" >"$work/user-pub.pem"
+    OPENSSL_CONF="$work/engine.cnf" ossl dgst-sign dgst -md_gost12_512 -engine "$engine_id" -keyform engine \
+        -sign "$user_label" -out "$work/data.sig" "$work/data.bin"
+    expect_ok "dgst -sign with a token key"
+    OPENSSL_CONF="$work/engine.cnf" ossl dgst-verify dgst -md_gost12_512 -verify "$work/user-pub.pem" \
+        -signature "$work/data.sig" "$work/data.bin"
+    expect_eq "dgst -verify" "$out" "Verified OK"
 
     # openssl ca with the CA's key on the token.
     mkdir -p "$work/ca"
