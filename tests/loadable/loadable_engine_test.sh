@@ -394,10 +394,11 @@ pkcs12)
     OPENSSL_CONF="$work/engine.cnf" ossl info-wrong pkcs12 -in "$work/user.p12" -info -noout -passin pass:wrong
     expect_failure "pkcs12: wrong password"
 
-    # tokencert imports the container onto a second token.
+    # tokencert imports the container onto a second token (an openssl.cnf
+    # that loads the engine and attaches the module is none of its business).
     init_token second 5678
     second=$slot
-    run_fed import "secret
+    OPENSSL_CONF="$work/engine.cnf" run_fed import "secret
 5678
 " "$tokencert" -p11 "$module" -slot "$second" -infile "$work/user.p12" -inform pfx -label imported
     expect_ok "tokencert -infile"
