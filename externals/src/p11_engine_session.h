@@ -55,4 +55,10 @@ struct P11FindResult {
 P11FindResult p11_find_objects(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_ATTRIBUTE *templ,
                                CK_ULONG count, CK_ULONG max_objects = 0);
 
+// Gives a new key pair the label (stored with its zero byte) on both
+// objects; when that fails, prints "C_SetAttributeValue failed, rc = 0x%x\n"
+// and destroys both, so that no unlabelled pair is left behind.
+bool p11_label_key_pair(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE pub, CK_OBJECT_HANDLE priv,
+                        const char *label);
+
 #endif

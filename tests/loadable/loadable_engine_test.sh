@@ -263,6 +263,18 @@ certificates)
     expect_contains "the copy's parameter set" "$out" "Parameter set: id-tc26-gost-3410-2012-512-paramSetB"
     write_config "$work/engine.cnf" "$pin"
 
+    # A label of one's own for a generated pair.
+    OPENSSL_CONF="$work/engine.cnf" ossl labelled genpkey -algorithm gost2001 -pkeyopt paramset:XA \
+        -pkeyopt "label:GOST 2001 key" -out /dev/null
+    OPENSSL_CONF="$work/engine.cnf" ossl labelled-cert req -new -x509 -engine "$engine_id" -keyform engine \
+        -key "GOST 2001 key" -subj "/CN=GOST 2001" -out "$work/gost2001.pem"
+    expect_ok "genpkey -pkeyopt label: the key signs under its label"
+    OPENSSL_CONF="$work/engine.cnf" ossl labelled-verify verify -check_ss_sig -CAfile "$work/gost2001.pem" "$work/gost2001.pem"
+    expect_eq "GOST R 34.10-2001 certificate verifies" "$out" "$work/gost2001.pem: OK"
+    OPENSSL_CONF="$work/engine.cnf" ossl empty-label genpkey -algorithm gost2012_256 -pkeyopt paramset:A -pkeyopt label:
+    expect_failure "genpkey: an empty label"
+    expect_line "genpkey: an empty label: message" "$err" "pkey_pkcs11_ctrl_gost2012_str: empty label"
+
     make_ca_and_user
     OPENSSL_CONF="$work/engine.cnf" ossl ca-text x509 -in "$work/ca.pem" -noout -text
     expect_contains "CA: GOST signature" "$out" "Signature Algorithm: GOST R 34.10-2012 with GOST R 34.11-2012 (256 bit)"
