@@ -54,7 +54,7 @@ bool p11_login_through_ui(ENGINE *e, UI_METHOD *ui_method, void *callback_data, 
         std::fprintf(stderr, "%sPIN not read\n", who);
         return false;
     }
-    ui.reset();  // the UI keeps a copy of the answer: wiped and released here
+    ui.reset();  // the answer is in `pin` alone from here on
     pin.data[kPinMax] = '\0';
     // LOGIN with the PIN as its text: logged in, the PIN not kept.
     return pkcs11_engine_ctrl(e, PKCS11_CTRL_LOGIN, 0, pin.data, nullptr) == 1;
