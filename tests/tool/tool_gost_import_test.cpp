@@ -84,7 +84,9 @@ protected:
             EXPECT_EQ(OBJ_obj2nid(oid), EVP_MD_get_type(EVP_get_digestbyname(mac_md)));
             PKCS12_free(parsed);
         }
-        std::string path = dir_ + "/import.p12";
+        // One file per test: CTest runs the cases side by side.
+        std::string path =
+            dir_ + "/import-" + testing::UnitTest::GetInstance()->current_test_info()->name() + ".p12";
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(p12.data()), p12.size());
         return path;
     }
