@@ -1,6 +1,8 @@
 // tokencert: manages X.509 certificates and key pairs on a PKCS#11 token.
 #include <cstdlib>
 
+#include <openssl/crypto.h>
+
 #include "actions.h"
 #include "listings.h"
 #include "options.h"
@@ -10,6 +12,10 @@
 
 int main(int argc, char **argv)
 {
+    // The tool is driven by its command line alone. OpenSSL's configuration
+    // file is left unread: it may load this engine as a loadable module and
+    // attach and initialise a module before the tool does.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
     create_output_streams();
     const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "tokencert";
     CommandLine cmd;

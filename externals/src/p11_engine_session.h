@@ -24,8 +24,9 @@ public:
     // C_OpenSession on ctx's slot with ctx's flags; CKR_OK or its code
     // (CKR_GENERAL_ERROR when no module is attached).
     CK_RV open(const P11_ENGINE_CTX *ctx);
-    // open(), printing "C_OpenSession failed, rc = 0x%x\n" when it fails;
-    // true when the session is open.
+    // open(), printing "C_OpenSession failed, rc = 0x%x\n" when it fails
+    // ("open_session: api not attached\n" without a module); true when the
+    // session is open.
     bool open_or_report(const P11_ENGINE_CTX *ctx);
     // C_CloseSession, when open; the code of that call (CKR_OK when closed).
     CK_RV close();
@@ -53,5 +54,11 @@ struct P11FindResult {
 // search was started.
 P11FindResult p11_find_objects(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_ATTRIBUTE *templ,
                                CK_ULONG count, CK_ULONG max_objects = 0);
+
+// Gives a new key pair the label (stored with its zero byte) on both
+// objects; when that fails, prints "C_SetAttributeValue failed, rc = 0x%x\n"
+// and destroys both, so that no unlabelled pair is left behind.
+bool p11_label_key_pair(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE pub, CK_OBJECT_HANDLE priv,
+                        const char *label);
 
 #endif

@@ -10,6 +10,7 @@
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
+#include <openssl/cms.h>
 #include <openssl/crypto.h>
 #include <openssl/engine.h>
 #include <openssl/evp.h>
@@ -405,6 +406,28 @@ int default_digest_of(int base_nid)
     return gost_nid(alg != nullptr ? alg->default_digest : GostObj::gost3411_2012_256);
 }
 
+// A signer's signature algorithm: the key's algorithm, NULL parameters.
+int set_signature_alg(X509_ALGOR *sig_alg, int nid)
+{
+    if (sig_alg == nullptr)
+        return -1;
+    return X509_ALGOR_set0(sig_alg, OBJ_nid2obj(nid), V_ASN1_NULL, nullptr) ? 1 : -1;
+}
+
+// A recipient's key-encryption algorithm: the key's algorithm with the
+// key's parameter sets.
+int set_transport_alg(X509_ALGOR *alg, const EVP_PKEY *pkey, int nid)
+{
+    ASN1_STRING *params = encode_gost2012_algor_params(pkey);
+    if (alg == nullptr || params == nullptr || !X509_ALGOR_set0(alg, OBJ_nid2obj(nid), V_ASN1_SEQUENCE, params)) {
+        ASN1_STRING_free(params);
+        return -1;
+    }
+    return 1;
+}
+
+// arg1 is 0 when signing or encrypting, 1 when verifying or decrypting:
+// only the first fills in the algorithm identifiers.
 int pkey_ctrl_gost2012(EVP_PKEY *pkey, int op, long arg1, void *arg2)
 {
     int nid = EVP_PKEY_get_base_id(pkey);
@@ -416,23 +439,42 @@ int pkey_ctrl_gost2012(EVP_PKEY *pkey, int op, long arg1, void *arg2)
             X509_ALGOR *digest_alg = nullptr;
             X509_ALGOR *sig_alg = nullptr;
             PKCS7_SIGNER_INFO_get0_algs(static_cast<PKCS7_SIGNER_INFO *>(arg2), nullptr, &digest_alg, &sig_alg);
-            if (digest_alg == nullptr || sig_alg == nullptr)
+            if (digest_alg == nullptr)
                 return -1;
             X509_ALGOR_set0(digest_alg, OBJ_nid2obj(default_digest_of(nid)), V_ASN1_NULL, nullptr);
-            X509_ALGOR_set0(sig_alg, OBJ_nid2obj(nid), V_ASN1_NULL, nullptr);
+            return set_signature_alg(sig_alg, nid);
         }
         return 1;
     case ASN1_PKEY_CTRL_PKCS7_ENCRYPT:
         if (arg1 == 0) {
             X509_ALGOR *alg = nullptr;
             PKCS7_RECIP_INFO_get0_alg(static_cast<PKCS7_RECIP_INFO *>(arg2), &alg);
-            ASN1_STRING *params = encode_gost2012_algor_params(pkey);
-            if (alg == nullptr || params == nullptr) {
-                ASN1_STRING_free(params);
-                return -1;
-            }
-            X509_ALGOR_set0(alg, OBJ_nid2obj(nid), V_ASN1_SEQUENCE, params);
+            return set_transport_alg(alg, pkey, nid);
         }
+        return 1;
+    // CMS keeps the digest the signer chose (the key's default unless told
+    // otherwise).
+    case ASN1_PKEY_CTRL_CMS_SIGN:
+        if (nid == NID_undef)
+            return -1;
+        if (arg1 == 0) {
+            X509_ALGOR *sig_alg = nullptr;
+            CMS_SignerInfo_get0_algs(static_cast<CMS_SignerInfo *>(arg2), nullptr, nullptr, nullptr, &sig_alg);
+            return set_signature_alg(sig_alg, nid);
+        }
+        return 1;
+    case ASN1_PKEY_CTRL_CMS_ENVELOPE:
+        if (arg1 == 0) {
+            auto *ri = static_cast<CMS_RecipientInfo *>(arg2);
+            X509_ALGOR *alg = nullptr;
+            if (CMS_RecipientInfo_type(ri) != CMS_RECIPINFO_TRANS ||
+                CMS_RecipientInfo_ktri_get0_algs(ri, nullptr, nullptr, &alg) != 1)
+                return -1;
+            return set_transport_alg(alg, pkey, nid);
+        }
+        return 1;
+    case ASN1_PKEY_CTRL_CMS_RI_TYPE:
+        *static_cast<int *>(arg2) = CMS_RECIPINFO_TRANS;
         return 1;
     case ASN1_PKEY_CTRL_DEFAULT_MD_NID:
         if (nid == NID_undef)

@@ -318,13 +318,7 @@ P11_ENGINE_CTX *engine_of(EVP_PKEY_CTX *ctx, ENGINE **engine)
     return p11_engine_ctx_or_report(*engine);
 }
 
-bool open_session(P11Session &session, const P11_ENGINE_CTX *ctx)
-{
-    CK_RV rv = session.open(ctx);
-    if (rv != CKR_OK)
-        std::fprintf(stderr, "C_OpenSession failed, rc = 0x%lx\n", rv);
-    return rv == CKR_OK;
-}
+bool open_session(P11Session &session, const P11_ENGINE_CTX *ctx) { return session.open_or_report(ctx); }
 
 // The UKM of the context for a peer key of pub_len bytes: its first
 // pub_len / 8 bytes. `who` names the method in the lines.

@@ -33,6 +33,7 @@ void free_gost_data(p11_gost_pkey_ctx *data)
     if (data == nullptr)
         return;
     OPENSSL_clear_free(data->ukm, data->ukm_len);
+    OPENSSL_free(data->label);
     OPENSSL_free(data);
 }
 
@@ -71,6 +72,8 @@ int pkey_pkcs11_copy(EVP_PKEY_CTX *dst, const EVP_PKEY_CTX *src)
     to->param_nid = from->param_nid;
     to->md = from->md;
     to->peer_key_set = from->peer_key_set;
+    if (from->label != nullptr && (to->label = OPENSSL_strdup(from->label)) == nullptr)
+        return 0;
     return 1;
 }
 
@@ -158,15 +161,32 @@ int paramset_from_text(const GostKeyAlg &alg, const char *value)
     return nid;
 }
 
+// "label": the label of a pair generated on the token (non-empty text).
+int set_label(p11_gost_pkey_ctx *data, const char *value)
+{
+    if (*value == '\0') {
+        std::fputs("pkey_pkcs11_ctrl_gost2012_str: empty label\n", stderr);
+        return 0;
+    }
+    char *copy = OPENSSL_strdup(value);
+    if (copy == nullptr)
+        return 0;
+    OPENSSL_free(data->label);
+    data->label = copy;
+    return 1;
+}
+
 int ctrl_str_for(int method_nid, EVP_PKEY_CTX *ctx, const char *name, const char *value)
 {
-    if (name == nullptr || std::strcmp(name, "paramset") != 0)
+    if (name == nullptr || (std::strcmp(name, "paramset") != 0 && std::strcmp(name, "label") != 0))
         return -2;
     if (value == nullptr)
         return 0;
     p11_gost_pkey_ctx *data = gost_data(ctx);
     if (data == nullptr)
         return 0;
+    if (std::strcmp(name, "label") == 0)
+        return set_label(data, value);
     int param_nid = NID_undef;
     if (const GostKeyAlg *alg = gost_key_alg(method_nid)) {
         param_nid = paramset_from_text(*alg, value);
@@ -206,7 +226,8 @@ int paramgen_for(int method_nid, EVP_PKEY_CTX *ctx, EVP_PKEY *pkey)
 p11_gost2012_key *record_of(EVP_PKEY *pkey) { return static_cast<p11_gost2012_key *>(EVP_PKEY_get0(pkey)); }
 
 // A key pair made on the token, in a session of its own, for the parameter
-// set the context chose.
+// set the context chose; labelled as the context says, when it says so
+// (over the label index's number).
 int keygen_for(int method_nid, EVP_PKEY_CTX *ctx, EVP_PKEY *pkey)
 {
     if (!paramgen_for(method_nid, ctx, pkey)) {
@@ -220,11 +241,16 @@ int keygen_for(int method_nid, EVP_PKEY_CTX *ctx, EVP_PKEY *pkey)
     P11Session session;
     if (!session.open_or_report(engine_ctx))
         return -1;
-    int rc = pkcs11_gost2012_keygen_wrapper(engine, record_of(pkey), session.handle(), nullptr, nullptr);
+    CK_OBJECT_HANDLE pub = CK_INVALID_HANDLE, priv = CK_INVALID_HANDLE;
+    int rc = pkcs11_gost2012_keygen_wrapper(engine, record_of(pkey), session.handle(), &pub, &priv);
     if (rc != 1) {
         std::fprintf(stderr, "pkcs11_gost2012_keygen_wrapper failed, rc = %d\n", rc);
         return 0;
     }
+    const p11_gost_pkey_ctx *data = gost_data(ctx);
+    if (data->label != nullptr &&
+        !p11_label_key_pair(engine_ctx->function_list, session.handle(), pub, priv, data->label))
+        return 0;
     return 1;
 }
 

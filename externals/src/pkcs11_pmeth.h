@@ -26,6 +26,7 @@ struct p11_gost_pkey_ctx {
     unsigned char *ukm;  // user keying material (IV control), owned, or null
     int peer_key_set;    // 1 once the peer-key control marked a peer key
     std::size_t ukm_len;  // length of ukm, so readers never run past it
+    char *label;          // label for a generated pair ("label" option), owned, or null
 };
 
 // Per-operation data of the MAC method, zero-filled at creation.

@@ -184,18 +184,8 @@ STORE_OBJECT *zk_store_generate_object(STORE *store, int type, OPENSSL_ITEM attr
         return nullptr;
     }
     std::string label = store_label(attributes, false, "Priv key");
-    CK_ATTRIBUTE set = {CKA_LABEL, label.data(), static_cast<CK_ULONG>(label.size() + 1)};
-    CK_FUNCTION_LIST *f = ctx->function_list;
-    for (CK_OBJECT_HANDLE h : {pub, priv}) {
-        CK_RV rv = f->C_SetAttributeValue(ctx->session, h, &set, 1);
-        if (rv != CKR_OK) {
-            std::fprintf(stderr, "C_SetAttributeValue failed, rc = 0x%x\n", static_cast<unsigned>(rv));
-            // A pair that could not be labelled is not left behind.
-            f->C_DestroyObject(ctx->session, pub);
-            f->C_DestroyObject(ctx->session, priv);
-            return nullptr;
-        }
-    }
+    if (!p11_label_key_pair(ctx->function_list, ctx->session, pub, priv, label.c_str()))
+        return nullptr;
     EVP_PKEY *pkey = EVP_PKEY_new();
     if (!pkey || !EVP_PKEY_assign(pkey, alg, record.get())) {
         EVP_PKEY_free(pkey);

@@ -2,7 +2,9 @@
 #include "pkcs11_store_loaders.h"
 
 #include "gost_params.h"
+#include "pkcs11_core_eng.h"
 #include "pkcs11_store_ops.h"
+#include "pkcs11_ui_pin.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -52,12 +54,23 @@ int id_from_certificate_file(const char *prefix, const char *key_id, unsigned ch
     return 1;
 }
 
-EVP_PKEY *load_key(ENGINE *e, const char *key_id, bool is_public) {
+EVP_PKEY *load_key(ENGINE *e, const char *key_id, bool is_public, UI_METHOD *ui_method, void *callback_data) {
     const char *prefix = is_public ? "p11_load_pubkey: " : "p11_load_privkey: ";
     if (!key_id) {
         std::fprintf(stderr, "%sNULL key_id\n", prefix);
         return nullptr;
     }
+    const P11_ENGINE_CTX *ctx = p11_engine_ctx_or_report(e);
+    if (!ctx)
+        return nullptr;
+    if (!ctx->function_list) {
+        std::fprintf(stderr, "%sapi not attached\n", prefix);
+        return nullptr;
+    }
+    // A private key is a private object: without a login so far, the PIN
+    // is asked for through the caller's UI, when it gave one.
+    if (!is_public && !p11_login_through_ui(e, ui_method, callback_data, prefix))
+        return nullptr;
     std::unique_ptr<STORE, StoreFree> store(STORE_new_engine(e));
     if (!store) {
         std::fprintf(stderr, "%sSTORE_new_engine failed\n", prefix);
@@ -78,6 +91,10 @@ EVP_PKEY *load_key(ENGINE *e, const char *key_id, bool is_public) {
 
 }  // namespace
 
-EVP_PKEY *p11_load_privkey(ENGINE *e, const char *key_id, UI_METHOD *, void *) { return load_key(e, key_id, false); }
+EVP_PKEY *p11_load_privkey(ENGINE *e, const char *key_id, UI_METHOD *ui_method, void *callback_data) {
+    return load_key(e, key_id, false, ui_method, callback_data);
+}
 
-EVP_PKEY *p11_load_pubkey(ENGINE *e, const char *key_id, UI_METHOD *, void *) { return load_key(e, key_id, true); }
+EVP_PKEY *p11_load_pubkey(ENGINE *e, const char *key_id, UI_METHOD *, void *) {
+    return load_key(e, key_id, true, nullptr, nullptr);
+}

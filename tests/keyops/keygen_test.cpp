@@ -188,6 +188,52 @@ TEST_F(KeyGen, TheLabelIndexFileNumbersThePairs)
     }
 }
 
+// A pair generated with the "label" option, through a copy of the context
+// too; a pair whose labelling fails leaves the token.
+TEST_F(KeyGen, TheLabelOptionNamesThePair)
+{
+    auto labelled = [&](const char *label, std::string *err) {
+        // (OpenSSL copies no context once key generation has begun.)
+        PkeyCtxPtr c(EVP_PKEY_CTX_new_id(nid(GostObj::gost3410_2012_256), nullptr));
+        EXPECT_EQ(EVP_PKEY_CTX_ctrl_str(c.get(), "paramset", "A"), 1);
+        EXPECT_EQ(EVP_PKEY_CTX_ctrl_str(c.get(), "label", label), 1);
+        PkeyCtxPtr copy(EVP_PKEY_CTX_dup(c.get()));
+        EXPECT_TRUE(copy);
+        c.reset();  // the copy owns its label
+        EXPECT_EQ(EVP_PKEY_keygen_init(copy.get()), 1);
+        Stderr captured;
+        EVP_PKEY *k = nullptr;
+        EVP_PKEY_keygen(copy.get(), &k);
+        *err = captured.text();
+        return PkeyPtr(k);
+    };
+    std::string err;
+    PkeyPtr key = labelled("my key", &err);
+    ASSERT_TRUE(key);
+    EXPECT_EQ(err, "");
+    std::vector<CK_OBJECT_HANDLE> objects = find_by_id(record(key.get())->key_id);
+    ASSERT_EQ(objects.size(), 2u);
+    for (CK_OBJECT_HANDLE h : objects)
+        EXPECT_EQ(attribute(h, CKA_LABEL), hex_to_bytes("6d 79 20 6b 65 79 00"));
+
+    // CKA_ID on both objects, then the label on the public and the private one.
+    for (int skip : {2, 3}) {
+        SCOPED_TRACE(skip);
+        std::size_t before = count_objects();
+        module_fault() = fault_in("C_SetAttributeValue", skip);
+        EXPECT_FALSE(labelled("lost", &err));
+        module_fault() = ModuleFault();
+        EXPECT_EQ(err, "C_SetAttributeValue failed, rc = 0x30\n");
+        EXPECT_EQ(count_objects(), before);
+    }
+
+    PkeyCtxPtr c(EVP_PKEY_CTX_new_id(nid(GostObj::gost2001), nullptr));
+    ASSERT_EQ(EVP_PKEY_keygen_init(c.get()), 1);
+    Stderr captured;
+    EXPECT_EQ(EVP_PKEY_CTX_ctrl_str(c.get(), "label", ""), 0);
+    EXPECT_EQ(captured.text(), "pkey_pkcs11_ctrl_gost2012_str: empty label\n");
+}
+
 TEST_F(KeyGen, TheWrapperHandsOutTheHandlesOfTheNewPair)
 {
     p11_gost2012_key *rec = p11_gost2012_key_new();

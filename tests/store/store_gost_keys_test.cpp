@@ -9,6 +9,7 @@
 #include "store_token_fixture.h"
 
 #include <openssl/pem.h>
+#include <openssl/ui.h>
 
 #include <cstdio>
 
@@ -291,6 +292,70 @@ TEST_P(GostStore, GeneratedPairsAreLabelledOnTheToken)
     EXPECT_EQ(EVP_PKEY_get_base_id(big.get()), alg);
     EXPECT_EQ(objects(CKO_PRIVATE_KEY, &long_label).size(), 1u);
     EXPECT_EQ(objects(CKO_PUBLIC_KEY, &long_label).size(), 1u);
+}
+
+// What a UI hands out as the PIN, and how often it was asked.
+struct PinAnswer {
+    const char *pin;  // null: the UI fails
+    int asked = 0;
+    std::string prompt;
+};
+
+int answer_pin(UI *ui, UI_STRING *uis)
+{
+    auto *answer = static_cast<PinAnswer *>(UI_get0_user_data(ui));
+    if (UI_get_string_type(uis) != UIT_PROMPT)
+        return 1;
+    ++answer->asked;
+    answer->prompt = UI_get0_output_string(uis);
+    if (!answer->pin || !(UI_get_input_flags(uis) & UI_INPUT_FLAG_DEFAULT_PWD))
+        return 0;
+    return UI_set_result(ui, uis, answer->pin) == 0 ? 1 : 0;
+}
+
+struct UiMethodFree {
+    void operator()(UI_METHOD *m) const { UI_destroy_method(m); }
+};
+
+TEST_P(GostStore, PrivateKeyLoaderAsksForThePinThroughTheCallersUiOnce)
+{
+    generate(kKeyCases[1], "ui-key");
+    // Nobody logged in: the private key is out of sight.
+    ASSERT_EQ(f_->C_Logout(session_), CKR_OK);
+    std::unique_ptr<UI_METHOD, UiMethodFree> ui(UI_create_method("test PIN"));
+    ASSERT_TRUE(ui);
+    UI_method_set_reader(ui.get(), answer_pin);
+
+    struct Case {
+        const char *pin;
+        bool found;
+        std::string err;
+    };
+    const std::string wrong = std::string("C_Login failed, rc = 0xa0\nlogin failed\n");
+    const Case cases[] = {
+        {"0000", false, wrong},
+        {nullptr, false, "p11_load_privkey: PIN not read\n"},
+        {token_->user_pin(), true, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.pin ? c.pin : "(no answer)");
+        PinAnswer answer{c.pin, 0, {}};
+        testing::internal::CaptureStderr();
+        PkeyPtr key(ENGINE_load_private_key(engine_, "ui-key", ui.get(), &answer));
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+        EXPECT_EQ(static_cast<bool>(key), c.found);
+        EXPECT_EQ(answer.asked, 1);
+        EXPECT_EQ(answer.prompt, "Enter token user PIN:");
+    }
+    // Logged in now: no more questions; without a UI nobody is asked.
+    PinAnswer again{"0000", 0, {}};
+    EXPECT_TRUE(PkeyPtr(ENGINE_load_private_key(engine_, "ui-key", ui.get(), &again)));
+    EXPECT_EQ(again.asked, 0);
+    EXPECT_EQ(ENGINE_ctrl_cmd_string(engine_, "LOGOUT", "", 0), 1);
+    EXPECT_FALSE(PkeyPtr(ENGINE_load_private_key(engine_, "ui-key", nullptr, nullptr)));
+    // Public keys never need the PIN.
+    EXPECT_TRUE(PkeyPtr(ENGINE_load_public_key(engine_, "ui-key", ui.get(), &again)));
+    EXPECT_EQ(again.asked, 0);
 }
 
 }  // namespace

@@ -41,7 +41,6 @@ protected:
     {
         token_ = make_module_token(ModuleKind::softtoken);
         ASSERT_TRUE(token_->ok()) << token_->error();
-        dir_ = testing::TempDir();
     }
 
     ProcessResult tool(const std::vector<std::string> &args, const std::string &input,
@@ -84,7 +83,9 @@ protected:
             EXPECT_EQ(OBJ_obj2nid(oid), EVP_MD_get_type(EVP_get_digestbyname(mac_md)));
             PKCS12_free(parsed);
         }
-        std::string path = dir_ + "/import.p12";
+        // In the token's own directory (removed with it): CTest runs the
+        // cases side by side, and other checkouts share /tmp.
+        std::string path = token_->env().at("SOFTTOKEN_DIR") + "/import.p12";
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(p12.data()), p12.size());
         return path;
     }
@@ -127,7 +128,6 @@ protected:
     }
 
     std::unique_ptr<ModuleToken> token_;
-    std::string dir_;
 };
 
 // Containers protected with GOST algorithms, made by OpenSSL's PKCS#12 code
