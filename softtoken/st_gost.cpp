@@ -146,6 +146,13 @@ bool gost_point_valid(const GostCurve& c, const uint8_t* pub, size_t pub_len) {
   return s.ok() && point_from_bytes(c, pub, pub_len, s.ctx.get(), s) != nullptr;
 }
 
+bool gost_private_valid(const GostCurve& c, const uint8_t* priv, size_t priv_len) {
+  Scratch s;
+  BIGNUM* d = s.bn();
+  if (!s.ok() || priv_len != c.n || !load_le(priv, priv_len, d)) return false;
+  return !BN_is_zero(d) && BN_cmp(d, c.order) < 0;
+}
+
 CK_RV gost_public_key(const GostCurve& c, const SecureBytes& priv, Bytes& pub) {
   Scratch s;
   BIGNUM* d = s.bn();

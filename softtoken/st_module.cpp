@@ -113,6 +113,11 @@ bool user_logged_in(const Session& s) {
   return slot && slot->token && slot->token->login_state() == LoginState::User;
 }
 
+bool so_logged_in(const Session& s) {
+  Slot* slot = find_slot(s.slot);
+  return slot && slot->token && slot->token->login_state() == LoginState::SO;
+}
+
 static Token* token_of(Session& s) {
   Slot* slot = find_slot(s.slot);
   return slot ? slot->token.get() : nullptr;

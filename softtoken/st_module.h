@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "st_attributes.h"
+#include "st_digest.h"
+#include "st_gost_curves.h"
 #include "st_token.h"
 
 namespace softtoken {
@@ -29,9 +31,12 @@ struct Slot {
 // A signing or verification started with *Init and not yet finished.
 struct KeyOperation {
   bool active = false;
+  bool updated = false;  // data came in parts: only *Final may end it
   CK_MECHANISM_TYPE mechanism = 0;
-  Bytes curve_oid;   // DER of CKA_GOSTR3410_PARAMS
+  const GostCurve* curve = nullptr;  // built-in curves live as long as the process
   SecureBytes key;   // private value (sign) or public value (verify)
+  GostDigest hash;   // hash-and-sign: the digest of the data so far
+  SecureBytes data;  // raw signing: the digest value handed in so far
 };
 
 struct Session {
@@ -42,6 +47,7 @@ struct Session {
   std::vector<CK_OBJECT_HANDLE> found;
   size_t found_pos = 0;
   KeyOperation sign, verify;
+  GostDigest digest;
 };
 
 struct SessionObject {
@@ -91,6 +97,7 @@ CK_RV remove_object(Session& s, CK_OBJECT_HANDLE handle);
 
 bool session_is_rw(const Session& s);
 bool user_logged_in(const Session& s);
+bool so_logged_in(const Session& s);
 
 // Copies text into a blank-padded fixed field.
 void pad_field(unsigned char* field, size_t size, const std::string& text);
