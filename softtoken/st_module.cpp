@@ -56,19 +56,28 @@ void refresh_slots() {
     st.slots.erase(fit);
   }
   for (const std::string& serial : serials) {
-    bool known = std::any_of(st.slots.begin(), st.slots.end(), [&](const Slot& s) { return s.serial == serial; });
-    if (known) continue;
-    auto token = Token::open(st.dir, serial);
-    if (!token) continue;
+    auto known = std::find_if(st.slots.begin(), st.slots.end(), [&](const Slot& s) { return s.serial == serial; });
+    if (known != st.slots.end()) {
+      refresh_slot(*known);
+      continue;
+    }
+    // An unreadable file still takes its slot, so that it is seen and the
+    // slots of the tokens after it keep their numbers.
     Slot s;
     s.id = st.next_slot_id++;
     s.serial = serial;
-    s.token = std::move(token);
+    s.token = Token::open(st.dir, serial);
     st.slots.push_back(std::move(s));
   }
   Slot f;
   f.id = had_free ? free_id : st.next_slot_id++;
   st.slots.push_back(std::move(f));
+}
+
+void refresh_slot(Slot& slot) {
+  if (slot.serial.empty() || count_sessions(slot.id, false) != 0) return;
+  if (slot.token && slot.token->current()) return;
+  slot.token = Token::open(state().dir, slot.serial);
 }
 
 Slot* find_slot(CK_SLOT_ID id) {

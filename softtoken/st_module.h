@@ -25,7 +25,7 @@ constexpr CK_OBJECT_HANDLE kSessionObjectBase = 0x40000000UL;
 struct Slot {
   CK_SLOT_ID id = 0;
   std::string serial;  // empty: the free slot, whose token is not initialised
-  std::unique_ptr<Token> token;
+  std::unique_ptr<Token> token;  // null in the free slot and for an unreadable token file
 };
 
 // A signing or verification started with *Init and not yet finished.
@@ -80,6 +80,11 @@ bool ensure_directory(const std::string& dir);
 // always exists.
 void refresh_slots();
 Slot* find_slot(CK_SLOT_ID id);
+// A token file that cannot be read keeps its slot: it answers as damaged.
+inline bool slot_damaged(const Slot& s) { return !s.serial.empty() && !s.token; }
+// Opens a slot's token file again when it was unreadable, or when another
+// process replaced or re-initialised it while no session here used it.
+void refresh_slot(Slot& slot);
 Session* find_session(CK_SESSION_HANDLE handle);
 CK_ULONG count_sessions(CK_SLOT_ID slot, bool rw_only);
 void close_session(CK_SESSION_HANDLE handle);
