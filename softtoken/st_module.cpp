@@ -1,5 +1,6 @@
 #include "st_module.h"
 
+#include <pthread.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -9,9 +10,30 @@
 
 namespace softtoken {
 
+namespace {
+
+// Never destroyed: callers may outlive static teardown.
+ModuleState* g_state = nullptr;
+
+void lock_before_fork() { g_state->lock.lock(); }
+void unlock_in_parent() { g_state->lock.unlock(); }
+// A child of fork() starts afresh; what the parent had (sessions, logins,
+// open databases) is left behind untouched, neither used nor closed.
+void start_afresh_in_child() {
+  ModuleState* parent = g_state;
+  g_state = new ModuleState;
+  g_state->left_by_parent = parent;
+}
+
+}  // namespace
+
 ModuleState& state() {
-  static ModuleState* s = new ModuleState;  // never destroyed: callers may outlive static teardown
-  return *s;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    g_state = new ModuleState;
+    pthread_atfork(lock_before_fork, unlock_in_parent, start_afresh_in_child);
+  });
+  return *g_state;
 }
 
 std::string token_directory() {

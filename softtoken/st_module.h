@@ -66,6 +66,7 @@ struct ModuleState {
   CK_SESSION_HANDLE next_session = 1;
   std::map<CK_OBJECT_HANDLE, SessionObject> session_objects;
   CK_OBJECT_HANDLE next_session_object = kSessionObjectBase;
+  ModuleState* left_by_parent = nullptr;  // in a child of fork(): the parent's state, kept but unused
 };
 
 ModuleState& state();
