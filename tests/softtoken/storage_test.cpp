@@ -140,6 +140,8 @@ const Damage kDamage[] = {
      }},
 };
 
+void PrintTo(const Damage& d, std::ostream* os) { *os << d.name; }
+
 class DamagedStorage : public SoftTokenTest, public ::testing::WithParamInterface<Damage> {};
 
 TEST_P(DamagedStorage, IsReportedAndHidesNothingElse) {
