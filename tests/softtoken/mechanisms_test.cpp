@@ -22,7 +22,8 @@ const Curve kCurves[] = {
     {"B-256", &kCurveB256, &kHash94CryptoPro, 32},       {"C-256", &kCurveC256, &kHash2012_256, 32},
     {"XchA", &kCurveXchA, &kHash94CryptoPro, 32},        {"XchB", &kCurveXchB, &kHash2012_256, 32},
     {"test-512", &kCurveTest512, &kHash2012_512, 64},    {"A-512", &kCurveA512, &kHash2012_512, 64},
-    {"B-512", &kCurveB512, &kHash2012_512, 64},
+    {"B-512", &kCurveB512, &kHash2012_512, 64},       {"tc26-A-256", &kCurveTc26A256, &kHash2012_256, 32},
+    {"tc26-C-512", &kCurveTc26C512, &kHash2012_512, 64},
 };
 
 CK_MECHANISM_TYPE sign_mech(size_t n) { return n == 64 ? CKM_GOSTR3410_512 : CKM_GOSTR3410; }
@@ -208,7 +209,7 @@ TEST_F(Mechanisms, KeyPairGenerationErrors) {
   EXPECT_EQ(f->C_GenerateKeyPair(s, &m, big.data(), big.size(), priv.data(), priv.size(), &a, &b),
             CKR_TEMPLATE_INCONSISTENT);
   Template unknown;
-  unknown.bytes(CKA_GOSTR3410_PARAMS, der_oid("1.2.643.7.1.2.1.1.1"));
+  unknown.bytes(CKA_GOSTR3410_PARAMS, der_oid("1.2.643.7.1.2.1.1.9"));
   EXPECT_EQ(f->C_GenerateKeyPair(s, &m, unknown.data(), unknown.size(), priv.data(), priv.size(), &a, &b),
             CKR_DOMAIN_PARAMS_INVALID);
   Template ok;

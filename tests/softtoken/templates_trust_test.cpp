@@ -85,6 +85,14 @@ const TemplateCase kTemplates[] = {
     {"private value of 31 bytes", [](Template& t) { private_key(t, Bytes(31, 1)); }, CKR_ATTRIBUTE_VALUE_INVALID},
     {"256-bit curve for a 512-bit key type", [](Template& t) { private_key(t, Bytes(32, 1), CKK_GOSTR3410_512); },
      CKR_ATTRIBUTE_VALUE_INVALID},
+    {"point of the twisted Edwards curve outside the subgroup of order q",
+     [](Template& t) {
+       Bytes p = reversed(from_hex("18476B1AF2E5CECDC380E4C91D2A3A5C2B6C0788066615E2B4E9A63246463E96"));
+       Bytes y = reversed(from_hex("4CFA952E3B48A1409977E07FABA396136986D7E8EDC05C336154375BE5070030"));
+       p.insert(p.end(), y.begin(), y.end());
+       public_key(t, p, kCurveTc26A256);
+     },
+     CKR_ATTRIBUTE_VALUE_INVALID},
     {"unknown curve", [](Template& t) { public_key(t, base_point(), der_oid("1.2.643.2.2.35.9")); },
      CKR_ATTRIBUTE_VALUE_INVALID},
     {"unknown hash set",
