@@ -154,10 +154,18 @@ bool gost_point_valid(const GostCurve& c, const uint8_t* pub, size_t pub_len) {
 }
 
 bool gost_private_valid(const GostCurve& c, const uint8_t* priv, size_t priv_len) {
-  Scratch s;
-  BIGNUM* d = s.bn();
-  if (!s.ok() || priv_len != c.n || !load_le(priv, priv_len, d)) return false;
-  return !BN_is_zero(d) && BN_cmp(d, c.order) < 0;
+  if (priv_len != c.n || c.order_le.size() != c.n) return false;
+  // Compared byte by byte from the top, without a branch on the value:
+  // nonzero, and below q.
+  unsigned any = 0, less = 0, decided = 0;
+  for (size_t i = c.n; i-- > 0;) {
+    unsigned a = priv[i], b = c.order_le[i];
+    any |= a;
+    unsigned lt = (a - b) >> 8 & 1, gt = (b - a) >> 8 & 1;
+    less |= lt & ~decided;
+    decided |= lt | gt;
+  }
+  return any != 0 && less != 0;
 }
 
 CK_RV gost_public_key(const GostCurve& c, const SecureBytes& priv, Bytes& pub) {

@@ -54,6 +54,8 @@ bool build(BIGNUM* p, BIGNUM* a, BIGNUM* b, BIGNUM* x, BIGNUM* y, BIGNUM* q, uns
   out.oid_der.assign(der, der + der_len);
   out.group = g;
   out.order = q;
+  out.order_le.assign(n, 0);
+  BN_bn2lebinpad(q, out.order_le.data(), static_cast<int>(n));
   out.prime = p;
   out.order_mont = mont;
   out.order_minus_2 = q2;

@@ -20,6 +20,7 @@ struct GostCurve {
   Bytes oid_der;
   EC_GROUP* group = nullptr;
   BIGNUM* order = nullptr;
+  Bytes order_le;  // q, n bytes little-endian
   BIGNUM* prime = nullptr;  // p: coordinates of an encoded point are below it
   // Arithmetic on secret scalars modulo q: Montgomery products, and the
   // exponent q - 2 of the constant-time inverse (q is prime).

@@ -30,7 +30,7 @@ constexpr size_t kChecksumLen = 32;
 // SHA-256 over length-prefixed fields.
 class Sha256 {
  public:
-  Sha256() : ctx_(EVP_MD_CTX_new()) { ok_ = ctx_ && EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr) == 1; }
+  Sha256() : ctx_(EVP_MD_CTX_new()) { ok_ = ctx_ && md() && EVP_DigestInit_ex(ctx_, md(), nullptr) == 1; }
   ~Sha256() { EVP_MD_CTX_free(ctx_); }
   Sha256(const Sha256&) = delete;
   Sha256& operator=(const Sha256&) = delete;
@@ -50,6 +50,10 @@ class Sha256 {
   }
 
  private:
+  static const EVP_MD* md() {
+    static EVP_MD* fetched = EVP_MD_fetch(nullptr, "SHA256", nullptr);  // kept for the life of the process
+    return fetched;
+  }
   EVP_MD_CTX* ctx_;
   bool ok_ = false;
 };
