@@ -6,6 +6,7 @@
 
 #include "hash_low/gost_r3411_2012.h"
 #include "st_fixture.h"
+#include "st_mechanisms.h"
 
 namespace sttest {
 namespace {

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "st_fixture.h"
+#include "st_mechanisms.h"
 
 namespace sttest {
 namespace {

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <pkcs11_vendor.h>
-#include <st_mechanisms.h>
 
 #include <cstdint>
 #include <deque>

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "st_fixture.h"
+#include "st_mechanisms.h"
 
 namespace sttest {
 namespace {
