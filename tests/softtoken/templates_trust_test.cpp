@@ -69,7 +69,12 @@ const TemplateCase kTemplates[] = {
     {"secret key without its value",
      [](Template& t) { t.ulong(CKA_CLASS, CKO_SECRET_KEY).ulong(CKA_KEY_TYPE, CKK_GOST28147); },
      CKR_TEMPLATE_INCOMPLETE},
-    {"public value one byte short", [](Template& t) { public_key(t, Bytes(base_point().begin(), base_point().end() - 1)); },
+    {"public value one byte short",
+     [](Template& t) {
+       Bytes p = base_point();
+       p.pop_back();
+       public_key(t, p);
+     },
      CKR_ATTRIBUTE_VALUE_INVALID},
     {"public value off the curve",
      [](Template& t) {
