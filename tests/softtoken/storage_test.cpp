@@ -231,6 +231,18 @@ TEST_P(DamagedStorage, IsReportedAndHidesNothingElse) {
             CK_ULONG sig_len = sizeof sig;
             CHILD_CHECK(m->C_SignInit(h, &mech, key), CKR_OK);
             CHILD_CHECK(m->C_Sign(h, msg, 3, sig, &sig_len), CKR_OK);
+            // Deriving makes a session object: that works too.
+            uint8_t peer[64] = {0}, ukm[8] = {1};
+            CK_OBJECT_CLASS pub_cls = CKO_PUBLIC_KEY;
+            CK_ATTRIBUTE pq{CKA_CLASS, &pub_cls, sizeof pub_cls}, value{CKA_VALUE, peer, sizeof peer};
+            CK_OBJECT_HANDLE pub_key, derived;
+            CHILD_CHECK(m->C_FindObjectsInit(h, &pq, 1), CKR_OK);
+            CHILD_CHECK(m->C_FindObjects(h, &pub_key, 1, &found), CKR_OK);
+            CHILD_CHECK(m->C_FindObjectsFinal(h), CKR_OK);
+            CHILD_CHECK(m->C_GetAttributeValue(h, pub_key, &value, 1), CKR_OK);
+            CK_GOSTR3410_DERIVE_PARAMS dp{CKD_NULL, peer, sizeof peer, ukm, sizeof ukm};
+            CK_MECHANISM dm{CKM_GOSTR3410_DERIVE, &dp, sizeof dp};
+            CHILD_CHECK(m->C_DeriveKey(h, &dm, key, nullptr, 0, &derived), CKR_OK);
             // Writes are refused as such.
             CK_BBOOL yes = CK_TRUE;
             CK_OBJECT_CLASS data = CKO_DATA;
