@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -99,6 +100,9 @@ void refresh_slots() {
 void refresh_slot(Slot& slot) {
   if (slot.serial.empty() || count_sessions(slot.id, false) != 0) return;
   if (slot.token && slot.token->current()) return;
+  std::string path = Token::path_of(state().dir, slot.serial);
+  // A deleted token stays "not present" until the slot list drops it.
+  if (access(path.c_str(), F_OK) != 0) return;
   slot.token = Token::open(state().dir, slot.serial);
 }
 

@@ -288,6 +288,7 @@ TEST_F(OtherProcesses, DeletedTokenTakesNoWritesAndLeavesTheList) {
   CK_TOKEN_INFO ti;
   EXPECT_EQ(f->C_GetTokenInfo(slot, &ti), CKR_TOKEN_NOT_PRESENT);
   ASSERT_EQ(f->C_CloseSession(s), CKR_OK);
+  EXPECT_EQ(f->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &s), CKR_TOKEN_NOT_PRESENT);
   CK_ULONG n = 0;
   ASSERT_EQ(f->C_GetSlotList(CK_TRUE, nullptr, &n), CKR_OK);
   EXPECT_EQ(n, 1u);
