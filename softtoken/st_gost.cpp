@@ -121,6 +121,13 @@ Point point_from_bytes(const GostCurve& c, const uint8_t* in, size_t len, BN_CTX
   // Refuses points off the curve.
   if (EC_POINT_set_affine_coordinates(c.group, p.get(), x, y, ctx) != 1) return nullptr;
   if (EC_POINT_is_at_infinity(c.group, p.get())) return nullptr;
+  // On a curve with a cofactor, only points of the subgroup of order q.
+  if (c.cofactor != 1) {
+    Point check(EC_POINT_new(c.group));
+    if (!check || EC_POINT_mul(c.group, check.get(), nullptr, p.get(), c.order, ctx) != 1 ||
+        !EC_POINT_is_at_infinity(c.group, check.get()))
+      return nullptr;
+  }
   return p;
 }
 
@@ -144,6 +151,21 @@ bool digest_scalar(const GostCurve& c, const uint8_t* digest, size_t len, BIGNUM
 bool gost_point_valid(const GostCurve& c, const uint8_t* pub, size_t pub_len) {
   Scratch s;
   return s.ok() && point_from_bytes(c, pub, pub_len, s.ctx.get(), s) != nullptr;
+}
+
+bool gost_private_valid(const GostCurve& c, const uint8_t* priv, size_t priv_len) {
+  if (priv_len != c.n || c.order_le.size() != c.n) return false;
+  // Compared byte by byte from the top, without a branch on the value:
+  // nonzero, and below q.
+  unsigned any = 0, less = 0, decided = 0;
+  for (size_t i = c.n; i-- > 0;) {
+    unsigned a = priv[i], b = c.order_le[i];
+    any |= a;
+    unsigned lt = (a - b) >> 8 & 1, gt = (b - a) >> 8 & 1;
+    less |= lt & ~decided;
+    decided |= lt | gt;
+  }
+  return any != 0 && less != 0;
 }
 
 CK_RV gost_public_key(const GostCurve& c, const SecureBytes& priv, Bytes& pub) {
@@ -268,14 +290,17 @@ CK_RV gost_vko(const GostCurve& c, const SecureBytes& priv, const uint8_t* peer,
   // q is prime and d is not 0 mod q, so UKM d mod q is 0 exactly when the
   // UKM is.
   if (BN_is_zero(u)) return CKR_MECHANISM_PARAM_INVALID;
-  // The built-in curves have cofactor 1, so K = (UKM d mod q) Q; the
-  // product is computed blinded, as (UKM (d b)) b^-1.
+  // K = (h UKM d mod q) Q with the cofactor h; UKM d mod q is computed
+  // blinded, as (UKM (d b)) b^-1, and the cofactor (1 or 4) applied to the
+  // point by doubling.
   SecretArith a(c, s);
   Blinding blind;
   Point K(EC_POINT_new(c.group));
   if (!K || !blind.make(c, s, a) || !a.mul(db, d, blind.b) || !a.mul(tb, u, db) || !a.mul(t, tb, blind.inv))
     return CKR_DEVICE_ERROR;
   if (!secret_mul(c, K.get(), t, Q.get(), ctx)) return CKR_DEVICE_ERROR;
+  for (unsigned h = c.cofactor; h > 1; h /= 2)
+    if (EC_POINT_dbl(c.group, K.get(), K.get(), ctx) != 1) return CKR_DEVICE_ERROR;
   if (EC_POINT_is_at_infinity(c.group, K.get())) return CKR_MECHANISM_PARAM_INVALID;
   SecureBytes kb(2 * c.n);
   if (!point_to_bytes(c, K.get(), ctx, s, kb.data())) return CKR_DEVICE_ERROR;

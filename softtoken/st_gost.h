@@ -30,6 +30,8 @@ CK_RV gost_sign_with_nonce(const GostCurve& c, const SecureBytes& priv, const ui
 // Whether a public value is the canonical encoding of a point of the curve
 // other than the point at infinity.
 bool gost_point_valid(const GostCurve& c, const uint8_t* pub, size_t pub_len);
+// Whether a private value has n bytes and lies in [1, q-1].
+bool gost_private_valid(const GostCurve& c, const uint8_t* priv, size_t priv_len);
 // CKR_OK or CKR_SIGNATURE_INVALID.
 CK_RV gost_verify(const GostCurve& c, const uint8_t* pub, size_t pub_len, const uint8_t* digest, size_t len,
                   const uint8_t* sig, size_t sig_len);

@@ -1,5 +1,6 @@
-// GOST R 34.10 curves as OpenSSL groups, built once from the crypto core's
-// curve records (the one source of the constants).
+// GOST R 34.10 curves as OpenSSL groups, built once: the crypto core's
+// curve records, and the two curves of RFC 7836 in twisted Edwards form
+// (given in their Weierstrass form, cofactor 4) that only this token offers.
 #ifndef SOFTTOKEN_ST_GOST_CURVES_H
 #define SOFTTOKEN_ST_GOST_CURVES_H
 
@@ -15,9 +16,11 @@ namespace softtoken {
 
 struct GostCurve {
   size_t n = 0;  // bytes of a scalar and of one coordinate: 32 or 64
+  unsigned cofactor = 1;  // 1, or 4 for the twisted Edwards curves
   Bytes oid_der;
   EC_GROUP* group = nullptr;
   BIGNUM* order = nullptr;
+  Bytes order_le;  // q, n bytes little-endian
   BIGNUM* prime = nullptr;  // p: coordinates of an encoded point are below it
   // Arithmetic on secret scalars modulo q: Montgomery products, and the
   // exponent q - 2 of the constant-time inverse (q is prime).

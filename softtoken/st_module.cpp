@@ -1,6 +1,8 @@
 #include "st_module.h"
 
+#include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -9,9 +11,30 @@
 
 namespace softtoken {
 
+namespace {
+
+// Never destroyed: callers may outlive static teardown.
+ModuleState* g_state = nullptr;
+
+void lock_before_fork() { g_state->lock.lock(); }
+void unlock_in_parent() { g_state->lock.unlock(); }
+// A child of fork() starts afresh; what the parent had (sessions, logins,
+// open databases) is left behind untouched, neither used nor closed.
+void start_afresh_in_child() {
+  ModuleState* parent = g_state;
+  g_state = new ModuleState;
+  g_state->left_by_parent = parent;
+}
+
+}  // namespace
+
 ModuleState& state() {
-  static ModuleState* s = new ModuleState;  // never destroyed: callers may outlive static teardown
-  return *s;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    g_state = new ModuleState;
+    pthread_atfork(lock_before_fork, unlock_in_parent, start_afresh_in_child);
+  });
+  return *g_state;
 }
 
 std::string token_directory() {
@@ -56,19 +79,31 @@ void refresh_slots() {
     st.slots.erase(fit);
   }
   for (const std::string& serial : serials) {
-    bool known = std::any_of(st.slots.begin(), st.slots.end(), [&](const Slot& s) { return s.serial == serial; });
-    if (known) continue;
-    auto token = Token::open(st.dir, serial);
-    if (!token) continue;
+    auto known = std::find_if(st.slots.begin(), st.slots.end(), [&](const Slot& s) { return s.serial == serial; });
+    if (known != st.slots.end()) {
+      refresh_slot(*known);
+      continue;
+    }
+    // An unreadable file still takes its slot, so that it is seen and the
+    // slots of the tokens after it keep their numbers.
     Slot s;
     s.id = st.next_slot_id++;
     s.serial = serial;
-    s.token = std::move(token);
+    s.token = Token::open(st.dir, serial);
     st.slots.push_back(std::move(s));
   }
   Slot f;
   f.id = had_free ? free_id : st.next_slot_id++;
   st.slots.push_back(std::move(f));
+}
+
+void refresh_slot(Slot& slot) {
+  if (slot.serial.empty() || count_sessions(slot.id, false) != 0) return;
+  if (slot.token && slot.token->current()) return;
+  std::string path = Token::path_of(state().dir, slot.serial);
+  // A deleted token stays "not present" until the slot list drops it.
+  if (access(path.c_str(), F_OK) != 0) return;
+  slot.token = Token::open(state().dir, slot.serial);
 }
 
 Slot* find_slot(CK_SLOT_ID id) {
@@ -111,6 +146,11 @@ bool session_is_rw(const Session& s) { return (s.flags & CKF_RW_SESSION) != 0; }
 bool user_logged_in(const Session& s) {
   Slot* slot = find_slot(s.slot);
   return slot && slot->token && slot->token->login_state() == LoginState::User;
+}
+
+bool so_logged_in(const Session& s) {
+  Slot* slot = find_slot(s.slot);
+  return slot && slot->token && slot->token->login_state() == LoginState::SO;
 }
 
 static Token* token_of(Session& s) {

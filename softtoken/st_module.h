@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "st_attributes.h"
+#include "st_digest.h"
+#include "st_gost_curves.h"
 #include "st_token.h"
 
 namespace softtoken {
@@ -23,15 +25,18 @@ constexpr CK_OBJECT_HANDLE kSessionObjectBase = 0x40000000UL;
 struct Slot {
   CK_SLOT_ID id = 0;
   std::string serial;  // empty: the free slot, whose token is not initialised
-  std::unique_ptr<Token> token;
+  std::unique_ptr<Token> token;  // null in the free slot and for an unreadable token file
 };
 
 // A signing or verification started with *Init and not yet finished.
 struct KeyOperation {
   bool active = false;
+  bool updated = false;  // data came in parts: only *Final may end it
   CK_MECHANISM_TYPE mechanism = 0;
-  Bytes curve_oid;   // DER of CKA_GOSTR3410_PARAMS
+  const GostCurve* curve = nullptr;  // built-in curves live as long as the process
   SecureBytes key;   // private value (sign) or public value (verify)
+  GostDigest hash;   // hash-and-sign: the digest of the data so far
+  SecureBytes data;  // raw signing: the digest value handed in so far
 };
 
 struct Session {
@@ -42,6 +47,7 @@ struct Session {
   std::vector<CK_OBJECT_HANDLE> found;
   size_t found_pos = 0;
   KeyOperation sign, verify;
+  GostDigest digest;
 };
 
 struct SessionObject {
@@ -60,6 +66,7 @@ struct ModuleState {
   CK_SESSION_HANDLE next_session = 1;
   std::map<CK_OBJECT_HANDLE, SessionObject> session_objects;
   CK_OBJECT_HANDLE next_session_object = kSessionObjectBase;
+  ModuleState* left_by_parent = nullptr;  // in a child of fork(): the parent's state, kept but unused
 };
 
 ModuleState& state();
@@ -74,6 +81,11 @@ bool ensure_directory(const std::string& dir);
 // always exists.
 void refresh_slots();
 Slot* find_slot(CK_SLOT_ID id);
+// A token file that cannot be read keeps its slot: it answers as damaged.
+inline bool slot_damaged(const Slot& s) { return !s.serial.empty() && !s.token; }
+// Opens a slot's token file again when it was unreadable, or when another
+// process replaced or re-initialised it while no session here used it.
+void refresh_slot(Slot& slot);
 Session* find_session(CK_SESSION_HANDLE handle);
 CK_ULONG count_sessions(CK_SLOT_ID slot, bool rw_only);
 void close_session(CK_SESSION_HANDLE handle);
@@ -91,6 +103,7 @@ CK_RV remove_object(Session& s, CK_OBJECT_HANDLE handle);
 
 bool session_is_rw(const Session& s);
 bool user_logged_in(const Session& s);
+bool so_logged_in(const Session& s);
 
 // Copies text into a blank-padded fixed field.
 void pad_field(unsigned char* field, size_t size, const std::string& text);

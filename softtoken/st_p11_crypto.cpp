@@ -6,6 +6,7 @@
 #include "st_gost.h"
 #include "st_mechanisms.h"
 #include "st_module.h"
+#include "st_templates.h"
 
 using namespace softtoken;
 
@@ -17,8 +18,14 @@ const std::vector<MechanismEntry>& mechanism_table() {
       {CKM_GOSTR3410_512_KEY_PAIR_GEN, {512, 512, CKF_GENERATE_KEY_PAIR}},
       {CKM_GOSTR3410, {256, 256, CKF_SIGN | CKF_VERIFY}},
       {CKM_GOSTR3410_512, {512, 512, CKF_SIGN | CKF_VERIFY}},
+      {CKM_GOSTR3410_WITH_GOSTR3411, {256, 256, CKF_SIGN | CKF_VERIFY}},
+      {CKM_GOSTR3410_WITH_GOSTR3411_12_256, {256, 256, CKF_SIGN | CKF_VERIFY}},
+      {CKM_GOSTR3410_WITH_GOSTR3411_12_512, {512, 512, CKF_SIGN | CKF_VERIFY}},
       {CKM_GOSTR3410_DERIVE, {256, 256, CKF_DERIVE}},
       {CKM_GOSTR3410_12_DERIVE, {512, 512, CKF_DERIVE}},
+      {CKM_GOSTR3411, {0, 0, CKF_DIGEST}},
+      {CKM_GOSTR3411_12_256, {0, 0, CKF_DIGEST}},
+      {CKM_GOSTR3411_12_512, {0, 0, CKF_DIGEST}},
   };
   return table;
 }
@@ -28,11 +35,27 @@ size_t gost_mechanism_bytes(CK_MECHANISM_TYPE type) {
     case CKM_GOSTR3410_KEY_PAIR_GEN:
     case CKM_GOSTR3410:
     case CKM_GOSTR3410_DERIVE:
+    case CKM_GOSTR3410_WITH_GOSTR3411:
+    case CKM_GOSTR3410_WITH_GOSTR3411_12_256:
       return 32;
     case CKM_GOSTR3410_512_KEY_PAIR_GEN:
     case CKM_GOSTR3410_512:
     case CKM_GOSTR3410_12_DERIVE:
+    case CKM_GOSTR3410_WITH_GOSTR3411_12_512:
       return 64;
+    default:
+      return 0;
+  }
+}
+
+CK_MECHANISM_TYPE digest_of_sign_mechanism(CK_MECHANISM_TYPE type) {
+  switch (type) {
+    case CKM_GOSTR3410_WITH_GOSTR3411:
+      return CKM_GOSTR3411;
+    case CKM_GOSTR3410_WITH_GOSTR3411_12_256:
+      return CKM_GOSTR3411_12_256;
+    case CKM_GOSTR3410_WITH_GOSTR3411_12_512:
+      return CKM_GOSTR3411_12_512;
     default:
       return 0;
   }
@@ -78,26 +101,98 @@ CK_RV check_key(Session& s, CK_OBJECT_HANDLE handle, CK_OBJECT_CLASS cls, CK_ATT
   return CKR_OK;
 }
 
+// The mechanism parameter of hash-and-sign with GOST R 34.11-94 may name
+// its parameter set, which must be the CryptoPro one; the other signing
+// mechanisms take none.
+bool sign_parameter_ok(const CK_MECHANISM& m) {
+  if (!m.pParameter && !m.ulParameterLen) return true;
+  return m.mechanism == CKM_GOSTR3410_WITH_GOSTR3411 && m.pParameter &&
+         is_gostr3411_94_cryptopro(static_cast<const uint8_t*>(m.pParameter), m.ulParameterLen);
+}
+
 CK_RV begin(Session& s, KeyOperation& op, CK_MECHANISM_PTR mech, CK_OBJECT_HANDLE key, CK_OBJECT_CLASS cls,
             CK_ATTRIBUTE_TYPE usage) {
   if (!mech) return CKR_ARGUMENTS_BAD;
   if (op.active) return CKR_OPERATION_ACTIVE;
-  if (mech->mechanism != CKM_GOSTR3410 && mech->mechanism != CKM_GOSTR3410_512) return CKR_MECHANISM_INVALID;
-  if (mech->pParameter || mech->ulParameterLen) return CKR_MECHANISM_PARAM_INVALID;
+  CK_MECHANISM_TYPE digest = digest_of_sign_mechanism(mech->mechanism);
+  if (mech->mechanism != CKM_GOSTR3410 && mech->mechanism != CKM_GOSTR3410_512 && !digest)
+    return CKR_MECHANISM_INVALID;
+  if (!sign_parameter_ok(*mech)) return CKR_MECHANISM_PARAM_INVALID;
   Object o;
   const GostCurve* curve = nullptr;
   CK_RV rv = check_key(s, key, cls, usage, mech->mechanism, o, curve);
   if (rv != CKR_OK) return rv;
-  // A public value that is no point of the curve is no usable key; C_Verify
-  // then only ever answers for the signature.
+  // A value that is no key of its curve (a public value off the curve, a
+  // private value out of range) is refused here, so that the operation
+  // itself only ever answers for the data and the signature.
   const SecureBytes& value = o.attrs[CKA_VALUE];
-  if (cls == CKO_PUBLIC_KEY && !gost_point_valid(*curve, value.data(), value.size())) return CKR_KEY_HANDLE_INVALID;
+  bool valid = cls == CKO_PUBLIC_KEY ? gost_point_valid(*curve, value.data(), value.size())
+                                     : gost_private_valid(*curve, value.data(), value.size());
+  if (!valid) return CKR_KEY_HANDLE_INVALID;
   op = KeyOperation();
+  if (digest && !op.hash.init(digest)) return CKR_DEVICE_ERROR;
   op.active = true;
   op.mechanism = mech->mechanism;
-  op.curve_oid = curve->oid_der;
+  op.curve = curve;
   op.key = o.attrs[CKA_VALUE];
   return CKR_OK;
+}
+
+// Adds a part of the data: to the digest, or, for raw signing, to the
+// digest value the caller hands in pieces.
+CK_RV add_part(KeyOperation& op, const uint8_t* part, size_t len) {
+  if (op.hash.active()) return op.hash.update(part, len) ? CKR_OK : CKR_DEVICE_ERROR;
+  if (len > op.curve->n - op.data.size()) return CKR_DATA_LEN_RANGE;
+  op.data.insert(op.data.end(), part, part + len);
+  return CKR_OK;
+}
+
+// The value that is signed: the digest of the data, or the data itself.
+CK_RV finish_data(KeyOperation& op, SecureBytes& value) {
+  if (op.hash.active()) {
+    value.assign(op.hash.size(), 0);
+    return op.hash.final(value.data()) ? CKR_OK : CKR_DEVICE_ERROR;
+  }
+  if (op.data.size() != op.curve->n) return CKR_DATA_LEN_RANGE;
+  value = op.data;
+  return CKR_OK;
+}
+
+// C_Sign and C_SignFinal: a length query leaves the operation running;
+// anything else ends it. Only codes of the signing functions come out.
+CK_RV sign_out(KeyOperation& op, uint8_t* sig, CK_ULONG_PTR sig_len) {
+  CK_ULONG need = 2 * op.curve->n;
+  if (!sig) {
+    *sig_len = need;
+    return CKR_OK;
+  }
+  if (*sig_len < need) {
+    *sig_len = need;
+    return CKR_BUFFER_TOO_SMALL;
+  }
+  SecureBytes value;
+  CK_RV rv = finish_data(op, value);
+  if (rv == CKR_OK) rv = gost_sign(*op.curve, op.key, value.data(), value.size(), sig);
+  op = KeyOperation();
+  if (rv == CKR_OK) *sig_len = need;
+  return rv == CKR_OK || rv == CKR_DATA_LEN_RANGE || rv == CKR_DEVICE_ERROR ? rv : CKR_FUNCTION_FAILED;
+}
+
+CK_RV verify_out(KeyOperation& op, const uint8_t* sig, size_t sig_len) {
+  SecureBytes value;
+  CK_RV rv = finish_data(op, value);
+  if (rv == CKR_OK) rv = gost_verify(*op.curve, op.key.data(), op.key.size(), value.data(), value.size(), sig, sig_len);
+  op = KeyOperation();
+  switch (rv) {
+    case CKR_OK:
+    case CKR_DATA_LEN_RANGE:
+    case CKR_DEVICE_ERROR:
+    case CKR_SIGNATURE_INVALID:
+    case CKR_SIGNATURE_LEN_RANGE:
+      return rv;
+    default:
+      return CKR_FUNCTION_FAILED;
+  }
 }
 
 // Template rules shared by the keys the token makes itself.
@@ -173,6 +268,11 @@ ST_EXPORT CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mec
   if (rv != CKR_OK) return rv;
   pub[CKA_VALUE] = SecureBytes(q.begin(), q.end());
   priv[CKA_VALUE] = d;
+  for (const AttrMap* a : {&pub, &priv}) {
+    rv = check_object(*a);
+    if (rv == CKR_OK) rv = check_trust(nullptr, *a, so_logged_in(*s));
+    if (rv != CKR_OK) return rv;
+  }
   std::vector<CK_OBJECT_HANDLE> handles;
   rv = store_objects(*s, {&pub, &priv}, handles);
   if (rv != CKR_OK) return rv;
@@ -194,32 +294,43 @@ ST_EXPORT CK_RV C_Sign(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG data
   ST_SESSION(s, handle);
   KeyOperation& op = s->sign;
   if (!op.active) return CKR_OPERATION_NOT_INITIALIZED;
-  if (!sig_len || (!data && data_len)) {
+  if (!sig_len || (!data && data_len) || op.updated) {
     op = KeyOperation();
     return CKR_ARGUMENTS_BAD;
   }
-  const GostCurve* curve = find_gost_curve(op.curve_oid.data(), op.curve_oid.size());
-  if (!curve) {
-    op = KeyOperation();
-    return CKR_GENERAL_ERROR;
+  // A length query hands no data in: the call that signs hands it again.
+  if (!sig) return sign_out(op, sig, sig_len);
+  if (*sig_len >= 2 * op.curve->n) {
+    CK_RV rv = add_part(op, data, data_len);
+    if (rv != CKR_OK) {
+      op = KeyOperation();
+      return rv;
+    }
   }
-  if (data_len != curve->n) {
-    op = KeyOperation();
-    return CKR_DATA_LEN_RANGE;
-  }
-  CK_ULONG need = 2 * curve->n;
-  if (!sig) {
-    *sig_len = need;
-    return CKR_OK;
-  }
-  if (*sig_len < need) {
-    *sig_len = need;
-    return CKR_BUFFER_TOO_SMALL;
-  }
-  CK_RV rv = gost_sign(*curve, op.key, data, data_len, sig);
-  op = KeyOperation();
-  if (rv == CKR_OK) *sig_len = need;
+  return sign_out(op, sig, sig_len);
+}
+
+ST_EXPORT CK_RV C_SignUpdate(CK_SESSION_HANDLE handle, CK_BYTE_PTR part, CK_ULONG part_len) {
+  ST_ENTER();
+  ST_SESSION(s, handle);
+  KeyOperation& op = s->sign;
+  if (!op.active) return CKR_OPERATION_NOT_INITIALIZED;
+  CK_RV rv = !part && part_len ? CKR_ARGUMENTS_BAD : add_part(op, part, part_len);
+  if (rv != CKR_OK) op = KeyOperation();
+  else op.updated = true;
   return rv;
+}
+
+ST_EXPORT CK_RV C_SignFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR sig, CK_ULONG_PTR sig_len) {
+  ST_ENTER();
+  ST_SESSION(s, handle);
+  KeyOperation& op = s->sign;
+  if (!op.active) return CKR_OPERATION_NOT_INITIALIZED;
+  if (!sig_len) {
+    op = KeyOperation();
+    return CKR_ARGUMENTS_BAD;
+  }
+  return sign_out(op, sig, sig_len);
 }
 
 ST_EXPORT CK_RV C_VerifyInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mech, CK_OBJECT_HANDLE key) {
@@ -234,13 +345,35 @@ ST_EXPORT CK_RV C_Verify(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG da
   ST_SESSION(s, handle);
   KeyOperation& op = s->verify;
   if (!op.active) return CKR_OPERATION_NOT_INITIALIZED;
-  KeyOperation done = std::move(op);
-  op = KeyOperation();
-  if ((!data && data_len) || (!sig && sig_len)) return CKR_ARGUMENTS_BAD;
-  const GostCurve* curve = find_gost_curve(done.curve_oid.data(), done.curve_oid.size());
-  if (!curve) return CKR_GENERAL_ERROR;
-  if (data_len != curve->n) return CKR_DATA_LEN_RANGE;
-  return gost_verify(*curve, done.key.data(), done.key.size(), data, data_len, sig, sig_len);
+  CK_RV rv = (!data && data_len) || (!sig && sig_len) || op.updated ? CKR_ARGUMENTS_BAD : add_part(op, data, data_len);
+  if (rv != CKR_OK) {
+    op = KeyOperation();
+    return rv;
+  }
+  return verify_out(op, sig, sig_len);
+}
+
+ST_EXPORT CK_RV C_VerifyUpdate(CK_SESSION_HANDLE handle, CK_BYTE_PTR part, CK_ULONG part_len) {
+  ST_ENTER();
+  ST_SESSION(s, handle);
+  KeyOperation& op = s->verify;
+  if (!op.active) return CKR_OPERATION_NOT_INITIALIZED;
+  CK_RV rv = !part && part_len ? CKR_ARGUMENTS_BAD : add_part(op, part, part_len);
+  if (rv != CKR_OK) op = KeyOperation();
+  else op.updated = true;
+  return rv;
+}
+
+ST_EXPORT CK_RV C_VerifyFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR sig, CK_ULONG sig_len) {
+  ST_ENTER();
+  ST_SESSION(s, handle);
+  KeyOperation& op = s->verify;
+  if (!op.active) return CKR_OPERATION_NOT_INITIALIZED;
+  if (!sig && sig_len) {
+    op = KeyOperation();
+    return CKR_ARGUMENTS_BAD;
+  }
+  return verify_out(op, sig, sig_len);
 }
 
 ST_EXPORT CK_RV C_DeriveKey(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mech, CK_OBJECT_HANDLE base,
@@ -287,6 +420,9 @@ ST_EXPORT CK_RV C_DeriveKey(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mech, CK_
   set_bool(a, CKA_NEVER_EXTRACTABLE,
            get_bool(key.attrs, CKA_NEVER_EXTRACTABLE, false) && !get_bool(a, CKA_EXTRACTABLE, false));
   a[CKA_VALUE] = kek;
+  rv = check_object(a);
+  if (rv == CKR_OK) rv = check_trust(nullptr, a, so_logged_in(*s));
+  if (rv != CKR_OK) return rv;
   return store_object(*s, a, *out);
 }
 

@@ -99,9 +99,10 @@ ST_EXPORT CK_RV C_GetSlotInfo(CK_SLOT_ID slot_id, CK_SLOT_INFO_PTR info) {
   if (!slot) return CKR_SLOT_ID_INVALID;
   std::memset(info, 0, sizeof *info);
   pad_field(info->slotDescription, sizeof info->slotDescription,
-            slot->serial.empty() ? "softtoken free slot" : "softtoken slot " + slot->serial);
+            slot->serial.empty() ? "softtoken free slot"
+                                 : "softtoken slot " + slot->serial + (slot_damaged(*slot) ? " (unreadable)" : ""));
   pad_field(info->manufacturerID, sizeof info->manufacturerID, kManufacturer);
-  info->flags = CKF_TOKEN_PRESENT;
+  info->flags = slot->token && slot->token->removed() ? 0 : CKF_TOKEN_PRESENT;
   info->hardwareVersion.major = 1;
   info->firmwareVersion.major = 1;
   return CKR_OK;
@@ -115,9 +116,14 @@ ST_EXPORT CK_RV C_GetTokenInfo(CK_SLOT_ID slot_id, CK_TOKEN_INFO_PTR info) {
   std::memset(info, 0, sizeof *info);
   CK_FLAGS flags = CKF_RNG | CKF_LOGIN_REQUIRED;
   pad_field(info->label, sizeof info->label, "");
+  if (slot->token && slot->token->removed()) return CKR_TOKEN_NOT_PRESENT;
   if (slot->token) {
     CK_RV rv = slot->token->describe(info->label, flags);
     if (rv != CKR_OK) return rv;
+  } else if (slot_damaged(*slot)) {
+    // Initialised, but its file cannot be read: it is no free slot.
+    pad_field(info->label, sizeof info->label, "unreadable token");
+    flags |= CKF_TOKEN_INITIALIZED | CKF_WRITE_PROTECTED;
   }
   pad_field(info->manufacturerID, sizeof info->manufacturerID, kManufacturer);
   pad_field(info->model, sizeof info->model, kModel);
@@ -176,6 +182,9 @@ ST_EXPORT CK_RV C_InitToken(CK_SLOT_ID slot_id, CK_UTF8CHAR_PTR pin, CK_ULONG pi
   if (!slot) return CKR_SLOT_ID_INVALID;
   if (!pin_length_ok(pin_len)) return CKR_PIN_LEN_RANGE;
   if (count_sessions(slot_id, false) != 0) return CKR_SESSION_EXISTS;
+  refresh_slot(*slot);
+  if (slot_damaged(*slot)) return CKR_DEVICE_ERROR;
+  if (slot->token && slot->token->removed()) return CKR_TOKEN_NOT_PRESENT;
   if (slot->token) return slot->token->reinitialize(pin, pin_len, label);
   ModuleState& st = state();
   if (!ensure_directory(st.dir)) return CKR_DEVICE_ERROR;

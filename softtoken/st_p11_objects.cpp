@@ -3,6 +3,7 @@
 
 #include "st_export.h"
 #include "st_module.h"
+#include "st_templates.h"
 
 using namespace softtoken;
 
@@ -16,6 +17,8 @@ ST_EXPORT CK_RV C_CreateObject(CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR tmpl, 
   AttrMap attrs;
   CK_RV rv = template_to_map(tmpl, count, attrs);
   if (rv == CKR_OK) rv = prepare_created_object(attrs);
+  if (rv == CKR_OK) rv = check_object(attrs);
+  if (rv == CKR_OK) rv = check_trust(nullptr, attrs, so_logged_in(*s));
   if (rv != CKR_OK) return rv;
   return store_object(*s, attrs, *out);
 }
@@ -51,6 +54,9 @@ ST_EXPORT CK_RV C_CopyObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, 
   for (auto& [t, v] : changes) copy[t] = v;
   for (auto& [t, v] : placement) copy[t] = v;
   if (!placement.count(CKA_MODIFIABLE)) copy[CKA_MODIFIABLE] = o.attrs[CKA_MODIFIABLE];
+  rv = check_object(copy);
+  if (rv == CKR_OK) rv = check_trust(nullptr, copy, so_logged_in(*s));
+  if (rv != CKR_OK) return rv;
   return store_object(*s, copy, *out);
 }
 
@@ -124,9 +130,13 @@ ST_EXPORT CK_RV C_SetAttributeValue(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE o
   if (get_bool(o.attrs, CKA_TOKEN, false) && !session_is_rw(*s)) return CKR_SESSION_READ_ONLY;
   AttrMap changes;
   rv = template_to_map(tmpl, count, changes);
+  if (rv == CKR_OK) rv = check_trust(&o.attrs, changes, so_logged_in(*s));
   if (rv == CKR_OK) rv = check_modification(o.attrs, changes);
   if (rv != CKR_OK) return rv;
   for (auto& [t, v] : changes) o.attrs[t] = v;
+  // What the object becomes must still be an object this token would make.
+  if (!o.secrets_locked) rv = check_object(o.attrs);
+  if (rv != CKR_OK) return rv;
   return replace_object(*s, o);
 }
 

@@ -15,7 +15,10 @@ ST_EXPORT CK_RV C_OpenSession(CK_SLOT_ID slot_id, CK_FLAGS flags, CK_VOID_PTR /*
   Slot* slot = find_slot(slot_id);
   if (!slot) return CKR_SLOT_ID_INVALID;
   if (!(flags & CKF_SERIAL_SESSION)) return CKR_SESSION_PARALLEL_NOT_SUPPORTED;
+  refresh_slot(*slot);
+  if (slot_damaged(*slot)) return CKR_DEVICE_ERROR;
   if (!slot->token) return CKR_TOKEN_NOT_RECOGNIZED;
+  if (slot->token->removed()) return CKR_TOKEN_NOT_PRESENT;
   if (!(flags & CKF_RW_SESSION) && slot->token->login_state() == LoginState::SO)
     return CKR_SESSION_READ_WRITE_SO_EXISTS;
   ModuleState& st = state();

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace softtoken {
@@ -50,12 +51,36 @@ sqlite3* open_connection(const std::string& path, int flags) {
 }  // namespace
 
 std::unique_ptr<TokenDb> TokenDb::open(const std::string& path) {
-  if (access(path.c_str(), R_OK | W_OK) != 0) return nullptr;
-  sqlite3* db = open_connection(path, SQLITE_OPEN_READWRITE);
-  if (!db) return nullptr;
-  std::unique_ptr<TokenDb> t(new TokenDb(db));
-  if (!t->exec("PRAGMA synchronous=NORMAL; PRAGMA secure_delete=ON;")) return nullptr;
-  return t;
+  if (access(path.c_str(), R_OK) != 0) return nullptr;
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  if (access(path.c_str(), W_OK) == 0 && access(dir.c_str(), W_OK) == 0) {
+    sqlite3* db = open_connection(path, SQLITE_OPEN_READWRITE);
+    if (!db) return nullptr;
+    std::unique_ptr<TokenDb> t(new TokenDb(db, false));
+    if (!t->exec("PRAGMA synchronous=NORMAL; PRAGMA secure_delete=ON;")) return nullptr;
+    return t;
+  }
+  // Read-only. When the journal's files are missing and cannot be made,
+  // the file is read as it stands, without locks: nobody writes where this
+  // process may not.
+  if (sqlite3* db = open_connection(path, SQLITE_OPEN_READONLY)) {
+    std::unique_ptr<TokenDb> t(new TokenDb(db, true));
+    if (t->exec("SELECT count(*) FROM meta")) return t;
+  }
+  std::string uri = "file:";
+  for (char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      char esc[4];
+      std::snprintf(esc, sizeof esc, "%%%02X", static_cast<unsigned char>(c));
+      uri += esc;
+    } else {
+      uri += c;
+    }
+  }
+  uri += "?immutable=1";
+  sqlite3* db = open_connection(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+  return db ? std::unique_ptr<TokenDb>(new TokenDb(db, true)) : nullptr;
 }
 
 std::unique_ptr<TokenDb> TokenDb::create(const std::string& path) {
@@ -64,7 +89,7 @@ std::unique_ptr<TokenDb> TokenDb::create(const std::string& path) {
   ::close(fd);
   sqlite3* db = open_connection(path, SQLITE_OPEN_READWRITE);
   if (!db) return nullptr;
-  std::unique_ptr<TokenDb> t(new TokenDb(db));
+  std::unique_ptr<TokenDb> t(new TokenDb(db, false));
   if (!t->exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA secure_delete=ON;"
                "CREATE TABLE IF NOT EXISTS meta(name TEXT PRIMARY KEY, value BLOB NOT NULL);"
                "CREATE TABLE IF NOT EXISTS objects(id INTEGER PRIMARY KEY AUTOINCREMENT,"

@@ -24,11 +24,13 @@ struct StoredObject {
 
 class TokenDb {
  public:
-  // Opens an existing database; nullptr when it cannot be opened.
+  // Opens an existing database; nullptr when it cannot be opened. A file
+  // or directory this process may not write is opened read-only.
   static std::unique_ptr<TokenDb> open(const std::string& path);
   // Creates a new database file (mode 0600, must not exist) with the schema.
   static std::unique_ptr<TokenDb> create(const std::string& path);
   ~TokenDb();
+  bool read_only() const { return read_only_; }
   TokenDb(const TokenDb&) = delete;
   TokenDb& operator=(const TokenDb&) = delete;
 
@@ -63,9 +65,10 @@ class TokenDb {
   bool object_exists(int64_t id);
 
  private:
-  explicit TokenDb(sqlite3* db) : db_(db) {}
+  TokenDb(sqlite3* db, bool read_only) : db_(db), read_only_(read_only) {}
   bool exec(const char* sql);
   sqlite3* db_;
+  bool read_only_ = false;
 };
 
 }  // namespace softtoken

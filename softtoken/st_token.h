@@ -5,7 +5,10 @@
 
 #include <pkcs11_vendor.h>
 
+#include <sys/types.h>
+
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,7 +33,8 @@ struct Object {
 
 class Token {
  public:
-  // Opens <dir>/<serial>.db; nullptr when missing or unreadable.
+  // Opens <dir>/<serial>.db; nullptr when missing or unreadable (not a
+  // database, damaged settings, a serial other than its name).
   static std::unique_ptr<Token> open(const std::string& dir, const std::string& serial);
   // Creates a new token file; the serial is chosen here.
   static CK_RV create(const std::string& dir, const uint8_t* so_pin, size_t so_pin_len, const uint8_t* label32,
@@ -38,6 +42,12 @@ class Token {
   static std::string path_of(const std::string& dir, const std::string& serial);
 
   const std::string& serial() const { return serial_; }
+  // The file or its directory may not be written by this process.
+  bool write_protected() const { return db_->read_only(); }
+  // Whether the file opened is still the token's file, and still holds the
+  // token this process opened (not deleted, replaced or re-initialised).
+  bool current();
+  bool removed() const { return !same_file(); }
   // Label (32 bytes, blank padded), flags of CK_TOKEN_INFO.
   CK_RV describe(uint8_t label[32], CK_FLAGS& flags);
 
@@ -62,6 +72,13 @@ class Token {
 
  private:
   Token(std::unique_ptr<TokenDb> db, std::string serial) : db_(std::move(db)), serial_(std::move(serial)) {}
+  static CK_RV create_once(const std::string& dir, const uint8_t* so_pin, size_t so_pin_len, const uint8_t* label32,
+                           std::string& serial);
+  bool same_file() const;
+  bool new_generation();
+  // Starts a write: refused on a write-protected token and on one that
+  // another process deleted or re-initialised.
+  CK_RV begin_write(std::optional<TokenDb::Transaction>& tx);
   CK_RV check_pin(const char* who, const uint8_t* pin, size_t pin_len, SecureBytes& token_key);
   CK_RV wrap_for(const char* who, const uint8_t* pin, size_t pin_len, const SecureBytes& token_key);
   CK_RV decode(const StoredObject& row, Object& out);
@@ -72,6 +89,13 @@ class Token {
 
   std::unique_ptr<TokenDb> db_;
   std::string serial_;
+  std::string path_;
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
+  Bytes generation_;      // changes with every initialisation
+  Bytes pending_generation_;
+  int format_ = 1;        // 2: object records carry a checksum
+  bool damage_reported_ = false;
   LoginState state_ = LoginState::None;
   SecureBytes token_key_;
 };

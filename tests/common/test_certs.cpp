@@ -203,6 +203,14 @@ CK_RV create_ec_private_key(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE sessi
         {CKA_ID, const_cast<unsigned char *>(id.data()), id.size()},
     };
     *handle = 0;
+    CK_RV rv = functions->C_CreateObject(session, tmpl, sizeof(tmpl) / sizeof(tmpl[0]), handle);
+    if (rv != CKR_ATTRIBUTE_VALUE_INVALID)
+        return rv;
+    // A token that keeps only the key types it can use (our GOST token)
+    // gets a GOST R 34.10 key on the CryptoPro A curve with the same value.
+    unsigned char gost_params[] = {0x06, 0x07, 0x2a, 0x85, 0x03, 0x02, 0x02, 0x23, 0x01};
+    key_type = CKK_GOSTR3410;
+    tmpl[6] = {CKA_GOSTR3410_PARAMS, gost_params, sizeof(gost_params)};
     return functions->C_CreateObject(session, tmpl, sizeof(tmpl) / sizeof(tmpl[0]), handle);
 }
 

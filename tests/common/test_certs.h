@@ -30,7 +30,8 @@ Bytes make_id(size_t length, unsigned char seed = 1);
 CK_RV create_certificate(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, const Bytes &der,
                          const Bytes &label, const Bytes &id, CK_OBJECT_HANDLE *handle);
 // Creates an EC P-256 private key object (token, private, sensitive, for
-// signing, a fixed value) with the label and ID in the session; returns the
+// signing, a fixed value) with the label and ID in the session, or a GOST
+// R 34.10 key with that value where the token knows no EC keys; returns the
 // module's code and sets *handle.
 CK_RV create_ec_private_key(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, const Bytes &label,
                             const Bytes &id, CK_OBJECT_HANDLE *handle);

@@ -153,8 +153,15 @@ TEST(CoreAgreement, OnlyTheCryptoProHashSetSelectsTheOldVko) {
 }
 
 TEST(CoreAgreement, UnknownCurvesAreNotFound) {
-  Bytes tc26_256a = der_oid("1.2.643.7.1.2.1.1.1");
-  EXPECT_EQ(softtoken::find_gost_curve(tc26_256a.data(), tc26_256a.size()), nullptr);
+  Bytes unknown = der_oid("1.2.643.7.1.2.1.1.9");
+  EXPECT_EQ(softtoken::find_gost_curve(unknown.data(), unknown.size()), nullptr);
+  // The twisted Edwards curves are the token's own, with cofactor 4.
+  for (const char* oid : {"1.2.643.7.1.2.1.1.1", "1.2.643.7.1.2.1.2.3"}) {
+    Bytes der = der_oid(oid);
+    const softtoken::GostCurve* c = softtoken::find_gost_curve(der.data(), der.size());
+    ASSERT_NE(c, nullptr) << oid;
+    EXPECT_EQ(c->cofactor, 4u);
+  }
   EXPECT_EQ(softtoken::find_gost_curve(nullptr, 0), nullptr);
   Bytes xcha = der_oid("1.2.643.2.2.36.0"), a = der_oid("1.2.643.2.2.35.1");
   const softtoken::GostCurve* cx = softtoken::find_gost_curve(xcha.data(), xcha.size());

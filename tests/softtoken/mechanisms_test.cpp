@@ -22,7 +22,8 @@ const Curve kCurves[] = {
     {"B-256", &kCurveB256, &kHash94CryptoPro, 32},       {"C-256", &kCurveC256, &kHash2012_256, 32},
     {"XchA", &kCurveXchA, &kHash94CryptoPro, 32},        {"XchB", &kCurveXchB, &kHash2012_256, 32},
     {"test-512", &kCurveTest512, &kHash2012_512, 64},    {"A-512", &kCurveA512, &kHash2012_512, 64},
-    {"B-512", &kCurveB512, &kHash2012_512, 64},
+    {"B-512", &kCurveB512, &kHash2012_512, 64},       {"tc26-A-256", &kCurveTc26A256, &kHash2012_256, 32},
+    {"tc26-C-512", &kCurveTc26C512, &kHash2012_512, 64},
 };
 
 CK_MECHANISM_TYPE sign_mech(size_t n) { return n == 64 ? CKM_GOSTR3410_512 : CKM_GOSTR3410; }
@@ -69,13 +70,13 @@ class Mechanisms : public SoftTokenTest {
                        sig.size());
   }
 
-  CK_OBJECT_HANDLE public_key(const Bytes& oid, const Bytes& value) {
+  CK_OBJECT_HANDLE public_key(const Bytes& oid, const Bytes& value, CK_RV want = CKR_OK) {
     Template t;
     t.ulong(CKA_CLASS, CKO_PUBLIC_KEY).ulong(CKA_KEY_TYPE, value.size() == 128 ? CKK_GOSTR3410_512 : CKK_GOSTR3410)
         .boolean(CKA_PRIVATE, false).boolean(CKA_VERIFY, true).bytes(CKA_GOSTR3410_PARAMS, oid)
         .bytes(CKA_VALUE, value);
     CK_OBJECT_HANDLE h = 0;
-    EXPECT_EQ(f->C_CreateObject(s, t.data(), t.size(), &h), CKR_OK);
+    EXPECT_EQ(f->C_CreateObject(s, t.data(), t.size(), &h), want);
     return h;
   }
 
@@ -208,7 +209,7 @@ TEST_F(Mechanisms, KeyPairGenerationErrors) {
   EXPECT_EQ(f->C_GenerateKeyPair(s, &m, big.data(), big.size(), priv.data(), priv.size(), &a, &b),
             CKR_TEMPLATE_INCONSISTENT);
   Template unknown;
-  unknown.bytes(CKA_GOSTR3410_PARAMS, der_oid("1.2.643.7.1.2.1.1.1"));
+  unknown.bytes(CKA_GOSTR3410_PARAMS, der_oid("1.2.643.7.1.2.1.1.9"));
   EXPECT_EQ(f->C_GenerateKeyPair(s, &m, unknown.data(), unknown.size(), priv.data(), priv.size(), &a, &b),
             CKR_DOMAIN_PARAMS_INVALID);
   Template ok;
@@ -277,7 +278,7 @@ TEST_F(Mechanisms, SignAndVerifyErrors) {
   nosign.bytes(CKA_SIGN, Bytes{0});
   ASSERT_EQ(f->C_SetAttributeValue(s, priv, nosign.data(), nosign.size()), CKR_OK);
   EXPECT_EQ(f->C_SignInit(s, &m, priv), CKR_KEY_FUNCTION_NOT_PERMITTED);
-  EXPECT_EQ(f->C_SignUpdate(s, digest.data(), 32), CKR_FUNCTION_NOT_SUPPORTED);
+  EXPECT_EQ(f->C_SignUpdate(s, digest.data(), 32), CKR_OPERATION_NOT_INITIALIZED);
 }
 
 // RFC 5832 / RFC 7091 section 7: the published signature verifies, with the
@@ -323,8 +324,7 @@ TEST_F(Mechanisms, CoordinatesAtOrAbovePAreRefused) {
   q.insert(q.end(), y.begin(), y.end());
   wide.insert(wide.end(), y.begin(), y.end());
   EXPECT_EQ(verify(public_key(kCurveTest256, q), 32, e, sig), CKR_OK);
-  CK_MECHANISM m{CKM_GOSTR3410, nullptr, 0};
-  EXPECT_EQ(f->C_VerifyInit(s, &m, public_key(kCurveTest256, wide)), CKR_KEY_HANDLE_INVALID);
+  public_key(kCurveTest256, wide, CKR_ATTRIBUTE_VALUE_INVALID);
   // The same for a peer value in key agreement.
   CK_OBJECT_HANDLE pa, ka;
   generate(s, kCurveTest256, kHash94CryptoPro, pa, ka);
@@ -356,8 +356,7 @@ TEST_F(Mechanisms, PublishedKeyPairOfThe512BitTestCurve) {
   // A public value off the curve is refused.
   Bytes off = q;
   off[70] ^= 1;
-  CK_MECHANISM m{CKM_GOSTR3410_512, nullptr, 0};
-  EXPECT_EQ(f->C_VerifyInit(s, &m, public_key(kCurveTest512, off)), CKR_KEY_HANDLE_INVALID);
+  public_key(kCurveTest512, off, CKR_ATTRIBUTE_VALUE_INVALID);
 }
 
 TEST_F(Mechanisms, DeriveAgreesFromBothSidesOnEveryCurve) {

@@ -189,7 +189,8 @@ TEST_F(ObjectRules, FindMatchesBytesExactly) {
   EXPECT_TRUE(find(s, q4).empty());
   // A sensitive value cannot be probed by searching for it.
   Template key;
-  key.ulong(CKA_CLASS, CKO_PRIVATE_KEY).ulong(CKA_KEY_TYPE, CKK_GOSTR3410).bytes(CKA_VALUE, Bytes(32, 7));
+  key.ulong(CKA_CLASS, CKO_PRIVATE_KEY).ulong(CKA_KEY_TYPE, CKK_GOSTR3410).bytes(CKA_VALUE, Bytes(32, 7))
+      .bytes(CKA_GOSTR3410_PARAMS, kCurveA256);
   CK_OBJECT_HANDLE k;
   ASSERT_EQ(f->C_CreateObject(s, key.data(), key.size(), &k), CKR_OK);
   Template probe;
@@ -226,7 +227,11 @@ TEST_F(ObjectRules, DestroyAndCopy) {
 TEST_F(ObjectRules, StoreTemplatesAreAccepted) {
   CK_SLOT_ID slot = init_token();
   CK_SESSION_HANDLE s = open_user(slot);
-  Bytes id(20, 0x11), pub(64, 0x22), z = der_oid("1.2.643.7.1.2.5.1.1");
+  Bytes id(20, 0x11), z = der_oid("1.2.643.7.1.2.5.1.1");
+  // The base point of the curve, as good a public value as any.
+  Bytes pub = reversed(from_hex("0000000000000000000000000000000000000000000000000000000000000001"));
+  Bytes gy = reversed(from_hex("8D91E471E0989CDA27DF505A453F2B7635294F2DDF23E3B122ACC99C9E9F1E14"));
+  pub.insert(pub.end(), gy.begin(), gy.end());
   std::string label = "Imported";
   Bytes lab(label.begin(), label.end());
   lab.push_back(0);

@@ -231,14 +231,16 @@ TEST_F(Persistence, ForeignAndDamagedFilesAreNotTokens) {
   CK_SLOT_ID slot = init_token();
   std::string real = db_path(slot);
   f->C_Finalize(nullptr);
-  std::ofstream(dir + "/0123456789ABCDEF.db") << "this is not a database";
+  std::ofstream(dir + "/FFFFFFFFFFFFFFF0.db") << "this is not a database";
   std::ofstream(dir + "/notes.txt") << "nothing";
   // A copy of a real token under another name does not pass for a second token.
-  std::filesystem::copy_file(real, dir + "/FEDCBA9876543210.db");
+  std::filesystem::copy_file(real, dir + "/FFFFFFFFFFFFFFF1.db");
   ASSERT_EQ(f->C_Initialize(nullptr), CKR_OK);
+  // Both take a slot of their own (and answer as damaged), the free slot
+  // stays last.
   CK_ULONG n = 0;
   ASSERT_EQ(f->C_GetSlotList(CK_TRUE, nullptr, &n), CKR_OK);
-  EXPECT_EQ(n, 2u);
+  EXPECT_EQ(n, 4u);
   CK_SESSION_HANDLE s = open_user(slot);
   create_data(s, "still works");
 }
@@ -254,13 +256,18 @@ TEST_F(Persistence, ReinitialisationElsewhereEndsOurLogin) {
   Template t;
   t.ulong(CKA_CLASS, CKO_DATA).boolean(CKA_TOKEN, true).boolean(CKA_PRIVATE, true);
   CK_OBJECT_HANDLE h;
-  EXPECT_EQ(f->C_CreateObject(s, t.data(), t.size(), &h), CKR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(f->C_CreateObject(s, t.data(), t.size(), &h), CKR_DEVICE_REMOVED);
   CK_SESSION_INFO si;
   ASSERT_EQ(f->C_GetSessionInfo(s, &si), CKR_OK);
   EXPECT_EQ(si.state, CKS_RW_PUBLIC_SESSION);
   Template all;
   EXPECT_TRUE(find(s, all).empty());
   EXPECT_EQ(f->C_Login(s, CKU_USER, (CK_UTF8CHAR_PTR)kUserPin, std::strlen(kUserPin)), CKR_USER_PIN_NOT_INITIALIZED);
+  // Public writes fail too, until the sessions of the old token are gone.
+  EXPECT_EQ(f->C_CreateObject(s, t.data(), 2, &h), CKR_DEVICE_REMOVED);
+  ASSERT_EQ(f->C_CloseSession(s), CKR_OK);
+  s = open(slot);
+  EXPECT_EQ(f->C_CreateObject(s, t.data(), 2, &h), CKR_OK);
 }
 
 TEST_F(Persistence, AnotherProcessSeesNewTokensAndObjects) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "st_fixture.h"
+#include "st_mechanisms.h"
 
 namespace sttest {
 namespace {
@@ -176,13 +177,16 @@ TEST_F(SlotsAndTokens, MechanismListAndInfo) {
   CK_ULONG one = 1;
   ASSERT_EQ(f->C_GetSlotList(CK_TRUE, &slot, &one), CKR_OK);
   ASSERT_EQ(f->C_GetMechanismList(slot, nullptr, &n), CKR_OK);
-  ASSERT_EQ(n, 6u);
+  ASSERT_EQ(n, 12u);
   std::vector<CK_MECHANISM_TYPE> list(n);
   CK_ULONG small = 2;
   EXPECT_EQ(f->C_GetMechanismList(slot, list.data(), &small), CKR_BUFFER_TOO_SMALL);
   ASSERT_EQ(f->C_GetMechanismList(slot, list.data(), &n), CKR_OK);
   std::vector<CK_MECHANISM_TYPE> want = {CKM_GOSTR3410_KEY_PAIR_GEN, CKM_GOSTR3410_512_KEY_PAIR_GEN, CKM_GOSTR3410,
-                                         CKM_GOSTR3410_512, CKM_GOSTR3410_DERIVE, CKM_GOSTR3410_12_DERIVE};
+                                         CKM_GOSTR3410_512, CKM_GOSTR3410_WITH_GOSTR3411,
+                                         CKM_GOSTR3410_WITH_GOSTR3411_12_256, CKM_GOSTR3410_WITH_GOSTR3411_12_512,
+                                         CKM_GOSTR3410_DERIVE, CKM_GOSTR3410_12_DERIVE, CKM_GOSTR3411,
+                                         CKM_GOSTR3411_12_256, CKM_GOSTR3411_12_512};
   EXPECT_EQ(list, want);
   CK_MECHANISM_INFO mi;
   ASSERT_EQ(f->C_GetMechanismInfo(slot, CKM_GOSTR3410_512, &mi), CKR_OK);
@@ -205,7 +209,7 @@ TEST_F(SlotsAndTokens, RandomAndUnsupportedFunctions) {
   EXPECT_EQ(f->C_SeedRandom(s, a, 4), CKR_RANDOM_SEED_NOT_SUPPORTED);
   CK_MECHANISM m{CKM_GOST28147_ECB, nullptr, 0};
   EXPECT_EQ(f->C_EncryptInit(s, &m, 1), CKR_FUNCTION_NOT_SUPPORTED);
-  EXPECT_EQ(f->C_DigestInit(s, &m), CKR_FUNCTION_NOT_SUPPORTED);
+  EXPECT_EQ(f->C_DigestInit(s, &m), CKR_MECHANISM_INVALID);
   EXPECT_EQ(f->C_WaitForSlotEvent(0, nullptr, nullptr), CKR_FUNCTION_NOT_SUPPORTED);
 }
 

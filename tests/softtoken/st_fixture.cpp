@@ -58,6 +58,9 @@ const Bytes kCurveXchB = der_oid("1.2.643.2.2.36.1");
 const Bytes kCurveTest512 = der_oid("1.2.643.7.1.2.1.2.0");
 const Bytes kCurveA512 = der_oid("1.2.643.7.1.2.1.2.1");
 const Bytes kCurveB512 = der_oid("1.2.643.7.1.2.1.2.2");
+const Bytes kCurveTc26A256 = der_oid("1.2.643.7.1.2.1.1.1");
+const Bytes kCurveTc26C512 = der_oid("1.2.643.7.1.2.1.2.3");
+bool is_512(const Bytes& curve) { return curve.size() == 11 && curve[9] == 2; }
 const Bytes kHash94CryptoPro = der_oid("1.2.643.2.2.30.1");
 const Bytes kHash2012_256 = der_oid("1.2.643.7.1.1.2.2");
 const Bytes kHash2012_512 = der_oid("1.2.643.7.1.1.2.3");
@@ -253,7 +256,7 @@ Bytes SoftTokenTest::attribute(CK_SESSION_HANDLE s, CK_OBJECT_HANDLE o, CK_ATTRI
 
 void SoftTokenTest::generate(CK_SESSION_HANDLE s, const Bytes& curve, const Bytes& hash, CK_OBJECT_HANDLE& pub,
                              CK_OBJECT_HANDLE& priv, bool token) {
-  bool big = curve.size() == 11;
+  bool big = is_512(curve);
   CK_MECHANISM m{big ? CKM_GOSTR3410_512_KEY_PAIR_GEN : CKM_GOSTR3410_KEY_PAIR_GEN, nullptr, 0};
   Template pt, kt;
   pt.boolean(CKA_TOKEN, token).bytes(CKA_GOSTR3410_PARAMS, curve).bytes(CKA_GOSTR3411_PARAMS, hash)

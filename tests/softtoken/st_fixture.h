@@ -24,6 +24,10 @@ inline const char* kUserPin = "user-pin-1";
 Bytes der_oid(const std::string& dotted);
 extern const Bytes kCurveTest256, kCurveA256, kCurveB256, kCurveC256, kCurveXchA, kCurveXchB;
 extern const Bytes kCurveTest512, kCurveA512, kCurveB512;
+// The twisted Edwards curves of RFC 7836 (cofactor 4).
+extern const Bytes kCurveTc26A256, kCurveTc26C512;
+// Whether a curve OID names a 512-bit curve.
+bool is_512(const Bytes& curve);
 extern const Bytes kHash94CryptoPro, kHash2012_256, kHash2012_512;
 
 Bytes from_hex(const std::string& hex);
