@@ -196,6 +196,48 @@ TEST_F(GostImport, WrongPasswordFailsBeforeThePin)
     EXPECT_EQ(object_count(), 0u);
 }
 
+// The container password and the PIN from sources: no prompt, and with
+// both on standard input the password is the first line.
+TEST_F(GostImport, PasswordAndPinFromSources)
+{
+    Bytes der;
+    const std::string path = container(kCases[1], "secret", &der, OBJ_txt2nid("1.2.643.7.1.1.4.2"),
+                                       "gost3411-2012-512");
+    const std::string pin = token_->user_pin();
+    const std::string password_file = dir_ + "/password.txt";
+    std::ofstream(password_file) << "secret\n";
+    const struct {
+        std::vector<std::string> sources;
+        std::string input;
+        std::string out;  // after the path
+    } cases[] = {
+        {{"-passin", "pass:secret", "-pin", "pass:" + pin}, "", "imported"},
+        {{"-passin", "env:P12_PASSWORD", "-pin", "env:TOKEN_PIN"}, "", "imported"},
+        {{"-passin", "file:" + password_file, "-pin", "fd:0"}, pin + "\n", "imported"},
+        {{"-passin", "stdin", "-pin", "stdin"}, "secret\n" + pin + "\n", "imported"},
+        {{"-passin", "pass:wrong", "-pin", "pass:" + pin}, "", "PKCS12_parse failed\ninput_p12 failed, rc = 0x6\n"},
+        {{"-passin", "file:" + dir_ + "/none", "-pin", "pass:" + pin}, "",
+         "Can't read the container password from file:" + dir_ + "/none (-passin): No such file or directory\n"},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        const std::string label = "pair" + std::to_string(n++);
+        SCOPED_TRACE(c.sources[1]);
+        std::vector<std::string> args{"-infile", path, "-inform", "p12", "-label", label};
+        args.insert(args.end(), c.sources.begin(), c.sources.end());
+        ProcessResult r = tool(args, c.input, {{"P12_PASSWORD", "secret"}, {"TOKEN_PIN", pin}});
+        if (c.out == "imported") {
+            EXPECT_EQ(r.exit_status, 0);
+            EXPECT_EQ(r.out, "Keypair and certificate objects '" + label + "' imported from '" + path + "' file\nOK\n");
+        } else {
+            EXPECT_EQ(r.exit_status, 6);
+            EXPECT_EQ(r.out, c.out);
+        }
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_EQ(object_count(), 4u * 3u);
+}
+
 TEST_F(GostImport, WrongPinStoresNothing)
 {
     Bytes der;
