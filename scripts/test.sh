@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # Installs what the tests need when it is missing, then builds and runs every
 # test twice: a normal build, and a build under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer. Both builds compile what the tests need and no
+# benchmark (TOKENCERT_TEST_BENCH=1 compiles the benchmarks in the normal
+# build too); the normal build leaves out debug information, the sanitizer
+# build keeps it for its reports.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 install_missing "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 jobs=$(nproc)
+bench=OFF
+[ "${TOKENCERT_TEST_BENCH:-0}" = 1 ] && bench=ON
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
+  -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DTOKENCERT_BENCH=$bench >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300
 
