@@ -3,8 +3,9 @@
 # test twice: a normal build, and a build under AddressSanitizer and
 # UndefinedBehaviorSanitizer. Both builds compile what the tests need and no
 # benchmark (TOKENCERT_TEST_BENCH=1 compiles the benchmarks in the normal
-# build too); the normal build leaves out debug information, the sanitizer
-# build keeps it for its reports.
+# build too). The code under test keeps each build's flags; the test
+# programs' own code is compiled without optimisation, and with line tables
+# only in the sanitizer build (enough for its reports).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -13,12 +14,13 @@ jobs=$(nproc)
 bench=OFF
 [ "${TOKENCERT_TEST_BENCH:-0}" = 1 ] && bench=ON
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
-  -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DTOKENCERT_BENCH=$bench >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOKENCERT_BENCH=$bench \
+  -DTOKENCERT_TEST_FLAGS="-O0 -g0" >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300
 
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTOKENCERT_SANITIZE=ON -DTOKENCERT_BENCH=OFF >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTOKENCERT_SANITIZE=ON -DTOKENCERT_BENCH=OFF \
+  -DTOKENCERT_TEST_FLAGS="-g1" >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600

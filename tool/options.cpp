@@ -41,8 +41,7 @@ const OptionDef option_table[] = {
 // The actions that name one certificate, with -label or -uri.
 const uint32_t labelled_options[] = {OPT_PKEYFIND, OPT_PRINT, OPT_REMOVE, OPT_OUTFILE, OPT_INFILE};
 
-// The listings -json can write; everything else writes text.
-constexpr uint32_t JSON_LISTINGS = OPT_P11INFO | OPT_SLOTLIST | OPT_TOKENINFO | OPT_CERTLIST;
+// -json writes the listings; these actions write text only.
 constexpr uint32_t TEXT_ONLY_ACTIONS = OPT_ATTRIBUTES | OPT_PRINT | OPT_PKEYFIND | OPT_OUTFILE | OPT_INFILE | OPT_REMOVE;
 
 const char *const usage_lines[] = {

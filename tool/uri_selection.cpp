@@ -40,7 +40,8 @@ CK_RV select_uri_slot(const CommandLine &cmd)
 
 CK_RV resolve_uri_object(CommandLine &cmd)
 {
-    if (!cmd.uri || !cmd.uri->has_id())
+    const uint32_t naming_one = OPT_PKEYFIND | OPT_ATTRIBUTES | OPT_PRINT | OPT_REMOVE | OPT_OUTFILE;
+    if (!cmd.uri || !cmd.uri->has_id() || !(cmd.flags & naming_one))
         return CKR_OK;
     SessionGuard session;
     CK_RV rv = session.open(token_slot);

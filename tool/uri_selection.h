@@ -12,7 +12,8 @@ CK_RV select_uri_slot(const CommandLine &cmd);
 
 // For a URI that names the certificate by its CKA_ID (id=), finds it on the
 // token and takes its label as the run's label: 0, or TOOL_FAILURE after one
-// line when no certificate matches. Nothing to do for other command lines.
+// line when no certificate matches. Nothing to do for other command lines
+// or when no action names one certificate.
 CK_RV resolve_uri_object(CommandLine &cmd);
 
 #endif

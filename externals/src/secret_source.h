@@ -68,6 +68,20 @@ inline bool starts_with(const char *text, const char *prefix, const char **rest)
     return true;
 }
 
+// The descriptor number of an fd: source (the text after the colon).
+inline bool parse_descriptor(const char *text, int *fd)
+{
+    if (*text < '0' || *text > '9')
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    long n = std::strtol(text, &end, 10);
+    if (*end != '\0' || errno != 0 || n > 0x7fffffff)
+        return false;
+    *fd = static_cast<int>(n);
+    return true;
+}
+
 // Reads one line from `fd`, a byte at a time so that nothing past the line is
 // taken (two secrets may come one after the other from the same descriptor).
 // The newline (and a carriage return before it) is not part of the secret.
@@ -122,12 +136,8 @@ inline bool is_secret_source_form(const char *source)
     if (starts_with(source, "pass:", &rest) || starts_with(source, "env:", &rest) ||
         starts_with(source, "file:", &rest) || std::strcmp(source, "stdin") == 0)
         return true;
-    if (!starts_with(source, "fd:", &rest) || *rest == '\0')
-        return false;
-    char *end = nullptr;
-    errno = 0;
-    long n = std::strtol(rest, &end, 10);
-    return *end == '\0' && errno == 0 && n >= 0 && n <= 0x7fffffff;
+    int fd = -1;
+    return starts_with(source, "fd:", &rest) && secret_source_detail::parse_descriptor(rest, &fd);
 }
 
 // Reads the secret named by `source` into `out`. On `unreadable`, `reason`
@@ -167,12 +177,8 @@ inline SecretSourceResult read_secret_source(const char *source, SourcedSecret &
         }
         close_after = true;
     } else if (starts_with(source, "fd:", &rest)) {
-        char *end = nullptr;
-        errno = 0;
-        long n = std::strtol(rest, &end, 10);
-        if (*rest == '\0' || *end != '\0' || errno != 0 || n < 0 || n > 0x7fffffff)
+        if (!parse_descriptor(rest, &fd))
             return SecretSourceResult::malformed;
-        fd = static_cast<int>(n);
     } else if (std::strcmp(source, "stdin") == 0) {
         fd = 0;
     } else {

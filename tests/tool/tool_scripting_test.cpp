@@ -6,6 +6,8 @@
 #include <fstream>
 #include <string>
 
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
 #include "expected_usage.h"
@@ -337,7 +339,9 @@ TEST_P(ModuleScripting, UriChoosesTheTokenAndTheCertificate)
                          "find_private_key_for_certificate failed, rc = 0x6\n");
 
     // The object, by label or by identifier; on the other token there is none.
-    const std::string out = testing::TempDir() + "/uri-export.der";
+    // One file per module: both cases may run at once.
+    const std::string out = testing::TempDir() + "/uri-export-" + module_kind_name(GetParam()) + "-" +
+                            std::to_string(getpid()) + ".der";
     const std::string hex_id = escaped_bytes(id, "%%%02x");  // either case is read
     const struct {
         std::string uri;
@@ -360,6 +364,7 @@ TEST_P(ModuleScripting, UriChoosesTheTokenAndTheCertificate)
         std::ifstream written(out, std::ios::binary);
         EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(written), {}), c.status == 0 ? der : Bytes{});
     }
+    std::remove(out.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(BothModules, ModuleScripting, ::testing::Values(ModuleKind::softhsm, ModuleKind::softtoken),
