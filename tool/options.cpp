@@ -118,13 +118,15 @@ std::string whole_line_complaint(CommandLine &out)
                    (std::strncmp(source, "pass", 4) == 0 ? "pass..." : source) + "'";
     }
     if (flags & OPT_URI) {
-        if (flags & (OPT_SLOT | OPT_LABEL))
-            return std::string("-uri names the token and the object: give it without ") +
-                   ((flags & OPT_SLOT) ? "-slot" : "-label");
+        if (flags & OPT_SLOT)
+            return "-uri names the token: give it without -slot";
         out.uri = std::make_shared<TokenUri>();
         std::string why;
         if (!out.uri->parse(out.uri_text, why))
             return std::string("-uri '") + out.uri_text + "' is no PKCS#11 URI for this tool: " + why;
+        // -label may name the object on the token the URI names.
+        if ((flags & OPT_LABEL) && (out.uri->has_label() || out.uri->has_id()))
+            return "-uri names the object: give it without -label";
         if (out.uri->has_label())
             out.label = out.uri->label().c_str();
     }

@@ -56,10 +56,9 @@ TEST_F(Scripting, MistakesAreUsageErrorsNamingTheArgument)
         {{"-p11", m, "-uri", "foo:bar"}, "-uri 'foo:bar' is no PKCS#11 URI for this tool: URI scheme must be 'pkcs11:'"},
         {{"-p11", m, "-uri", "pkcs11:type=private;object=a", "-print"},
          "-uri 'pkcs11:type=private;object=a' is no PKCS#11 URI for this tool: the object it names is no certificate"},
-        {{"-p11", m, "-uri", "pkcs11:token=a", "-slot", "1"},
-         "-uri names the token and the object: give it without -slot"},
-        {{"-p11", m, "-uri", "pkcs11:token=a", "-label", "b"},
-         "-uri names the token and the object: give it without -label"},
+        {{"-p11", m, "-uri", "pkcs11:token=a", "-slot", "1"}, "-uri names the token: give it without -slot"},
+        {{"-p11", m, "-uri", "pkcs11:token=a;object=c", "-label", "b"}, "-uri names the object: give it without -label"},
+        {{"-p11", m, "-uri", "pkcs11:id=%01", "-label", "b"}, "-uri names the object: give it without -label"},
         {{"-p11", m, "-uri", "pkcs11:token=a;id=%01", "-infile", "c.pem"},
          "-infile needs -label (or -uri with object=)"},
     };
@@ -347,10 +346,12 @@ TEST_P(ModuleScripting, UriChoosesTheTokenAndTheCertificate)
         std::string uri;
         int status;
         std::string out;
+        std::string label = "";  // given with -label
     } objects[] = {
         {"pkcs11:token=tokencert-test;object=alpha", 0, "Certificate object 'alpha' exported to '" + out + "' file\nOK\n"},
+        {"pkcs11:token=tokencert-test", 0, "Certificate object 'alpha' exported to '" + out + "' file\nOK\n", "alpha"},
         {"pkcs11:serial=" + serial + ";id=" + hex_id, 0, "Certificate object 'alpha' exported to '" + out + "' file\nOK\n"},
-        {"pkcs11:object=alpha;id=" + hex_id + ";type=cert", 0, "Certificate object 'alpha' exported to '" + out + "' file\nOK\n"},
+        {"pkcs11:token=tokencert-test;object=alpha;id=" + hex_id + ";type=cert", 0, "Certificate object 'alpha' exported to '" + out + "' file\nOK\n"},
         {"pkcs11:token=other;object=alpha", 6, "No certificate object with label 'alpha' found\noutput_certificate failed, rc = 0x6\n"},
         {"pkcs11:token=tokencert-test;id=%ff", 6, "No certificate object matches the PKCS#11 URI 'pkcs11:token=tokencert-test;id=%ff'\n"},
         {"pkcs11:object=beta;id=" + hex_id, 6, "No certificate object matches the PKCS#11 URI 'pkcs11:object=beta;id=" + hex_id + "'\n"},
@@ -358,7 +359,10 @@ TEST_P(ModuleScripting, UriChoosesTheTokenAndTheCertificate)
     for (const auto &c : objects) {
         SCOPED_TRACE(c.uri);
         std::remove(out.c_str());
-        ProcessResult r = tool({"-uri", c.uri, "-outfile", out, "-outform", "DER"});
+        std::vector<std::string> args{"-uri", c.uri, "-outfile", out, "-outform", "DER"};
+        if (!c.label.empty())
+            args.insert(args.end(), {"-label", c.label});
+        ProcessResult r = tool(args);
         EXPECT_EQ(r.exit_status, c.status);
         EXPECT_EQ(r.out, c.out);
         std::ifstream written(out, std::ios::binary);
