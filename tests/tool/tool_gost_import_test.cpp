@@ -13,7 +13,10 @@
 #include <openssl/pkcs12.h>
 #include <openssl/sha.h>
 
+#include <filesystem>
 #include <fstream>
+
+#include <stdlib.h>
 
 namespace {
 
@@ -41,7 +44,15 @@ protected:
     {
         token_ = make_module_token(ModuleKind::softtoken);
         ASSERT_TRUE(token_->ok()) << token_->error();
-        dir_ = testing::TempDir();
+        // A directory of the test's own: tests of this suite run side by side.
+        std::string templ = testing::TempDir() + "tokencert-import-XXXXXX";
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        dir_ = templ;
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
     }
 
     ProcessResult tool(const std::vector<std::string> &args, const std::string &input,
