@@ -11,5 +11,5 @@ install_missing() {
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
-BUILD_PACKAGES=(cmake make g++ pkg-config libssl-dev libp11-kit-dev libsqlite3-dev)
+BUILD_PACKAGES=(cmake make g++ pkg-config libssl-dev libp11-kit-dev libsqlite3-dev nlohmann-json3-dev)
 TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev softhsm2 tmux openssl)

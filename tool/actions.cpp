@@ -7,6 +7,7 @@
 #include "cert_export.h"
 #include "cert_import.h"
 #include "cert_inspect.h"
+#include "json_output.h"
 #include "listings.h"
 #include "p11_module.h"
 #include "tool_state.h"
@@ -93,14 +94,14 @@ ActionsOutcome run_actions(const CommandLine &cmd, CK_RV result_so_far)
     const uint32_t flags = cmd.flags;
 
     if (flags & OPT_TOKENINFO)
-        show_token_info(token_slot);
+        note_listing_result(show_token_info(token_slot));
 
     if (flags & OPT_CERTLIST) {
         require_initialized_token();
-        list_certificates();
+        note_listing_result(list_certificates());
     }
 
-    if (!(flags & OPT_LABEL))
+    if (cmd.label == nullptr)
         return outcome;
     for (const LabelledAction &action : labelled_actions) {
         if (!(flags & action.flag))

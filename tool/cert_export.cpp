@@ -3,7 +3,9 @@
 #include "cert_export.h"
 
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
+#include <strings.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include "cert_inspect.h"
 #include "p11_errors.h"
 #include "p11_session.h"
 #include "pin_prompt.h"
@@ -30,9 +33,12 @@ struct X509Free {
     void operator()(X509 *x) const { X509_free(x); }
 };
 
+// The system's reason for the last failed file call.
+const char *system_reason() { return errno != 0 ? std::strerror(errno) : "unknown error"; }
+
 bool is_pem_format(const char *format)
 {
-    return format == nullptr || std::strcmp(format, "PEM") == 0 || std::strcmp(format, "pem") == 0;
+    return format == nullptr || strcasecmp(format, "pem") == 0;
 }
 
 // The PEM form of a DER certificate; the file is only created once the
@@ -45,13 +51,15 @@ bool write_pem_file(const char *path, const std::vector<unsigned char> &der)
         BIO_printf(bio_err, "Can't decode the certificate value\n");
         return false;
     }
+    errno = 0;
     std::unique_ptr<BIO, BioFree> file(BIO_new_file(path, "wb"));
     if (!file) {
-        BIO_printf(bio_err, "Can't open file %s for writing\n", path);
+        BIO_printf(bio_err, "Can't open file %s for writing: %s\n", path, system_reason());
         return false;
     }
+    errno = 0;
     if (PEM_write_bio_X509(file.get(), certificate.get()) != 1 || BIO_flush(file.get()) != 1) {
-        BIO_printf(bio_err, "Error writing to file %s\n", path);
+        BIO_printf(bio_err, "Error writing to file %s: %s\n", path, system_reason());
         return false;
     }
     return true;
@@ -61,16 +69,18 @@ bool write_pem_file(const char *path, const std::vector<unsigned char> &der)
 
 bool write_file(const char *path, const unsigned char *bytes, size_t count)
 {
+    errno = 0;
     std::unique_ptr<FILE, FileCloser> file(std::fopen(path, "wb"));
     if (!file) {
-        BIO_printf(bio_err, "Can't open file %s for writing\n", path);
+        BIO_printf(bio_err, "Can't open file %s for writing: %s\n", path, system_reason());
         return false;
     }
+    errno = 0;
     bool written = std::fwrite(bytes, 1, count, file.get()) == count;
     // Buffered bytes are only known to be written once the file is closed.
     written = (std::fclose(file.release()) == 0) && written;
     if (!written) {
-        BIO_printf(bio_err, "Error writing to file %s\n", path);
+        BIO_printf(bio_err, "Error writing to file %s: %s\n", path, system_reason());
         return false;
     }
     return true;
@@ -103,10 +113,8 @@ CK_RV output_certificate(const char *label, const char *path, const char *format
         return found.final_rv;
     if (found.find_rv != CKR_OK)
         return found.find_rv;
-    if (found.found == 0) {
-        BIO_printf(bio_err, "No certificate object with label '%s' found\n", label);
-        return TOOL_FAILURE;
-    }
+    if (found.found == 0)
+        return report_no_certificate(label);
     if (read_rv != CKR_OK)
         return read_rv;
     if (value.empty()) {
@@ -131,7 +139,7 @@ CK_RV remove_certificate(const char *label)
     };
     {
         PinBuffer<32> pin;
-        if (read_pin(pin.data(), pin.capacity(), "Enter token user PIN:") != 0) {
+        if (obtain_secret(SecretKind::user_pin, pin.data(), pin.capacity(), "Enter token user PIN:") != 0) {
             BIO_printf(bio_err, "Can't get user PIN\n");
             return TOOL_FAILURE;
         }

@@ -3,6 +3,8 @@
 #include "cert_import.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -99,9 +101,10 @@ bool is_gost_key(const EVP_PKEY *key)
 
 std::unique_ptr<BIO, BioFree> open_input(const char *path)
 {
+    errno = 0;
     std::unique_ptr<BIO, BioFree> file(BIO_new_file(path, "rb"));
     if (!file)
-        BIO_printf(bio_err, "Can't read %s file\n", path);
+        BIO_printf(bio_err, "Can't read %s file: %s\n", path, errno != 0 ? std::strerror(errno) : "unknown error");
     return file;
 }
 
@@ -109,7 +112,7 @@ std::unique_ptr<BIO, BioFree> open_input(const char *path)
 bool login_through_engine()
 {
     PinBuffer<32> pin;
-    if (read_pin(pin.data(), pin.capacity(), "Enter token user PIN:") != 0) {
+    if (obtain_secret(SecretKind::user_pin, pin.data(), pin.capacity(), "Enter token user PIN:") != 0) {
         BIO_printf(bio_err, "Can't get user PIN\n");
         return false;
     }
@@ -178,7 +181,7 @@ CK_RV input_p12(const char *label, const char *path)
     // The prompt names the file, however long its path.
     const std::string prompt = std::string("Enter ") + path + " container password:";
     PinBuffer<32> password;
-    if (read_pin(password.data(), password.capacity(), prompt.c_str()) != 0) {
+    if (obtain_secret(SecretKind::container_password, password.data(), password.capacity(), prompt.c_str()) != 0) {
         BIO_printf(bio_err, "Can't get container password\n");
         return TOOL_FAILURE;
     }

@@ -7,6 +7,7 @@
 #include <openssl/x509.h>
 
 #include "attribute_dump.h"
+#include "json_output.h"
 #include "p11_errors.h"
 #include "p11_session.h"
 #include "pin_prompt.h"
@@ -31,7 +32,19 @@ void print_listed_certificate(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle
         {CKA_LABEL, label, VALUE_BUFFER_SIZE},
         {CKA_ID, id, VALUE_BUFFER_SIZE},
     };
-    if (p11_functions->C_GetAttributeValue(session, handle, values, 2) == CKR_OK)
+    const bool read = p11_functions->C_GetAttributeValue(session, handle, values, 2) == CKR_OK;
+    if (json_mode()) {
+        CertificateRecord record;
+        record.label_read = read;
+        if (read) {
+            record.label.assign(reinterpret_cast<const char *>(label), text_length(label));
+            record.id.assign(id, id + values[1].ulValueLen);
+        }
+        record.value_read = read_attribute_value(session, handle, CKA_VALUE, record.value) == CKR_OK;
+        json_add_certificate(record);
+        return;
+    }
+    if (read)
         BIO_printf(bio_out, "%d: label: '%.*s'\n", number, text_length(label),
                    reinterpret_cast<const char *>(label));
     if (option_flags & OPT_ATTRIBUTES)
@@ -56,6 +69,12 @@ CK_RV start_certificate_search(SessionGuard &session, CertificateTemplate &tmpl)
 
 }  // namespace
 
+CK_RV report_no_certificate(const char *label)
+{
+    BIO_printf(bio_err, "No certificate object with label '%s' found\n", label);
+    return TOOL_FAILURE;
+}
+
 CK_RV list_certificates()
 {
     SessionGuard session;
@@ -63,14 +82,26 @@ CK_RV list_certificates()
     CK_RV rv = start_certificate_search(session, tmpl);
     if (rv != CKR_OK)
         return rv;
-    BIO_puts(bio_out, "Certificate objects:\n");
+    if (json_mode()) {
+        CK_TOKEN_INFO token{};
+        rv = p11_functions->C_GetTokenInfo(token_slot, &token);
+        if (rv != CKR_OK) {
+            print_p11_error("C_GetTokenInfo", rv);
+            p11_functions->C_FindObjectsFinal(session.handle());
+            return rv;
+        }
+        json_begin_certificates(token);
+    } else {
+        BIO_puts(bio_out, "Certificate objects:\n");
+    }
     int counter = 0;
+    CK_RV find_rv = CKR_OK;
     for (;;) {
         CK_OBJECT_HANDLE handles[BATCH_SIZE] = {};
         CK_ULONG found = 0;
-        rv = p11_functions->C_FindObjects(session.handle(), handles, BATCH_SIZE, &found);
-        if (rv != CKR_OK) {
-            print_p11_error("C_FindObjects", rv);
+        find_rv = p11_functions->C_FindObjects(session.handle(), handles, BATCH_SIZE, &found);
+        if (find_rv != CKR_OK) {
+            print_p11_error("C_FindObjects", find_rv);
             break;
         }
         if (found == 0)
@@ -88,7 +119,8 @@ CK_RV list_certificates()
         print_p11_error("C_FindObjectsFinal", rv);
         return TOOL_FAILURE;
     }
-    return CKR_OK;
+    // A listing cut short is a failure (the text listing's caller ignores it).
+    return find_rv;
 }
 
 CK_RV dump_certificate(const char *label)
@@ -97,6 +129,7 @@ CK_RV dump_certificate(const char *label)
     CK_RV rv = session.open(token_slot);
     if (rv != CKR_OK)
         return rv;
+    int dumped = 0;
     search_label_both_ways(label, [&](const char *text, CK_ULONG length) {
         CertificateTemplate tmpl(text, length);
         rv = p11_functions->C_FindObjectsInit(session.handle(), tmpl.data(), tmpl.size());
@@ -105,7 +138,6 @@ CK_RV dump_certificate(const char *label)
             rv = TOOL_FAILURE;
             return true;
         }
-        int dumped = 0;
         for (;;) {
             CK_OBJECT_HANDLE handle = 0;
             CK_ULONG found = 0;
@@ -126,6 +158,8 @@ CK_RV dump_certificate(const char *label)
             print_p11_error("C_FindObjectsFinal", rv);
         return rv != CKR_OK || dumped > 0;
     });
+    if (rv == CKR_OK && dumped == 0)
+        return report_no_certificate(label);
     return rv;
 }
 
@@ -138,7 +172,7 @@ CK_RV find_private_key_for_certificate(const char *label)
 
     {
         PinBuffer<128> pin;
-        int prompt_rv = read_pin(pin.data(), pin.capacity(), "Enter user PIN:");
+        int prompt_rv = obtain_secret(SecretKind::user_pin, pin.data(), pin.capacity(), "Enter user PIN:");
         if (prompt_rv != 0) {
             BIO_printf(bio_err, "Can't get user PIN\n");
             return static_cast<CK_RV>(static_cast<long>(prompt_rv));
@@ -174,6 +208,8 @@ CK_RV find_private_key_for_certificate(const char *label)
         return TOOL_FAILURE;
     if (cert.final_rv != CKR_OK)
         return cert.final_rv;
+    if (cert.find_rv == CKR_OK && cert.found == 0)
+        return report_no_certificate(label);
     if (id_length == 0 || id_length > VALUE_BUFFER_SIZE) {
         BIO_printf(bio_err, "NULL certificate CKA_ID\n");
         return TOOL_FAILURE;

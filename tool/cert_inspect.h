@@ -15,6 +15,9 @@ CK_RV dump_certificate(const char *label);
 // shares its CKA_ID.
 CK_RV find_private_key_for_certificate(const char *label);
 
+// "No certificate object with label '<label>' found" on bio_err: TOOL_FAILURE.
+CK_RV report_no_certificate(const char *label);
+
 // Prints the labelled certificate read through the object store: 0 or 6.
 CK_RV print_certificate(const char *label);
 

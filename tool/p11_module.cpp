@@ -1,22 +1,43 @@
 #include "p11_module.h"
 
 #include <dlfcn.h>
+
+#include <string>
+
 #include <openssl/bio.h>
 
 #include "p11_errors.h"
 #include "tool_state.h"
 
+namespace {
+
+// The loader's message for its last failure, without the path it begins with
+// when that is the path already named.
+std::string loader_reason(const char *path)
+{
+    const char *message = dlerror();
+    if (message == nullptr)
+        return "unknown error";
+    std::string reason(message);
+    const std::string prefix = std::string(path) + ": ";
+    if (reason.compare(0, prefix.size(), prefix) == 0)
+        reason.erase(0, prefix.size());
+    return reason;
+}
+
+}  // namespace
+
 int load_p11_module()
 {
     module_handle = dlopen(module_path, RTLD_NOW | RTLD_LOCAL);
     if (module_handle == nullptr) {
-        BIO_printf(bio_err, "Couldn't load %s\n", module_path);
+        BIO_printf(bio_err, "Couldn't load %s: %s\n", module_path, loader_reason(module_path).c_str());
         return 0;
     }
     auto get_function_list =
         reinterpret_cast<CK_C_GetFunctionList>(dlsym(module_handle, "C_GetFunctionList"));
     if (get_function_list == nullptr) {
-        BIO_printf(bio_err, "Couldn't get C_GetFunctionList address\n");
+        BIO_printf(bio_err, "Couldn't get C_GetFunctionList address: %s\n", loader_reason(module_path).c_str());
         return 0;
     }
     CK_RV rv = get_function_list(&p11_functions);

@@ -5,7 +5,9 @@
 #include <openssl/bio.h>
 #include <openssl/engine.h>
 
+#include "json_output.h"
 #include "p11_errors.h"
+#include "pin_prompt.h"
 #include "p11_module.h"
 #include "p11_session.h"
 #include "pkcs11_core_eng.h"
@@ -58,8 +60,16 @@ void open_session_and_store(bool writes)
 
 int finish_run(CK_RV result, bool print_ok)
 {
-    if (print_ok)
+    wipe_secret_sources();
+    if (print_ok && json_mode()) {
+        // The document stands alone on standard output: no "OK" after it.
+        if (listing_failure() != CKR_OK)
+            result = listing_failure();
+        else
+            write_json_document();
+    } else if (print_ok) {
         BIO_printf(bio_out, "OK\n");
+    }
     (void)BIO_flush(bio_out);
     (void)BIO_flush(bio_err);
     if (tool_session != 0)

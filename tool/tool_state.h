@@ -32,7 +32,14 @@ enum OptionFlag : uint32_t {
     OPT_INFILE = 0x8000,
     OPT_INFORM = 0x10000,
     OPT_REMOVE = 0x20000,
+    OPT_JSON = 0x40000,
+    OPT_URI = 0x80000,
+    OPT_PIN = 0x100000,
+    OPT_PASSIN = 0x200000,
 };
+
+// Options that change how the actions run, not which ones.
+constexpr uint32_t MODIFIER_OPTIONS = OPT_JSON | OPT_PIN | OPT_PASSIN;
 
 // Result of the tool's own failures (a PKCS#11 code otherwise).
 constexpr CK_RV TOOL_FAILURE = 6;

@@ -1,6 +1,7 @@
 // softtoken-util: initialises, lists and deletes softtoken tokens, for
 // people and for scripts. Works through the module's own function list.
 #include <pkcs11_vendor.h>
+#include <secret_source.h>
 
 #include <openssl/crypto.h>
 
@@ -19,10 +20,13 @@ namespace {
 
 const char kUsage[] =
     "usage: softtoken-util [--dir DIR] COMMAND\n"
-    "  --init-token --free --label LABEL --so-pin SOPIN --pin PIN\n"
-    "                      initialise the token of the free slot\n"
+    "  --init-token --free --label LABEL --so-pin-source SRC --pin-source SRC\n"
+    "                      initialise the token of the free slot; a PIN comes\n"
+    "                      from pass:TEXT, env:VAR, file:PATH (first line),\n"
+    "                      fd:N or stdin (--so-pin SOPIN and --pin PIN also\n"
+    "                      work, but show the PIN in the process list)\n"
     "  --show-slots        list the slots and their tokens\n"
-    "  --delete-token --serial SERIAL\n"
+    "  --delete-token --serial SERIAL (16 hexadecimal digits, any case)\n"
     "                      delete a token and everything on it\n"
     "  --help              show this text\n"
     "Tokens live in DIR, else $SOFTTOKEN_DIR, else $XDG_DATA_HOME/softtoken,\n"
@@ -32,8 +36,9 @@ const char kUsage[] =
 
 struct Options {
   std::string command, label, serial, dir;
-  std::string so_pin, pin;
+  std::string so_pin, pin, so_pin_source, pin_source;
   bool free_slot = false, have_label = false, have_so_pin = false, have_pin = false;
+  bool so_pin_from_source = false, pin_from_source = false;
   ~Options() {
     OPENSSL_cleanse(&so_pin[0], so_pin.size());
     OPENSSL_cleanse(&pin[0], pin.size());
@@ -62,8 +67,24 @@ int fail(const char* what, CK_RV rv) {
 }
 
 int usage_error(const std::string& msg) {
-  std::fprintf(stderr, "softtoken-util: %s\n%s", msg.c_str(), kUsage);
+  std::fprintf(stderr, "softtoken-util: %s\nTry 'softtoken-util --help' for more information.\n", msg.c_str());
   return 2;
+}
+
+// Reads a PIN from its source into `pin`: 0, 2 for a source of no known
+// form, 1 for one that cannot be read (each after its line).
+int read_pin_source(const char* option, const std::string& source, std::string& pin) {
+  if (!is_secret_source_form(source.c_str()))
+    return usage_error(std::string(option) + " takes pass:TEXT, env:VAR, file:PATH, fd:N or stdin");
+  SourcedSecret secret;
+  std::string reason;
+  if (read_secret_source(source.c_str(), secret, reason) != SecretSourceResult::ok) {
+    std::fprintf(stderr, "softtoken-util: can't read the PIN of %s: %s\n", option, reason.c_str());
+    return 1;
+  }
+  OPENSSL_cleanse(&pin[0], pin.size());
+  pin.assign(secret.data(), secret.size());
+  return 0;
 }
 
 std::string trimmed(const unsigned char* field, size_t n) {
@@ -154,10 +175,14 @@ int show_slots(CK_FUNCTION_LIST_PTR f) {
 }
 
 int delete_token(const Options& o) {
-  const std::string& serial = o.serial;
+  // Serials are shown in upper case; any case is taken.
+  std::string serial = o.serial;
   bool valid = serial.size() == 16;
-  for (char c : serial) valid = valid && std::strchr("0123456789ABCDEF", c) != nullptr && c != '\0';
-  if (!valid) return usage_error("a serial is 16 upper-case hexadecimal digits");
+  for (char& c : serial) {
+    valid = valid && c != '\0' && std::strchr("0123456789ABCDEFabcdef", c) != nullptr;
+    if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+  }
+  if (!valid) return usage_error("a serial is 16 hexadecimal digits");
   std::string path = softtoken::Token::path_of(softtoken::token_directory(), serial);
   if (std::remove(path.c_str()) != 0) {
     std::fprintf(stderr, "softtoken-util: no token with serial %s in %s\n", serial.c_str(),
@@ -196,6 +221,12 @@ int main(int argc, char** argv) {
       if (!(o.have_so_pin = value(o.so_pin))) return usage_error("--so-pin needs a value");
     } else if (a == "--pin") {
       if (!(o.have_pin = value(o.pin))) return usage_error("--pin needs a value");
+    } else if (a == "--so-pin-source") {
+      if (!(o.have_so_pin = o.so_pin_from_source = value(o.so_pin_source)))
+        return usage_error("--so-pin-source needs a value");
+    } else if (a == "--pin-source") {
+      if (!(o.have_pin = o.pin_from_source = value(o.pin_source)))
+        return usage_error("--pin-source needs a value");
     } else if (a == "--serial") {
       if (!value(o.serial)) return usage_error("--serial needs a value");
     } else if (a == "--dir") {
@@ -211,7 +242,12 @@ int main(int argc, char** argv) {
     return delete_token(o);
   }
   if (o.command == "--init-token" && (!o.free_slot || !o.have_label || !o.have_so_pin || !o.have_pin))
-    return usage_error("--init-token needs --free, --label, --so-pin and --pin");
+    return usage_error("--init-token needs --free, --label, --so-pin-source (or --so-pin) and --pin-source (or --pin)");
+  // The SO PIN first: with both on one descriptor, it is the first line.
+  if (o.so_pin_from_source)
+    if (int status = read_pin_source("--so-pin-source", o.so_pin_source, o.so_pin)) return status;
+  if (o.pin_from_source)
+    if (int status = read_pin_source("--pin-source", o.pin_source, o.pin)) return status;
   CK_FUNCTION_LIST_PTR f = nullptr;
   C_GetFunctionList(&f);
   CK_C_INITIALIZE_ARGS args{};

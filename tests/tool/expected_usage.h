@@ -31,7 +31,14 @@ inline std::string expected_usage(const std::string &program)
            "\t        private key, public key and certificate\n"
            "\t        objects on the token with the same label.\n"
            "\t        Import from the pem/der format creates\n"
-           "\t        the certificate token object only.\n";
+           "\t        the certificate token object only.\n"
+           "\t-pin <source>   - user PIN from pass:TEXT, env:VAR, file:PATH,\n"
+           "\t                fd:N or stdin (prompted for by default)\n"
+           "\t-passin <src>   - container password, the same forms as -pin\n"
+           "\t-json           - -p11info, -slotlist, -tokeninfo and -certlist\n"
+           "\t                as one JSON document\n"
+           "\t-uri <uri>      - token and object as a PKCS#11 URI\n"
+           "\t                (pkcs11:token=...;object=...) for -slot and -label\n";
 }
 
 #endif

@@ -224,14 +224,14 @@ TEST_F(AttributeDump, EveryCertificateWithTheLabelIsDumped)
     EXPECT_EQ(count_of(r.out, "Object handle: "), 2u);
 }
 
-TEST_F(AttributeDump, NoMatchPrintsNothing)
+TEST_F(AttributeDump, NoMatchFailsTheAction)
 {
     put({"abc"});
     put({"abcd", false});
-    for (const char *label : {"abd", "ab"}) {
+    for (const std::string label : {"abd", "ab"}) {
         ProcessResult r = tool(on_token({"-attributes", "-label", label}));
-        EXPECT_EQ(r.exit_status, 0) << label;
-        EXPECT_EQ(r.out, "OK\n") << label;
+        EXPECT_EQ(r.exit_status, 6) << label;
+        EXPECT_EQ(r.out, "No certificate object with label '" + label + "' found\ndump_certificate failed, rc = 0x6\n");
     }
 }
 
@@ -268,13 +268,14 @@ TEST_F(KeySearch, KeyMissingIsNoFailure)
     EXPECT_EQ(r.out, "Certificate label: 'abc'\nPrivate key not found\nOK\n");
 }
 
-TEST_F(KeySearch, UnknownLabelHasNoId)
+TEST_F(KeySearch, UnknownLabelIsReported)
 {
     put({"nozero", false});
-    for (const char *label : {"none", "nozer"}) {
+    for (const std::string label : {"none", "nozer"}) {
         ProcessResult r = tool(on_token({"-pkeyfind", "-label", label}), "1234\n");
         EXPECT_EQ(r.exit_status, 6);
-        EXPECT_EQ(r.out, "NULL certificate CKA_ID\nfind_private_key_for_certificate failed, rc = 0x6\n");
+        EXPECT_EQ(r.out, "No certificate object with label '" + label +
+                             "' found\nfind_private_key_for_certificate failed, rc = 0x6\n");
     }
 }
 

@@ -45,11 +45,11 @@ TEST_F(Export, PemByDefaultAndForPemNames)
     }
 }
 
-TEST_F(Export, AnyOtherFormatWritesTheRawValue)
+TEST_F(Export, DerInAnyCaseWritesTheRawValue)
 {
     Bytes der = put({"abc"});
     int n = 0;
-    for (const char *form : {"DER", "der", "Pem", "xyz"}) {
+    for (const char *form : {"DER", "der", "Der"}) {
         std::string path = token_.dir() + "/out" + std::to_string(n++) + ".der";
         ProcessResult r = tool(on_token({"-label", "abc", "-outfile", path, "-outform", form}));
         EXPECT_EQ(r.exit_status, 0) << form;
@@ -96,7 +96,8 @@ TEST_F(Export, FileThatCannotBeOpenedFailsTheExport)
     for (const char *form : {"pem", "der"}) {
         ProcessResult r = tool(on_token({"-label", "abc", "-outfile", path, "-outform", form}));
         EXPECT_EQ(r.exit_status, 6) << form;
-        EXPECT_EQ(r.out, "Can't open file " + path + " for writing\noutput_certificate failed, rc = 0x6\n");
+        EXPECT_EQ(r.out, "Can't open file " + path + " for writing: No such file or directory\n"
+                         "output_certificate failed, rc = 0x6\n");
     }
 }
 
@@ -108,7 +109,7 @@ TEST_F(Export, FileThatCannotBeWrittenFailsTheExport)
     for (const char *form : {"pem", "der"}) {
         ProcessResult r = tool(on_token({"-label", "abc", "-outfile", "/dev/full", "-outform", form}));
         EXPECT_EQ(r.exit_status, 6) << form;
-        EXPECT_EQ(r.out, "Error writing to file /dev/full\noutput_certificate failed, rc = 0x6\n");
+        EXPECT_EQ(r.out, "Error writing to file /dev/full: No space left on device\noutput_certificate failed, rc = 0x6\n");
     }
 }
 
@@ -201,7 +202,7 @@ TEST_F(Export, FailedActionStopsTheLaterOnes)
     const std::string path = token_.dir() + "/o.der";
     ProcessResult r = tool(on_token({"-label", "none", "-pkeyfind", "-outfile", path}), "1234\n");
     EXPECT_EQ(r.exit_status, 6);
-    EXPECT_EQ(r.out, "NULL certificate CKA_ID\nfind_private_key_for_certificate failed, rc = 0x6\n");
+    EXPECT_EQ(r.out, "No certificate object with label 'none' found\nfind_private_key_for_certificate failed, rc = 0x6\n");
     EXPECT_FALSE(exists(path));
 }
 

@@ -13,7 +13,10 @@
 #include <openssl/pkcs12.h>
 #include <openssl/sha.h>
 
+#include <filesystem>
 #include <fstream>
+
+#include <stdlib.h>
 
 namespace {
 
@@ -41,6 +44,15 @@ protected:
     {
         token_ = make_module_token(ModuleKind::softtoken);
         ASSERT_TRUE(token_->ok()) << token_->error();
+        // A directory of the test's own: tests of this suite run side by side.
+        std::string templ = testing::TempDir() + "tokencert-import-XXXXXX";
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        dir_ = templ;
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
     }
 
     ProcessResult tool(const std::vector<std::string> &args, const std::string &input,
@@ -85,7 +97,7 @@ protected:
         }
         // In the token's own directory (removed with it): CTest runs the
         // cases side by side, and other checkouts share /tmp.
-        std::string path = token_->env().at("SOFTTOKEN_DIR") + "/import.p12";
+        std::string path = dir_ + "/import.p12";
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(p12.data()), p12.size());
         return path;
     }
@@ -128,6 +140,7 @@ protected:
     }
 
     std::unique_ptr<ModuleToken> token_;
+    std::string dir_;  // the test's own files
 };
 
 // Containers protected with GOST algorithms, made by OpenSSL's PKCS#12 code
@@ -194,6 +207,48 @@ TEST_F(GostImport, WrongPasswordFailsBeforeThePin)
     EXPECT_EQ(r.out, "PKCS12_parse failed\ninput_p12 failed, rc = 0x6\n");
     EXPECT_EQ(r.err, "Enter " + path + " container password:\n");
     EXPECT_EQ(object_count(), 0u);
+}
+
+// The container password and the PIN from sources: no prompt, and with
+// both on standard input the password is the first line.
+TEST_F(GostImport, PasswordAndPinFromSources)
+{
+    Bytes der;
+    const std::string path = container(kCases[1], "secret", &der, OBJ_txt2nid("1.2.643.7.1.1.4.2"),
+                                       "gost3411-2012-512");
+    const std::string pin = token_->user_pin();
+    const std::string password_file = dir_ + "/password.txt";
+    std::ofstream(password_file) << "secret\n";
+    const struct {
+        std::vector<std::string> sources;
+        std::string input;
+        std::string out;  // after the path
+    } cases[] = {
+        {{"-passin", "pass:secret", "-pin", "pass:" + pin}, "", "imported"},
+        {{"-passin", "env:P12_PASSWORD", "-pin", "env:TOKEN_PIN"}, "", "imported"},
+        {{"-passin", "file:" + password_file, "-pin", "fd:0"}, pin + "\n", "imported"},
+        {{"-passin", "stdin", "-pin", "stdin"}, "secret\n" + pin + "\n", "imported"},
+        {{"-passin", "pass:wrong", "-pin", "pass:" + pin}, "", "PKCS12_parse failed\ninput_p12 failed, rc = 0x6\n"},
+        {{"-passin", "file:" + dir_ + "/none", "-pin", "pass:" + pin}, "",
+         "Can't read the container password from file:" + dir_ + "/none (-passin): No such file or directory\n"},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        const std::string label = "pair" + std::to_string(n++);
+        SCOPED_TRACE(c.sources[1]);
+        std::vector<std::string> args{"-infile", path, "-inform", "p12", "-label", label};
+        args.insert(args.end(), c.sources.begin(), c.sources.end());
+        ProcessResult r = tool(args, c.input, {{"P12_PASSWORD", "secret"}, {"TOKEN_PIN", pin}});
+        if (c.out == "imported") {
+            EXPECT_EQ(r.exit_status, 0);
+            EXPECT_EQ(r.out, "Keypair and certificate objects '" + label + "' imported from '" + path + "' file\nOK\n");
+        } else {
+            EXPECT_EQ(r.exit_status, 6);
+            EXPECT_EQ(r.out, c.out);
+        }
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_EQ(object_count(), 4u * 3u);
 }
 
 TEST_F(GostImport, WrongPinStoresNothing)

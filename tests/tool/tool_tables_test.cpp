@@ -194,11 +194,11 @@ TEST(CommandLine, ValueIsTakenWhateverItLooksLike)
     EXPECT_EQ(p->cmd.flags & OPT_PRINT, 0u);
 }
 
-TEST(CommandLine, WordWithoutDashEndsTheParsing)
+TEST(CommandLine, StrayWordIsNamed)
 {
     auto p = parse({"-p11", "m.so", "extra", "-certlist", "-bogus"});
-    ASSERT_TRUE(p->ok);
-    EXPECT_EQ(p->cmd.flags, 0x80u);
+    ASSERT_FALSE(p->ok);
+    EXPECT_EQ(p->cmd.complaint, "Unexpected argument 'extra'");
 }
 
 TEST(CommandLine, RepeatedOptionOverwritesItsValue)
