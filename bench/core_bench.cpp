@@ -8,7 +8,7 @@
 // ticks, which run at the nominal clock whatever the core's own clock does.
 //
 //   build-dir/bench/core_bench            (or --benchmark_filter=... etc.)
-#include <benchmark/benchmark.h>
+#include "bench_summary.h"
 
 #include <openssl/evp.h>
 #include <sched.h>
@@ -428,30 +428,6 @@ double cycles_per_byte(const std::string &name, size_t n)
 
 // --- summary ----------------------------------------------------------------
 
-// Prints as usual and keeps each run's throughput (bytes/s) and counters.
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred)
-                continue;
-            const std::string name = run.run_name.str();
-            for (const auto &c : run.counters)
-                values[name][c.first] = c.second.value;
-        }
-    }
-    double get(const std::string &name, const char *counter) const
-    {
-        auto it = values.find(name);
-        if (it == values.end())
-            return 0;
-        auto c = it->second.find(counter);
-        return c == it->second.end() ? 0 : c->second;
-    }
-    std::map<std::string, std::map<std::string, double>> values;
-};
 
 // "met" or "MISSED" against a bound; `below` for cycle counts, where less is
 // better.
@@ -465,7 +441,7 @@ std::string verdict(double value, double bound, bool below)
     return text;
 }
 
-void print_summary(const CollectingReporter &r)
+void print_summary(const SummaryReporter &r)
 {
     struct Line {
         const char *gost;
@@ -562,14 +538,4 @@ void print_summary(const CollectingReporter &r)
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    CollectingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    print_summary(reporter);
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return run_benchmarks(argc, argv, print_summary); }

@@ -2,7 +2,7 @@
 // list as an application calls them, against OpenSSL's ECDSA P-256; and
 // hash-and-sign of 1 MiB in parts against digest-then-sign. After the
 // run a summary gives each figure as a ratio to the reference of the same run.
-#include <benchmark/benchmark.h>
+#include "bench_summary.h"
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -242,30 +242,11 @@ void BM_OpenSSL_ECDSA_P256_Verify(benchmark::State& st) {
   st.counters["ops/s"] = benchmark::Counter(static_cast<double>(st.iterations()), benchmark::Counter::kIsRate);
 }
 
-// Prints as usual (colours only on a terminal) and keeps each run's counters.
-class CollectingReporter : public benchmark::ConsoleReporter {
- public:
-  CollectingReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      for (const auto& c : run.counters) values[run.run_name.str()][c.first] = c.second.value;
-    }
-  }
-  double get(const std::string& name) const {
-    auto it = values.find(name);
-    if (it == values.end()) return 0;
-    auto c = it->second.find("ops/s");
-    return c == it->second.end() ? 0 : c->second;
-  }
-  std::map<std::string, std::map<std::string, double>> values;
-};
 
 constexpr double kSignTarget256 = 1500;  // signatures per second on a 256-bit curve
 
-void print_summary(const CollectingReporter& r) {
-  const double ref_sign = r.get("BM_OpenSSL_ECDSA_P256_Sign"), ref_verify = r.get("BM_OpenSSL_ECDSA_P256_Verify");
+void print_summary(const SummaryReporter& r) {
+  const double ref_sign = r.get("BM_OpenSSL_ECDSA_P256_Sign", "ops/s"), ref_verify = r.get("BM_OpenSSL_ECDSA_P256_Verify", "ops/s");
   std::printf("\nOperations per second (CPU time); ratios to OpenSSL ECDSA P-256 of the same run\n"
               "(sign: %.0f/s, verify: %.0f/s); 256-bit: CryptoPro A, 512-bit: TC26 512 A\n",
               ref_sign, ref_verify);
@@ -279,7 +260,7 @@ void print_summary(const CollectingReporter& r) {
                {"verify", "BM_GostVerify", ref_verify},
                {"derive", "BM_GostDerive", ref_sign}};
   for (const auto& l : lines) {
-    const double a = r.get(std::string(l.bench) + "/512bit:0"), b = r.get(std::string(l.bench) + "/512bit:1");
+    const double a = r.get(std::string(l.bench) + "/512bit:0", "ops/s"), b = r.get(std::string(l.bench) + "/512bit:1", "ops/s");
     if (a == 0 && b == 0) continue;
     const double ref = l.reference > 0 ? l.reference : 0;
     std::printf("%-8s %10.0f %10.3f %10.0f %10.3f\n", l.label, a, ref ? a / ref : 0, b, ref ? b / ref : 0);
@@ -287,12 +268,12 @@ void print_summary(const CollectingReporter& r) {
   std::printf("(keygen and derive against ECDSA signing: one secret scalar multiplication each)\n");
   for (int big = 0; big < 2; ++big) {
     const std::string arg = big ? "/512bit:1" : "/512bit:0";
-    const double hs = r.get("BM_HashAndSign1MiB" + arg), ds = r.get("BM_DigestThenSign1MiB" + arg);
+    const double hs = r.get("BM_HashAndSign1MiB" + arg, "ops/s"), ds = r.get("BM_DigestThenSign1MiB" + arg, "ops/s");
     if (hs > 0 && ds > 0)
       std::printf("1 MiB, %s: hash-and-sign in parts %.2f/s, digest then sign %.2f/s, ratio %.3f (target >= 0.90)\n",
                   big ? "512-bit" : "256-bit", hs, ds, hs / ds);
   }
-  const double sign256 = r.get("BM_GostSign/512bit:0");
+  const double sign256 = r.get("BM_GostSign/512bit:0", "ops/s");
   if (sign256 > 0)
     std::printf("target: at least %.0f signatures/s on the 256-bit curve: %s (%.0f/s)\n", kSignTarget256,
                 sign256 >= kSignTarget256 ? "met" : "MISSED", sign256);
@@ -310,12 +291,4 @@ BENCHMARK(BM_DigestThenSign1MiB)->Arg(0)->Arg(1)->ArgName("512bit");
 BENCHMARK(BM_OpenSSL_ECDSA_P256_Sign);
 BENCHMARK(BM_OpenSSL_ECDSA_P256_Verify);
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  CollectingReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  print_summary(reporter);
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return run_benchmarks(argc, argv, print_summary); }
