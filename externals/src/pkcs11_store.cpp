@@ -127,13 +127,17 @@ STORE_OBJECT *wrap_key(int type, EVP_PKEY *pkey) {
     return object;
 }
 
-namespace {
-
-struct KeyRecordFree {
-    void operator()(p11_gost2012_key *key) const { p11_gost2012_key_free(key); }
-};
-
-}  // namespace
+EVP_PKEY *key_from_record(int alg, KeyRecordPtr &record, ENGINE *engine) {
+    EVP_PKEY *pkey = EVP_PKEY_new();
+    if (!pkey || !EVP_PKEY_assign(pkey, alg, record.get())) {
+        EVP_PKEY_free(pkey);
+        std::fprintf(stderr, "EVP_PKEY_assign failed");
+        return nullptr;
+    }
+    record.release();
+    bind_key_to_engine(pkey, engine);
+    return pkey;
+}
 
 EVP_PKEY *read_token_key(ENGINE *engine, CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                          bool is_public, const unsigned char *key_id, const char *attr_line, int *param_nid_out,
@@ -181,7 +185,7 @@ EVP_PKEY *read_token_key(ENGINE *engine, CK_FUNCTION_LIST *f, CK_SESSION_HANDLE 
     if (alg_out)
         *alg_out = alg;
 
-    std::unique_ptr<p11_gost2012_key, KeyRecordFree> record(p11_gost2012_key_new());
+    KeyRecordPtr record(p11_gost2012_key_new());
     if (!record || !fill_GOST2012_params(record.get(), alg, param_nid))
         return nullptr;
     if (key_id)
@@ -199,15 +203,7 @@ EVP_PKEY *read_token_key(ENGINE *engine, CK_FUNCTION_LIST *f, CK_SESSION_HANDLE 
         record->priv_key_len = static_cast<unsigned int>(value_len / 2);
     }
 
-    EVP_PKEY *pkey = EVP_PKEY_new();
-    if (!pkey || !EVP_PKEY_assign(pkey, alg, record.get())) {
-        EVP_PKEY_free(pkey);
-        std::fprintf(stderr, "EVP_PKEY_assign failed");
-        return nullptr;
-    }
-    record.release();
-    bind_key_to_engine(pkey, engine);
-    return pkey;
+    return key_from_record(alg, record, engine);
 }
 
 X509 *read_token_certificate(ENGINE *engine, CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session,

@@ -50,6 +50,29 @@ bool find_matching(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, const CK_OBJE
     return ok;
 }
 
+// Runs `call` (named `call_name` in its failure line) on every object the
+// search matches, in a session of its own; the identifier wins over the
+// label. Every match is collected first, so the search is finished before
+// the first object changes. 1, or 0 after the failing call's line.
+template <typename Call>
+int apply_to_matches(P11_ENGINE_CTX *ctx, const CK_OBJECT_CLASS *cls, const StoreSearch &search,
+                     const char *call_name, Call call) {
+    P11Session session;
+    if (!session.open_or_report(ctx))
+        return 0;
+    std::vector<CK_OBJECT_HANDLE> handles;
+    if (!find_matching(ctx->function_list, session.handle(), cls, search, true, 0, handles))
+        return 0;
+    for (CK_OBJECT_HANDLE h : handles) {
+        CK_RV rv = call(ctx->function_list, session.handle(), h);
+        if (rv != CKR_OK) {
+            report_rv(call_name, rv);
+            return 0;
+        }
+    }
+    return 1;
+}
+
 }  // namespace
 
 STORE_OBJECT *zk_store_get_object(STORE *store, int type, OPENSSL_ITEM attributes[], OPENSSL_ITEM[]) {
@@ -68,11 +91,8 @@ STORE_OBJECT *zk_store_get_object(STORE *store, int type, OPENSSL_ITEM attribute
         return nullptr;
     CK_FUNCTION_LIST *f = ctx->function_list;
     P11Session session;
-    CK_RV rv = session.open(ctx);
-    if (rv != CKR_OK) {
-        report_rv("C_OpenSession", rv);
+    if (!session.open_or_report(ctx))
         return nullptr;
-    }
     std::vector<CK_OBJECT_HANDLE> handles;
     if (!find_matching(f, session.handle(), &cls, search, false, 1, handles) || handles.empty())
         return nullptr;
@@ -105,26 +125,10 @@ int zk_store_delete_object(STORE *store, int type, OPENSSL_ITEM attributes[], OP
         return report_bad_key_id("delete_object");
     if (!search.any())
         return 0;
-    CK_FUNCTION_LIST *f = ctx->function_list;
-    P11Session session;
-    CK_RV rv = session.open(ctx);
-    if (rv != CKR_OK) {
-        report_rv("C_OpenSession", rv);
-        return 0;
-    }
-    // Every match is collected first, so the search is finished before the
-    // first object goes.
-    std::vector<CK_OBJECT_HANDLE> handles;
-    if (!find_matching(f, session.handle(), any_class ? nullptr : &cls, search, true, 0, handles))
-        return 0;
-    for (CK_OBJECT_HANDLE h : handles) {
-        rv = f->C_DestroyObject(session.handle(), h);
-        if (rv != CKR_OK) {
-            report_rv("C_DestroyObject", rv);
-            return 0;
-        }
-    }
-    return 1;
+    return apply_to_matches(ctx, any_class ? nullptr : &cls, search, "C_DestroyObject",
+                            [](CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE h) {
+                                return f->C_DestroyObject(session, h);
+                            });
 }
 
 int zk_store_modify_object(STORE *store, int type, OPENSSL_ITEM search_attributes[], OPENSSL_ITEM[],
@@ -157,22 +161,8 @@ int zk_store_modify_object(STORE *store, int type, OPENSSL_ITEM search_attribute
     }
     CK_OBJECT_CLASS cls;
     const bool has_class = store_type_class(type, &cls);
-    CK_FUNCTION_LIST *f = ctx->function_list;
-    P11Session session;
-    CK_RV rv = session.open(ctx);
-    if (rv != CKR_OK) {
-        report_rv("C_OpenSession", rv);
-        return 0;
-    }
-    std::vector<CK_OBJECT_HANDLE> handles;
-    if (!find_matching(f, session.handle(), has_class ? &cls : nullptr, search, true, 0, handles))
-        return 0;
-    for (CK_OBJECT_HANDLE h : handles) {
-        rv = f->C_SetAttributeValue(session.handle(), h, set, set_count);
-        if (rv != CKR_OK) {
-            report_rv("C_SetAttributeValue", rv);
-            return 0;
-        }
-    }
-    return 1;
+    return apply_to_matches(ctx, has_class ? &cls : nullptr, search, "C_SetAttributeValue",
+                            [&](CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE h) {
+                                return f->C_SetAttributeValue(session, h, set, set_count);
+                            });
 }

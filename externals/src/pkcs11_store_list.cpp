@@ -50,11 +50,8 @@ void *zk_store_list_start(STORE *store, int type, OPENSSL_ITEM attributes[], OPE
     list->cls = cls;
     list->type = type;
     list->f = ctx->function_list;
-    CK_RV rv = list->session.open(ctx);
-    if (rv != CKR_OK) {
-        std::fprintf(stderr, "C_OpenSession failed, rc = 0x%x\n", static_cast<unsigned>(rv));
+    if (!list->session.open_or_report(ctx))
         return nullptr;
-    }
     for (const OPENSSL_ITEM *item = attributes; item && item->code != STORE_ATTR_END; ++item) {
         if (item->code == STORE_ATTR_FRIENDLYNAME)
             list->label = static_cast<unsigned char *>(item->value);
@@ -70,7 +67,7 @@ void *zk_store_list_start(STORE *store, int type, OPENSSL_ITEM attributes[], OPE
         return nullptr;
     }
     CK_ATTRIBUTE templ = {CKA_CLASS, &list->cls, sizeof(list->cls)};
-    rv = list->f->C_FindObjectsInit(list->session.handle(), &templ, 1);
+    CK_RV rv = list->f->C_FindObjectsInit(list->session.handle(), &templ, 1);
     if (rv != CKR_OK) {
         std::fprintf(stderr, "C_FindObjectsInit failed, rc = 0x%x\n", static_cast<unsigned>(rv));
         return nullptr;
@@ -170,8 +167,7 @@ STORE_OBJECT *zk_store_generate_object(STORE *store, int type, OPENSSL_ITEM attr
         else if (item->code == STORE_PARAM_KEY_PARAMETERS && item->value)
             paramset = *static_cast<const int *>(item->value);
     }
-    std::unique_ptr<p11_gost2012_key, void (*)(p11_gost2012_key *)> record(p11_gost2012_key_new(),
-                                                                         p11_gost2012_key_free);
+    KeyRecordPtr record(p11_gost2012_key_new());
     if (!record || !fill_GOST2012_params(record.get(), alg, paramset)) {
         std::fprintf(stderr, "fill_GOST2001_params failed\n");
         return nullptr;
@@ -186,13 +182,6 @@ STORE_OBJECT *zk_store_generate_object(STORE *store, int type, OPENSSL_ITEM attr
     std::string label = store_label(attributes, false, "Priv key");
     if (!p11_label_key_pair(ctx->function_list, ctx->session, pub, priv, label.c_str()))
         return nullptr;
-    EVP_PKEY *pkey = EVP_PKEY_new();
-    if (!pkey || !EVP_PKEY_assign(pkey, alg, record.get())) {
-        EVP_PKEY_free(pkey);
-        std::fprintf(stderr, "EVP_PKEY_assign failed");
-        return nullptr;
-    }
-    record.release();
-    bind_key_to_engine(pkey, engine);
-    return wrap_key(STORE_OBJECT_TYPE_PRIVATE_KEY, pkey);
+    EVP_PKEY *pkey = key_from_record(alg, record, engine);
+    return pkey ? wrap_key(STORE_OBJECT_TYPE_PRIVATE_KEY, pkey) : nullptr;
 }

@@ -10,6 +10,7 @@
 
 #include <openssl/evp.h>
 
+#include <memory>
 #include <string>
 
 // The engine context behind a store, or nullptr after
@@ -37,6 +38,15 @@ bool store_type_class(int type, CK_OBJECT_CLASS *cls);
 // GOST R 34.11-2012-512 -> gost3410-2012-512, GOST R 34.11-2012-256 ->
 // gost3410-2012-256, anything else gost2001.
 int alg_from_hash_params(int hash_param_nid);
+
+struct KeyRecordFree {
+    void operator()(p11_gost2012_key *key) const { p11_gost2012_key_free(key); }
+};
+using KeyRecordPtr = std::unique_ptr<p11_gost2012_key, KeyRecordFree>;
+
+// A new EVP_PKEY of algorithm `alg` owning the record (taken from `record`
+// on success) and bound to `engine`; nullptr after "EVP_PKEY_assign failed".
+EVP_PKEY *key_from_record(int alg, KeyRecordPtr &record, ENGINE *engine);
 
 // Reads a GOST key object (CKA_ID, both parameter OIDs, CKA_KEY_TYPE and, for
 // a public key, CKA_VALUE) into a new EVP_PKEY bound to `engine`. key_id, when

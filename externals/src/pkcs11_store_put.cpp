@@ -148,11 +148,8 @@ int store_certificate(P11_ENGINE_CTX *ctx, X509 *certificate, const OPENSSL_ITEM
     std::memcpy(id, default_id, kGostKeyIdLen);
     {
         P11Session session;
-        CK_RV rv = session.open(ctx);
-        if (rv != CKR_OK) {
-            std::fprintf(stderr, "C_OpenSession failed, rc = 0x%x\n", static_cast<unsigned>(rv));
+        if (!session.open_or_report(ctx))
             return 0;
-        }
         CK_OBJECT_CLASS pub_class = CKO_PUBLIC_KEY;
         CK_BBOOL yes = CK_TRUE;
         CK_ATTRIBUTE search[3] = {{CKA_CLASS, &pub_class, sizeof(pub_class)},
@@ -166,7 +163,7 @@ int store_certificate(P11_ENGINE_CTX *ctx, X509 *certificate, const OPENSSL_ITEM
         }
         if (!found.handles.empty()) {
             CK_ATTRIBUTE read = {CKA_ID, id, sizeof(id)};
-            rv = f->C_GetAttributeValue(session.handle(), found.handles[0], &read, 1);
+            CK_RV rv = f->C_GetAttributeValue(session.handle(), found.handles[0], &read, 1);
             if (rv != CKR_OK) {
                 std::fprintf(stderr, "C_GetAttributeValue failed, rc = 0x%x\n", static_cast<unsigned>(rv));
                 return 0;
