@@ -147,6 +147,16 @@ CK_RV add_part(KeyOperation& op, const uint8_t* part, size_t len) {
   return CKR_OK;
 }
 
+// C_SignUpdate and C_VerifyUpdate: one more part, the operation ended when
+// it is refused.
+CK_RV update_part(KeyOperation& op, const uint8_t* part, size_t len) {
+  if (!op.active) return CKR_OPERATION_NOT_INITIALIZED;
+  CK_RV rv = !part && len ? CKR_ARGUMENTS_BAD : add_part(op, part, len);
+  if (rv != CKR_OK) op = KeyOperation();
+  else op.updated = true;
+  return rv;
+}
+
 // The value that is signed: the digest of the data, or the data itself.
 CK_RV finish_data(KeyOperation& op, SecureBytes& value) {
   if (op.hash.active()) {
@@ -313,12 +323,7 @@ ST_EXPORT CK_RV C_Sign(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG data
 ST_EXPORT CK_RV C_SignUpdate(CK_SESSION_HANDLE handle, CK_BYTE_PTR part, CK_ULONG part_len) {
   ST_ENTER();
   ST_SESSION(s, handle);
-  KeyOperation& op = s->sign;
-  if (!op.active) return CKR_OPERATION_NOT_INITIALIZED;
-  CK_RV rv = !part && part_len ? CKR_ARGUMENTS_BAD : add_part(op, part, part_len);
-  if (rv != CKR_OK) op = KeyOperation();
-  else op.updated = true;
-  return rv;
+  return update_part(s->sign, part, part_len);
 }
 
 ST_EXPORT CK_RV C_SignFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR sig, CK_ULONG_PTR sig_len) {
@@ -356,12 +361,7 @@ ST_EXPORT CK_RV C_Verify(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG da
 ST_EXPORT CK_RV C_VerifyUpdate(CK_SESSION_HANDLE handle, CK_BYTE_PTR part, CK_ULONG part_len) {
   ST_ENTER();
   ST_SESSION(s, handle);
-  KeyOperation& op = s->verify;
-  if (!op.active) return CKR_OPERATION_NOT_INITIALIZED;
-  CK_RV rv = !part && part_len ? CKR_ARGUMENTS_BAD : add_part(op, part, part_len);
-  if (rv != CKR_OK) op = KeyOperation();
-  else op.updated = true;
-  return rv;
+  return update_part(s->verify, part, part_len);
 }
 
 ST_EXPORT CK_RV C_VerifyFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR sig, CK_ULONG sig_len) {

@@ -4,6 +4,20 @@
 
 using namespace softtoken;
 
+namespace {
+
+// The output convention of the digest calls: without a buffer the length is
+// asked (CKR_OK), a buffer too small gets CKR_BUFFER_TOO_SMALL; either way the
+// length is told and the digest goes on. True when the call ends there.
+bool length_only(CK_BYTE_PTR out, CK_ULONG_PTR out_len, CK_ULONG need, CK_RV* rv) {
+  if (out && *out_len >= need) return false;
+  *rv = out ? CKR_BUFFER_TOO_SMALL : CKR_OK;
+  *out_len = need;
+  return true;
+}
+
+}  // namespace
+
 extern "C" {
 
 ST_EXPORT CK_RV C_DigestInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mech) {
@@ -34,13 +48,9 @@ ST_EXPORT CK_RV C_DigestFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR out, CK_ULON
     d.reset();
     return CKR_ARGUMENTS_BAD;
   }
-  // A length query, or a buffer too small, leaves the digest running.
   CK_ULONG need = d.size();
-  if (!out || *out_len < need) {
-    CK_RV rv = out ? CKR_BUFFER_TOO_SMALL : CKR_OK;
-    *out_len = need;
-    return rv;
-  }
+  CK_RV rv;
+  if (length_only(out, out_len, need, &rv)) return rv;
   if (!d.final(out)) return CKR_DEVICE_ERROR;
   *out_len = need;
   return CKR_OK;
@@ -57,11 +67,8 @@ ST_EXPORT CK_RV C_Digest(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG da
     return CKR_ARGUMENTS_BAD;
   }
   CK_ULONG need = d.size();
-  if (!out || *out_len < need) {
-    CK_RV rv = out ? CKR_BUFFER_TOO_SMALL : CKR_OK;
-    *out_len = need;
-    return rv;
-  }
+  CK_RV rv;
+  if (length_only(out, out_len, need, &rv)) return rv;
   if (!d.update(data, data_len) || !d.final(out)) {
     d.reset();
     return CKR_DEVICE_ERROR;
