@@ -5,18 +5,16 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-#include <stdlib.h>
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
 #include <cstring>
-#include <filesystem>
 
 #include "gost_objects.h"
 #include "gost_params.h"
 #include "gost_test_engine.h"
+#include "module_token.h"
 #include "oid_der.h"
 #include "pkcs11_ameth.h"
 
@@ -26,62 +24,24 @@ int nid(GostObj o) { return gost_nid(o); }
 
 p11_gost2012_key *record(const EVP_PKEY *k) { return static_cast<p11_gost2012_key *>(EVP_PKEY_get0(k)); }
 
-CK_FUNCTION_LIST *softtoken()
-{
-    static CK_FUNCTION_LIST *list = [] {
-        void *h = dlopen(SOFTTOKEN_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        CK_FUNCTION_LIST *l = nullptr;
-        auto get = h != nullptr ? reinterpret_cast<CK_C_GetFunctionList>(dlsym(h, "C_GetFunctionList")) : nullptr;
-        if (get != nullptr)
-            get(&l);
-        return l;
-    }();
-    return list;
-}
-
-constexpr const char *kSoPin = "so-pin-8";
-constexpr const char *kUserPin = "user-pin-8";
-
 class SoftTokenPublicKey : public testing::Test {
 protected:
     void SetUp() override
     {
-        f_ = softtoken();
-        ASSERT_NE(f_, nullptr) << "cannot load " << SOFTTOKEN_MODULE_PATH;
-        char tmpl[] = "/tmp/ameth-softtoken-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        setenv("SOFTTOKEN_DIR", dir_.c_str(), 1);
-        setenv("SOFTTOKEN_PBKDF2_ITERATIONS", "1000", 1);
-        ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
-        CK_ULONG n = 0;
-        ASSERT_EQ(f_->C_GetSlotList(CK_TRUE, nullptr, &n), CKR_OK);
-        ASSERT_GT(n, 0u);
-        std::vector<CK_SLOT_ID> slots(n);
-        ASSERT_EQ(f_->C_GetSlotList(CK_TRUE, slots.data(), &n), CKR_OK);
-        slot_ = slots.back();
-        unsigned char label[32];
-        std::memset(label, ' ', sizeof label);
-        std::memcpy(label, "ameth", 5);
-        ASSERT_EQ(f_->C_InitToken(slot_, (CK_UTF8CHAR_PTR)kSoPin, std::strlen(kSoPin), label), CKR_OK);
-        ASSERT_EQ(f_->C_OpenSession(slot_, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s_), CKR_OK);
-        ASSERT_EQ(f_->C_Login(s_, CKU_SO, (CK_UTF8CHAR_PTR)kSoPin, std::strlen(kSoPin)), CKR_OK);
-        ASSERT_EQ(f_->C_InitPIN(s_, (CK_UTF8CHAR_PTR)kUserPin, std::strlen(kUserPin)), CKR_OK);
-        ASSERT_EQ(f_->C_Logout(s_), CKR_OK);
-        ASSERT_EQ(f_->C_Login(s_, CKU_USER, (CK_UTF8CHAR_PTR)kUserPin, std::strlen(kUserPin)), CKR_OK);
-
+        token_ = make_module_token(ModuleKind::softtoken);
+        ASSERT_TRUE(token_->ok()) << token_->error();
+        f_ = token_->functions();
+        s_ = token_->open_session(true);
+        ASSERT_NE(s_, 0u);
         P11_ENGINE_CTX *ctx = gost_test_ctx();
         ctx->function_list = f_;
-        ctx->slot_id = slot_;
+        ctx->slot_id = token_->slot();
         ctx->session_flags = CKF_SERIAL_SESSION | CKF_RW_SESSION;
     }
     void TearDown() override
     {
         gost_test_ctx()->function_list = nullptr;
-        if (f_ != nullptr)
-            f_->C_Finalize(nullptr);
-        if (!dir_.empty())
-            std::filesystem::remove_all(dir_);
+        token_.reset();
     }
 
     // A key pair generated on the token for alg on the curve; both objects
@@ -129,10 +89,9 @@ protected:
         return std::vector<unsigned char>(id, id + 20);
     }
 
+    std::unique_ptr<ModuleToken> token_;
     CK_FUNCTION_LIST *f_ = nullptr;
-    CK_SLOT_ID slot_ = 0;
     CK_SESSION_HANDLE s_ = 0;
-    std::string dir_;
     std::vector<unsigned char> value_;
 };
 

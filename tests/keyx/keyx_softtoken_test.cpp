@@ -4,20 +4,17 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-#include <stdlib.h>
-
 #include <openssl/engine.h>
 #include <openssl/evp.h>
 
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "../ameth/gost_test_keys.h"
 #include "gost_objects.h"
+#include "module_token.h"
 #include "gost_params.h"
 #include "oid_der.h"
 #include "pkcs11_ameth.h"
@@ -30,19 +27,6 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 int nid(GostObj o) { return gost_nid(o); }
-
-CK_FUNCTION_LIST *softtoken()
-{
-    static CK_FUNCTION_LIST *list = [] {
-        void *h = dlopen(SOFTTOKEN_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        auto get = h != nullptr ? reinterpret_cast<CK_C_GetFunctionList>(dlsym(h, "C_GetFunctionList")) : nullptr;
-        CK_FUNCTION_LIST *l = nullptr;
-        if (get != nullptr)
-            get(&l);
-        return l;
-    }();
-    return list;
-}
 
 ENGINE *token_engine()
 {
@@ -104,38 +88,20 @@ class KeyTransport : public testing::Test {
 protected:
     void SetUp() override
     {
-        f_ = softtoken();
-        ASSERT_NE(f_, nullptr);
         ASSERT_NE(token_engine(), nullptr);
-        char tmpl[] = "/tmp/keyx-softtoken-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        setenv("SOFTTOKEN_DIR", dir_.c_str(), 1);
-        setenv("SOFTTOKEN_PBKDF2_ITERATIONS", "1000", 1);
-        ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
-        CK_ULONG n = 0;
-        ASSERT_EQ(f_->C_GetSlotList(CK_TRUE, nullptr, &n), CKR_OK);
-        std::vector<CK_SLOT_ID> slots(n);
-        ASSERT_EQ(f_->C_GetSlotList(CK_TRUE, slots.data(), &n), CKR_OK);
-        CK_SLOT_ID slot = slots.back();
-        unsigned char label[32];
-        std::memset(label, ' ', sizeof label);
-        const char *so = "so-pin-9", *user = "user-pin-9";
-        ASSERT_EQ(f_->C_InitToken(slot, (CK_UTF8CHAR_PTR)so, std::strlen(so), label), CKR_OK);
-        ASSERT_EQ(f_->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s_), CKR_OK);
-        ASSERT_EQ(f_->C_Login(s_, CKU_SO, (CK_UTF8CHAR_PTR)so, std::strlen(so)), CKR_OK);
-        ASSERT_EQ(f_->C_InitPIN(s_, (CK_UTF8CHAR_PTR)user, std::strlen(user)), CKR_OK);
-        ASSERT_EQ(f_->C_Logout(s_), CKR_OK);
-        ASSERT_EQ(f_->C_Login(s_, CKU_USER, (CK_UTF8CHAR_PTR)user, std::strlen(user)), CKR_OK);
+        token_ = make_module_token(ModuleKind::softtoken);
+        ASSERT_TRUE(token_->ok()) << token_->error();
+        f_ = token_->functions();
+        s_ = token_->open_session(true);
+        ASSERT_NE(s_, 0u);
         P11_ENGINE_CTX *ctx = p11_engine_ctx(token_engine());
         ctx->function_list = f_;
-        ctx->slot_id = slot;
+        ctx->slot_id = token_->slot();
     }
     void TearDown() override
     {
         p11_engine_ctx(token_engine())->function_list = nullptr;
-        f_->C_Finalize(nullptr);
-        std::filesystem::remove_all(dir_);
+        token_.reset();
     }
 
     // A key pair on the token (CKA_ID from its value), as the tool's key
@@ -227,7 +193,7 @@ protected:
 
     CK_FUNCTION_LIST *f_ = nullptr;
     CK_SESSION_HANDLE s_ = 0;
-    std::string dir_;
+    std::unique_ptr<ModuleToken> token_;
 };
 
 // The parts of a transport (ber_decode_GostR3410_KeyTransport's order).
