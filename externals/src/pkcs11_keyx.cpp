@@ -26,7 +26,6 @@ namespace {
 
 constexpr std::size_t kMacLen = GOST28147_89_MAC_SIZE;
 constexpr std::size_t kParamsMax = 16;  // parameter-set OIDs read from the token
-constexpr unsigned int kIvLen = 8;      // UKM bytes that enter the wrap
 
 #define KEYX_LINE(fmt, ...) std::fprintf(stderr, "%s:%d " fmt, __FILE__, __LINE__, ##__VA_ARGS__)
 

@@ -18,10 +18,6 @@
 
 namespace {
 
-int nid(GostObj o) { return gost_nid(o); }
-
-p11_gost2012_key *record(const EVP_PKEY *k) { return static_cast<p11_gost2012_key *>(EVP_PKEY_get0(k)); }
-
 // A SubjectPublicKeyInfo: algorithm OID, parameters DER (empty: none) and the
 // subjectPublicKey bit string's contents.
 std::vector<unsigned char> spki(const std::vector<unsigned char> &alg_oid_der, const std::vector<unsigned char> &params,

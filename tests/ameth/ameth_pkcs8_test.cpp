@@ -27,9 +27,7 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-int nid(GostObj o) { return gost_nid(o); }
 
-const p11_gost2012_key *record(const EVP_PKEY *k) { return static_cast<const p11_gost2012_key *>(EVP_PKEY_get0(k)); }
 
 const GostObj kKeyAlgs[] = {GostObj::gost2001, GostObj::gost3410_2012_256, GostObj::gost3410_2012_512};
 

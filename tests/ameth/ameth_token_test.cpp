@@ -16,10 +16,6 @@
 
 namespace {
 
-int nid(GostObj o) { return gost_nid(o); }
-
-p11_gost2012_key *record(const EVP_PKEY *k) { return static_cast<p11_gost2012_key *>(EVP_PKEY_get0(k)); }
-
 std::vector<unsigned char> id_of(const std::vector<unsigned char> &pub)
 {
     unsigned char id[20];

@@ -27,10 +27,6 @@
 
 namespace {
 
-int nid(GostObj o) { return gost_nid(o); }
-
-const p11_gost2012_key *record(const EVP_PKEY *k) { return static_cast<const p11_gost2012_key *>(EVP_PKEY_get0(k)); }
-
 // The engine as the tool has it after start-up.
 ENGINE *token_engine()
 {

@@ -12,6 +12,9 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include "gost_key.h"
+#include "gost_objects.h"
+
 struct PkeyFree {
     void operator()(EVP_PKEY *k) const { EVP_PKEY_free(k); }
 };
@@ -21,6 +24,11 @@ struct X509Free {
     void operator()(X509 *x) const { X509_free(x); }
 };
 using X509Ptr = std::unique_ptr<X509, X509Free>;
+
+// The NID OpenSSL gives a GOST object in this process.
+inline int nid(GostObj o) { return gost_nid(o); }
+// A GOST key's own record.
+inline p11_gost2012_key *record(const EVP_PKEY *k) { return static_cast<p11_gost2012_key *>(EVP_PKEY_get0(k)); }
 
 // A key of algorithm alg_nid on parameter set param_nid with the given public
 // value (empty: none) and CKA_ID computed from it.

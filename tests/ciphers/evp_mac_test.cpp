@@ -13,16 +13,16 @@
 
 namespace {
 
-const Bytes kKey = hex_bytes("546d203368656c6c6f2c20776f726c64212c20476f737420323031352121f00d");
+const Bytes kMacKey = hex_bytes("546d203368656c6c6f2c20776f726c64212c20476f737420323031352121f00d");
 
 const EVP_MD *mac() { return EVP_get_digestbyname("gost-mac"); }
 
-// A MAC context keyed with kKey, on param_nid when not 0.
+// A MAC context keyed with kMacKey, on param_nid when not 0.
 MdCtxPtr keyed_mac(int param_nid = 0) {
     MdCtxPtr ctx(EVP_MD_CTX_new());
     if (!EVP_DigestInit_ex(ctx.get(), mac(), nullptr))
         return nullptr;
-    if (EVP_MD_CTX_ctrl(ctx.get(), ZKC_MAC_CTRL_SET_KEY, int(kKey.size()), const_cast<unsigned char *>(kKey.data())) != 1)
+    if (EVP_MD_CTX_ctrl(ctx.get(), ZKC_MAC_CTRL_SET_KEY, int(kMacKey.size()), const_cast<unsigned char *>(kMacKey.data())) != 1)
         return nullptr;
     if (param_nid && EVP_MD_CTX_ctrl(ctx.get(), ZKC_MAC_CTRL_SET_PARAMSET, param_nid, nullptr) != 1)
         return nullptr;
@@ -61,7 +61,7 @@ TEST_F(EvpMac, EveryRegisteredSetGivesTheCoresMacForAnyPieces) {
     for (const ParamSet &set : registered_sets()) {
         for (size_t i = 1; i < kLengthCount; ++i) {
             const Bytes m = test_bytes(kLengths[i], uint32_t(i) + 100);
-            const std::string expected = hex_of(core_mac(set.param, kKey, nullptr, m));
+            const std::string expected = hex_of(core_mac(set.param, kMacKey, nullptr, m));
             ASSERT_EQ(expected.size(), 8u);
             for (int round = 0; round < 3; ++round) {
                 MdCtxPtr ctx = keyed_mac(set.nid);
@@ -77,7 +77,7 @@ TEST_F(EvpMac, EveryRegisteredSetGivesTheCoresMacForAnyPieces) {
 TEST_F(EvpMac, WithoutASetTheEngineDefaultApplies) {
     const Bytes m = test_bytes(2000, 4);
     MdCtxPtr ctx = keyed_mac();
-    EXPECT_EQ(hex_of(finish(ctx.get(), m, {m.size()})), hex_of(core_mac(set_z().param, kKey, nullptr, m)));
+    EXPECT_EQ(hex_of(finish(ctx.get(), m, {m.size()})), hex_of(core_mac(set_z().param, kMacKey, nullptr, m)));
     EXPECT_EQ(EVP_MD_get_size(mac()), 4);
     EXPECT_EQ(EVP_MD_get_block_size(mac()), 8);
 }
@@ -89,7 +89,7 @@ TEST_F(EvpMac, KeyControlsTakeOnly32Bytes) {
     ASSERT_EQ(EVP_MD_CTX_ctrl(ctx.get(), ZKC_MAC_CTRL_KEY_LEN, 0, &len), 1);
     EXPECT_EQ(len, 32);
     testing::internal::CaptureStderr();
-    EXPECT_EQ(EVP_MD_CTX_ctrl(ctx.get(), ZKC_MAC_CTRL_SET_KEY, 16, const_cast<unsigned char *>(kKey.data())), 0);
+    EXPECT_EQ(EVP_MD_CTX_ctrl(ctx.get(), ZKC_MAC_CTRL_SET_KEY, 16, const_cast<unsigned char *>(kMacKey.data())), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "zkc_imit_ctrl: Invalid key length 16\n");
     EXPECT_EQ(EVP_MD_CTX_ctrl(ctx.get(), EVP_MD_CTRL_ALG_CTRL + 9, 0, nullptr), 0);
 }
@@ -106,7 +106,7 @@ TEST_F(EvpMac, AMessageOfNoBytesHasNoMac) {
 TEST_F(EvpMac, TheIvLivesInTheGostKeyOperationContext) {
     const Bytes iv = hex_bytes("67bed654a4f2b2e1");
     const Bytes m = test_bytes(77, 21);
-    const std::string expected = hex_of(core_mac(set_z().param, kKey, iv.data(), m));
+    const std::string expected = hex_of(core_mac(set_z().param, kMacKey, iv.data(), m));
     for (GostObj alg : {GostObj::gost2001, GostObj::gost3410_2012_256, GostObj::gost3410_2012_512}) {
         SCOPED_TRACE(gost_obj_sn(alg));
         PkeyCtxPtr pctx(EVP_PKEY_CTX_new_id(gost_nid(alg), nullptr));
@@ -154,7 +154,7 @@ TEST_F(EvpMac, TheMacKeysOwnContextHasNoIv) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "zkc_imit_ctrl: the MAC IV needs the context of a GOST key\n");
     // Without IV the MAC goes on as before.
     const Bytes m = test_bytes(30, 2);
-    EXPECT_EQ(hex_of(finish(ctx.get(), m, {m.size()})), hex_of(core_mac(set_z().param, kKey, nullptr, m)));
+    EXPECT_EQ(hex_of(finish(ctx.get(), m, {m.size()})), hex_of(core_mac(set_z().param, kMacKey, nullptr, m)));
     EVP_MD_CTX_set_pkey_ctx(ctx.get(), nullptr);
 }
 
@@ -165,7 +165,7 @@ TEST_F(EvpMac, ACopiedContextContinuesLikeTheOriginal) {
     MdCtxPtr b(EVP_MD_CTX_new());
     ASSERT_TRUE(EVP_MD_CTX_copy_ex(b.get(), a.get()));
     const Bytes rest(m.begin() + 1029, m.end());
-    const std::string expected = hex_of(core_mac(set_by_oid("1.2.643.2.2.31.4").param, kKey, nullptr, m));
+    const std::string expected = hex_of(core_mac(set_by_oid("1.2.643.2.2.31.4").param, kMacKey, nullptr, m));
     EXPECT_EQ(hex_of(finish(b.get(), rest, {rest.size()})), expected);
     EXPECT_EQ(hex_of(finish(a.get(), rest, {rest.size()})), expected);
 }

@@ -13,12 +13,6 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-const unsigned char kParamZDer[] = {0x06, 0x09, 0x2A, 0x85, 0x03, 0x07, 0x01, 0x02, 0x05, 0x01, 0x01};
-
-}  // namespace
-
 TEST(EngineBind, RegisteredEngineIsFoundByIdWithItsNameAndContext) {
     ENGINE_load_zk_p11_core();
     ENGINE *e = ENGINE_by_id("zk_p11_core_2012");

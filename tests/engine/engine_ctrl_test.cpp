@@ -14,8 +14,6 @@
 
 namespace {
 
-const unsigned char kParamZDer[] = {0x06, 0x09, 0x2A, 0x85, 0x03, 0x07, 0x01, 0x02, 0x05, 0x01, 0x01};
-
 // A copy of a module's function list with some entries replaced.
 CK_RV fail_initialize(void *) { return CKR_GENERAL_ERROR; }
 int initialize_calls = 0;

@@ -8,6 +8,9 @@
 #include <functional>
 #include <string>
 
+// DER of the OID of the 28147-89 parameter set Z, the engine's default.
+inline constexpr unsigned char kParamZDer[] = {0x06, 0x09, 0x2A, 0x85, 0x03, 0x07, 0x01, 0x02, 0x05, 0x01, 0x01};
+
 // An engine bound with bind_zk_p11_core but not added to OpenSSL's list;
 // unregistered and freed (its destroy step runs) at scope exit.
 class FreshEngine {

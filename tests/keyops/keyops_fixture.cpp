@@ -7,9 +7,7 @@
 #include "test_digests.h"
 
 
-int nid(GostObj o) { return gost_nid(o); }
 
-p11_gost2012_key *record(const EVP_PKEY *k) { return static_cast<p11_gost2012_key *>(EVP_PKEY_get0(k)); }
 
 ENGINE *token_engine()
 {

@@ -27,8 +27,6 @@ struct PkeyCtxFree {
 };
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
 
-int nid(GostObj o);
-p11_gost2012_key *record(const EVP_PKEY *k);
 ENGINE *token_engine();
 
 // Every key algorithm with every curve of its table.

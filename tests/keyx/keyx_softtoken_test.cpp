@@ -26,7 +26,6 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-int nid(GostObj o) { return gost_nid(o); }
 
 ENGINE *token_engine()
 {

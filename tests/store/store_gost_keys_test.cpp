@@ -15,9 +15,6 @@
 
 namespace {
 
-int nid(GostObj o) { return gost_nid(o); }
-p11_gost2012_key *record(const EVP_PKEY *k) { return static_cast<p11_gost2012_key *>(EVP_PKEY_get0(k)); }
-
 struct KeyCase {
     GostObj alg;
     GostObj paramset;

@@ -24,7 +24,6 @@ const std::string kTokencert = TOKENCERT_BINARY_DIR "/tool/tokencert";
 const std::string kFaultModule = TOKENCERT_BINARY_DIR "/tests/modules/libfaultmod.so";
 using Bytes = std::vector<unsigned char>;
 
-int nid(GostObj o) { return gost_nid(o); }
 
 struct KeyCase {
     GostObj alg;
