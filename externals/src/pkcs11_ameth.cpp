@@ -243,6 +243,13 @@ int pub_decode_gost2012(EVP_PKEY *pkey, const X509_PUBKEY *pub)
         return 0;
     }
     std::memcpy(key->pub_key, ASN1_STRING_get0_data(octet.get()), key->pub_key_len);
+    // A zero value stands for "not read from the token yet" in a key record;
+    // no point of a curve has it, so a key that carries it is refused rather
+    // than taken for a token key.
+    if (gost_pub_key_is_zero(*key)) {
+        std::fprintf(stderr, "pub_decode_gost2012: public key value is zero\n");
+        return 0;
+    }
     if (gost_key_id_is_zero(*key) && !pkcs11_id_gen(key->pub_key, key->pub_key_len, key->key_id)) {
         std::fprintf(stderr, "pkcs11_id_gen failed\n");
         return 0;

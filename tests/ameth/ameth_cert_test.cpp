@@ -171,6 +171,13 @@ TEST(GostCertificates, PublicValuesOfTheWrongLengthAreRefused)
                     &err);
     EXPECT_FALSE(k);
     EXPECT_NE(err.find("pub_decode_gost2012: public key of 256 bytes, expected 128\n"), std::string::npos) << err;
+
+    // A zero value is what a key record holds before the token gives it: a
+    // certificate carrying it must not pass for a token key.
+    k = decode_spki(spki(kOid256, hex("30 09 06 07 2A 85 03 02 02 23 01"), concat(hex("04 40"), std::vector<unsigned char>(64))),
+                    &err);
+    EXPECT_FALSE(k);
+    EXPECT_NE(err.find("pub_decode_gost2012: public key value is zero\n"), std::string::npos) << err;
 }
 
 TEST(GostCertificates, MalformedAlgorithmParametersAreRefusedWithTheirLines)

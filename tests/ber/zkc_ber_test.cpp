@@ -409,7 +409,7 @@ TEST(BerTransport, StructureEncodersRefuseWhatTheDecoderWouldNot)
 
 TEST(BerTransport, SeedCorpusHoldsTheRoundTripProperty)
 {
-    std::filesystem::path dir = std::filesystem::path(TOKENCERT_SOURCE_DIR) / "tests/fuzz/corpus";
+    std::filesystem::path dir = std::filesystem::path(TOKENCERT_SOURCE_DIR) / "tests/fuzz/corpus/ber";
     std::size_t seen = 0;
     for (const auto &entry : std::filesystem::directory_iterator(dir)) {
         std::ifstream in(entry.path(), std::ios::binary);

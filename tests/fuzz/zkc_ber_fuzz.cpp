@@ -1,5 +1,5 @@
 // libFuzzer target over the key-transport decoder; run it with
-//   scripts/fuzz_ber.sh [build dir] [executions]
+//   scripts/fuzz.sh ber [build dir] [executions]
 // (built with clang and -DTOKENCERT_FUZZ=ON; see tests/fuzz/CMakeLists.txt).
 #include <cstdint>
 #include <cstdlib>
