@@ -16,6 +16,7 @@
 #include <openssl/x509.h>
 
 #include "cert_inspect.h"
+#include "ossl_ptr.h"
 #include "p11_errors.h"
 #include "p11_session.h"
 #include "pin_prompt.h"
@@ -26,13 +27,6 @@ namespace {
 struct FileCloser {
     void operator()(FILE *f) const { std::fclose(f); }
 };
-struct BioFree {
-    void operator()(BIO *b) const { BIO_free(b); }
-};
-struct X509Free {
-    void operator()(X509 *x) const { X509_free(x); }
-};
-
 // The system's reason for the last failed file call.
 const char *system_reason() { return errno != 0 ? std::strerror(errno) : "unknown error"; }
 
@@ -46,13 +40,13 @@ bool is_pem_format(const char *format)
 bool write_pem_file(const char *path, const std::vector<unsigned char> &der)
 {
     const unsigned char *p = der.data();
-    std::unique_ptr<X509, X509Free> certificate(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    ossl::X509Ptr certificate(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
     if (!certificate || p != der.data() + der.size()) {
         BIO_printf(bio_err, "Can't decode the certificate value\n");
         return false;
     }
     errno = 0;
-    std::unique_ptr<BIO, BioFree> file(BIO_new_file(path, "wb"));
+    ossl::BioPtr file(BIO_new_file(path, "wb"));
     if (!file) {
         BIO_printf(bio_err, "Can't open file %s for writing: %s\n", path, system_reason());
         return false;

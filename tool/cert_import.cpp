@@ -18,29 +18,12 @@
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
+#include "ossl_ptr.h"
 #include "p11_session.h"
 #include "pin_prompt.h"
 #include "tool_state.h"
 
 namespace {
-
-struct BioFree {
-    void operator()(BIO *b) const { BIO_free(b); }
-};
-struct X509Free {
-    void operator()(X509 *x) const { X509_free(x); }
-};
-struct PkeyFree {
-    void operator()(EVP_PKEY *k) const { EVP_PKEY_free(k); }
-};
-struct Pkcs12Free {
-    void operator()(PKCS12 *p) const { PKCS12_free(p); }
-};
-struct CertStackFree {
-    void operator()(STACK_OF(X509) *s) const { sk_X509_pop_free(s, X509_free); }
-};
-
-using X509Ptr = std::unique_ptr<X509, X509Free>;
 
 // The attribute list every store call of one import gets: the label.
 class LabelAttributes {
@@ -99,10 +82,10 @@ bool is_gost_key(const EVP_PKEY *key)
     return id != NID_undef && std::find(std::begin(gost_keys), std::end(gost_keys), id) != std::end(gost_keys);
 }
 
-std::unique_ptr<BIO, BioFree> open_input(const char *path)
+ossl::BioPtr open_input(const char *path)
 {
     errno = 0;
-    std::unique_ptr<BIO, BioFree> file(BIO_new_file(path, "rb"));
+    ossl::BioPtr file(BIO_new_file(path, "rb"));
     if (!file)
         BIO_printf(bio_err, "Can't read %s file: %s\n", path, errno != 0 ? std::strerror(errno) : "unknown error");
     return file;
@@ -153,7 +136,7 @@ CK_RV input_pem(const char *label, const char *path)
     auto file = open_input(path);
     if (!file)
         return TOOL_FAILURE;
-    X509Ptr certificate(PEM_read_bio_X509(file.get(), nullptr, nullptr, nullptr));
+    ossl::X509Ptr certificate(PEM_read_bio_X509(file.get(), nullptr, nullptr, nullptr));
     file.reset();
     if (!certificate) {
         BIO_printf(bio_err, "Can't load certificate from PEM file %s\n", path);
@@ -167,7 +150,7 @@ CK_RV input_der(const char *label, const char *path)
     auto file = open_input(path);
     if (!file)
         return TOOL_FAILURE;
-    X509Ptr certificate(d2i_X509_bio(file.get(), nullptr));
+    ossl::X509Ptr certificate(d2i_X509_bio(file.get(), nullptr));
     file.reset();
     if (!certificate) {
         BIO_printf(bio_err, "Can't load certificate from DER file %s\n", path);
@@ -188,7 +171,7 @@ CK_RV input_p12(const char *label, const char *path)
     auto file = open_input(path);
     if (!file)
         return TOOL_FAILURE;
-    std::unique_ptr<PKCS12, Pkcs12Free> container(d2i_PKCS12_bio(file.get(), nullptr));
+    ossl::Pkcs12Ptr container(d2i_PKCS12_bio(file.get(), nullptr));
     file.reset();
     if (!container) {
         BIO_printf(bio_err, "Can't convert DER file %s to P12\n", path);
@@ -199,9 +182,9 @@ CK_RV input_p12(const char *label, const char *path)
     STACK_OF(X509) *raw_others = nullptr;
     int parsed = PKCS12_parse(container.get(), password.data(), &raw_key, &raw_certificate, &raw_others);
     password.wipe();
-    std::unique_ptr<EVP_PKEY, PkeyFree> key(raw_key);
-    X509Ptr certificate(raw_certificate);
-    std::unique_ptr<STACK_OF(X509), CertStackFree> others(raw_others);
+    ossl::PkeyPtr key(raw_key);
+    ossl::X509Ptr certificate(raw_certificate);
+    ossl::CertificatesPtr others(raw_others);
     container.reset();
     if (!parsed) {
         BIO_printf(bio_err, "PKCS12_parse failed\n");

@@ -11,6 +11,7 @@
 #include <openssl/x509.h>
 
 #include "listings.h"
+#include "ossl_ptr.h"
 #include "pkcs11_uri.h"
 #include "tool_state.h"
 
@@ -77,16 +78,9 @@ json token_json(CK_SLOT_ID slot, const CK_TOKEN_INFO &t)
     };
 }
 
-struct BioFree {
-    void operator()(BIO *b) const { BIO_free(b); }
-};
-struct X509Free {
-    void operator()(X509 *x) const { X509_free(x); }
-};
-
 json name_text(const X509_NAME *name)
 {
-    std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
+    ossl::BioPtr bio(BIO_new(BIO_s_mem()));
     if (!bio || X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253) < 0)
         return nullptr;
     char *data = nullptr;
@@ -126,7 +120,7 @@ void add_x509_fields(json &entry, const CertificateRecord &record)
     if (!record.value_read)
         return;
     const unsigned char *p = record.value.data();
-    std::unique_ptr<X509, X509Free> x509(d2i_X509(nullptr, &p, static_cast<long>(record.value.size())));
+    ossl::X509Ptr x509(d2i_X509(nullptr, &p, static_cast<long>(record.value.size())));
     if (!x509)
         return;
     entry["subject"] = name_text(X509_get_subject_name(x509.get()));

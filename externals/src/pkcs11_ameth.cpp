@@ -23,27 +23,16 @@
 #include "gost_objects.h"
 #include "gost_params.h"
 #include "oid_der.h"
+#include "ossl_ptr.h"
 #include "p11_engine_session.h"
 #include "pkcs11_core_eng.h"
 
 namespace {
 
-struct KeyParamsFree {
-    void operator()(ZKC_GOST2012_KEY_PARAMS *p) const { ZKC_GOST2012_KEY_PARAMS_free(p); }
-};
-struct Asn1StringFree {
-    void operator()(ASN1_STRING *s) const { ASN1_STRING_free(s); }
-};
-struct OctetStringFree {
-    void operator()(ASN1_OCTET_STRING *s) const { ASN1_OCTET_STRING_free(s); }
-};
-struct ObjectFree {
-    void operator()(ASN1_OBJECT *o) const { ASN1_OBJECT_free(o); }
-};
-using KeyParamsPtr = std::unique_ptr<ZKC_GOST2012_KEY_PARAMS, KeyParamsFree>;
-using Asn1StringPtr = std::unique_ptr<ASN1_STRING, Asn1StringFree>;
-using OctetStringPtr = std::unique_ptr<ASN1_OCTET_STRING, OctetStringFree>;
-using ObjectPtr = std::unique_ptr<ASN1_OBJECT, ObjectFree>;
+using KeyParamsPtr = ossl::Ptr<ZKC_GOST2012_KEY_PARAMS, ZKC_GOST2012_KEY_PARAMS_free>;
+using ossl::Asn1StringPtr;
+using ossl::OctetStringPtr;
+using ossl::ObjectPtr;
 
 p11_gost2012_key *record_of(const EVP_PKEY *pkey)
 {

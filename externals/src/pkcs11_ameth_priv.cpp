@@ -17,20 +17,15 @@
 #include "gost_params.h"
 #include "gostr3410_2012.h"
 #include "oid_der.h"
+#include "ossl_ptr.h"
 #include "p11_engine_session.h"
 #include "pkcs11_core_eng.h"
 #include "secret_string.h"
 
 namespace {
 
-struct KeyParamsFree {
-    void operator()(ZKC_GOST2012_KEY_PARAMS *p) const { ZKC_GOST2012_KEY_PARAMS_free(p); }
-};
-struct Asn1StringFree {
-    void operator()(ASN1_STRING *s) const { ASN1_STRING_free(s); }
-};
-using KeyParamsPtr = std::unique_ptr<ZKC_GOST2012_KEY_PARAMS, KeyParamsFree>;
-using Asn1StringPtr = std::unique_ptr<ASN1_STRING, Asn1StringFree>;
+using KeyParamsPtr = ossl::Ptr<ZKC_GOST2012_KEY_PARAMS, ZKC_GOST2012_KEY_PARAMS_free>;
+using ossl::Asn1StringPtr;
 
 p11_gost2012_key *record_of(const EVP_PKEY *pkey)
 {

@@ -2,6 +2,7 @@
 #include "pkcs11_store_loaders.h"
 
 #include "gost_params.h"
+#include "ossl_ptr.h"
 #include "pkcs11_core_eng.h"
 #include "pkcs11_store_ops.h"
 #include "pkcs11_ui_pin.h"
@@ -20,25 +21,18 @@ namespace {
 struct StoreFree {
     void operator()(STORE *s) const { STORE_free(s); }
 };
-struct BioFree {
-    void operator()(BIO *b) const { BIO_free(b); }
-};
-struct X509Free {
-    void operator()(X509 *x) const { X509_free(x); }
-};
-
 // `key_id` names a file holding a PEM certificate: its key pair's 20-byte
 // CKA_ID. Returns -1 when no such file opens, 0 when the file holds no
 // certificate (after its line), 1 when an identifier was taken, 2 when the
 // certificate's key has none (not a GOST key).
 int id_from_certificate_file(const char *prefix, const char *key_id, unsigned char id[kGostKeyIdLen]) {
     ERR_set_mark();
-    std::unique_ptr<BIO, BioFree> bio(BIO_new_file(key_id, "r"));
+    ossl::BioPtr bio(BIO_new_file(key_id, "r"));
     if (!bio) {
         ERR_pop_to_mark();  // no such file: the text is a label
         return -1;
     }
-    std::unique_ptr<X509, X509Free> certificate(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+    ossl::X509Ptr certificate(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
     ERR_pop_to_mark();
     if (!certificate) {
         std::fprintf(stderr, "%sCan't read X509 PEM file %s\n", prefix, key_id);

@@ -1,6 +1,7 @@
 #define OPENSSL_SUPPRESS_DEPRECATED  // ENGINE
 #include "pkcs11_ui_pin.h"
 
+#include "ossl_ptr.h"
 #include "pkcs11_core_eng.h"
 #include "pkcs11_ctrl.h"
 #include "secret_string.h"
@@ -14,10 +15,6 @@ namespace {
 
 constexpr int kPinMax = 80;
 constexpr const char *kPrompt = "Enter token user PIN:";
-
-struct UiFree {
-    void operator()(UI *ui) const { UI_free(ui); }
-};
 
 }  // namespace
 
@@ -38,7 +35,7 @@ bool p11_login_through_ui(ENGINE *e, UI_METHOD *ui_method, void *callback_data, 
     if (ctx->function_list->C_GetTokenInfo(ctx->slot_id, &info) == CKR_OK && !(info.flags & CKF_LOGIN_REQUIRED))
         return true;
 
-    std::unique_ptr<UI, UiFree> ui(UI_new_method(ui_method));
+    ossl::UiPtr ui(UI_new_method(ui_method));
     if (!ui) {
         std::fprintf(stderr, "%sUI_new_method failed\n", who);
         return false;
