@@ -17,6 +17,7 @@
 
 #include "cert_inspect.h"
 #include "ossl_ptr.h"
+#include "output_file.h"
 #include "p11_errors.h"
 #include "p11_session.h"
 #include "pin_prompt.h"
@@ -24,9 +25,6 @@
 
 namespace {
 
-struct FileCloser {
-    void operator()(FILE *f) const { std::fclose(f); }
-};
 // The system's reason for the last failed file call.
 const char *system_reason() { return errno != 0 ? std::strerror(errno) : "unknown error"; }
 
@@ -45,14 +43,16 @@ bool write_pem_file(const char *path, const std::vector<unsigned char> &der)
         BIO_printf(bio_err, "Can't decode the certificate value\n");
         return false;
     }
-    errno = 0;
-    ossl::BioPtr file(BIO_new_file(path, "wb"));
-    if (!file) {
+    OutputFile output(path);
+    std::FILE *stream = output.open();
+    if (!stream) {
         BIO_printf(bio_err, "Can't open file %s for writing: %s\n", path, system_reason());
         return false;
     }
+    ossl::BioPtr file(BIO_new_fp(stream, BIO_NOCLOSE));
     errno = 0;
-    if (PEM_write_bio_X509(file.get(), certificate.get()) != 1 || BIO_flush(file.get()) != 1) {
+    if (!file || PEM_write_bio_X509(file.get(), certificate.get()) != 1 || BIO_flush(file.get()) != 1 ||
+        !output.commit()) {
         BIO_printf(bio_err, "Error writing to file %s: %s\n", path, system_reason());
         return false;
     }
@@ -63,17 +63,15 @@ bool write_pem_file(const char *path, const std::vector<unsigned char> &der)
 
 bool write_file(const char *path, const unsigned char *bytes, size_t count)
 {
-    errno = 0;
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(path, "wb"));
+    OutputFile output(path);
+    std::FILE *file = output.open();
     if (!file) {
         BIO_printf(bio_err, "Can't open file %s for writing: %s\n", path, system_reason());
         return false;
     }
     errno = 0;
-    bool written = std::fwrite(bytes, 1, count, file.get()) == count;
-    // Buffered bytes are only known to be written once the file is closed.
-    written = (std::fclose(file.release()) == 0) && written;
-    if (!written) {
+    std::fwrite(bytes, 1, count, file);
+    if (!output.commit()) {
         BIO_printf(bio_err, "Error writing to file %s: %s\n", path, system_reason());
         return false;
     }

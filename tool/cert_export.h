@@ -10,7 +10,7 @@
 // another format than "PEM"/"pem". 0 on success.
 CK_RV output_certificate(const char *label, const char *path, const char *format);
 
-// Writes `count` bytes to a new file at `path`: true when all were written,
+// Writes `count` bytes to the file at `path` (see OutputFile): true when all were written,
 // false after the failure's line.
 bool write_file(const char *path, const unsigned char *bytes, size_t count);
 

@@ -1,4 +1,6 @@
 // Export of a labelled certificate to a PEM or DER file.
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -111,6 +113,67 @@ TEST_F(Export, FileThatCannotBeWrittenFailsTheExport)
         EXPECT_EQ(r.exit_status, 6) << form;
         EXPECT_EQ(r.out, "Error writing to file /dev/full: No space left on device\noutput_certificate failed, rc = 0x6\n");
     }
+}
+
+// Files in a directory other than the ones an export may leave behind.
+std::vector<std::string> names_in(const std::string &dir)
+{
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(Export, FailedWriteLeavesTheFileAsItWas)
+{
+    put({"big", true, 20, 1, 12000});
+    const std::string dir = token_.dir() + "/out";
+    std::filesystem::create_directory(dir);
+    const std::string path = dir + "/big";
+    std::ofstream(path) << "old content";
+    for (const char *form : {"pem", "der"}) {
+        // Files may not grow past 4 KB: the write fails with EFBIG.
+        std::vector<std::string> argv{"bash", "-c", "trap '' XFSZ; ulimit -f 4; exec \"$0\" \"$@\"", kTokencert};
+        for (const std::string &a : on_token({"-label", "big", "-outfile", path, "-outform", form}))
+            argv.push_back(a);
+        ProcessOptions options;
+        options.env[token_.env().first] = token_.env().second;
+        ProcessResult r = run_process(argv, options);
+        EXPECT_EQ(r.exit_status, 6) << form;
+        EXPECT_EQ(r.out, "Error writing to file " + path + ": File too large\noutput_certificate failed, rc = 0x6\n");
+        Bytes kept = read_file(path);
+        EXPECT_EQ(std::string(kept.begin(), kept.end()), "old content") << form;
+        EXPECT_EQ(names_in(dir), std::vector<std::string>{"big"}) << form;
+    }
+}
+
+TEST_F(Export, ReplacedFilesKeepTheirModeAndLinksAreWrittenThrough)
+{
+    Bytes der = put({"abc"});
+    const std::string dir = token_.dir() + "/out";
+    std::filesystem::create_directory(dir);
+    const std::string kept = dir + "/kept.der", fresh = dir + "/fresh.der", target = dir + "/target.der",
+                      link = dir + "/link.der";
+    std::ofstream(kept) << "old";
+    chmod(kept.c_str(), 0640);
+    std::ofstream(target) << "old";
+    std::filesystem::create_symlink(target, link);
+    for (const std::string &path : {kept, fresh, link}) {
+        ProcessResult r = tool(on_token({"-label", "abc", "-outfile", path, "-outform", "der"}));
+        EXPECT_EQ(r.exit_status, 0) << path << r.out;
+    }
+    struct stat st {};
+    ASSERT_EQ(stat(kept.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(read_file(kept), der);
+    const mode_t mask = umask(0);
+    umask(mask);
+    ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(read_file(target), der);
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"fresh.der", "kept.der", "link.der", "target.der"}));
 }
 
 TEST_F(Export, ValueThatIsNoCertificateFailsThePemExport)
