@@ -32,7 +32,11 @@ std::FILE *OutputFile::open()
 {
     struct stat st {};
     const bool exists = lstat(path_.c_str(), &st) == 0;
-    if (!exists || (S_ISREG(st.st_mode) && st.st_nlink == 1)) {
+    // Renaming must not do what writing could not: a file we may not write,
+    // or one of another user's (a sticky directory refuses the rename), is
+    // opened in place and fails or succeeds as it always did.
+    const bool ours = exists && (st.st_uid == geteuid() || geteuid() == 0) && access(path_.c_str(), W_OK) == 0;
+    if (!exists || (S_ISREG(st.st_mode) && st.st_nlink == 1 && ours)) {
         std::string temp = path_ + ".XXXXXX";
         const int fd = mkstemp(temp.data());
         if (fd >= 0) {

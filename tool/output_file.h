@@ -1,8 +1,8 @@
 // The file an export writes. A regular file (or a new one) is written under
 // a temporary name beside it and renamed over it once whole, so a failed
-// export leaves the path as it was; a device, a pipe, a symbolic link or a
-// file with other hard links is written in place, as is a file whose
-// directory takes no new name.
+// export leaves the path as it was; a device, a pipe, a symbolic link, a
+// file with other hard links, a file we may not write or another user's is
+// written in place, as is a file whose directory takes no new name.
 #ifndef TOKENCERT_OUTPUT_FILE_H
 #define TOKENCERT_OUTPUT_FILE_H
 
