@@ -34,11 +34,6 @@ using ossl::Asn1StringPtr;
 using ossl::OctetStringPtr;
 using ossl::ObjectPtr;
 
-p11_gost2012_key *record_of(const EVP_PKEY *pkey)
-{
-    return pkey != nullptr ? static_cast<p11_gost2012_key *>(EVP_PKEY_get0(pkey)) : nullptr;
-}
-
 bool is_gost_key_alg(int nid) { return gost_key_alg(nid) != nullptr; }
 
 // Base NID of pkey when it is one of the GOST key algorithms, else NID_undef.
@@ -184,7 +179,7 @@ std::string public_text(const p11_gost2012_key *key)
 
 int print_gost2012(BIO *out, const EVP_PKEY *pkey, int indent, PrintMode mode)
 {
-    const p11_gost2012_key *key = record_of(pkey);
+    const p11_gost2012_key *key = gost_key_record(pkey);
     std::string text;
     if (mode == kPrintPrivate)
         text += private_text(key);
@@ -221,7 +216,7 @@ int pub_decode_gost2012(EVP_PKEY *pkey, const X509_PUBKEY *pub)
         std::fprintf(stderr, "pub_decode_gost2012: d2i_ASN1_OCTET_STRING failure\n");
         return 0;
     }
-    p11_gost2012_key *key = record_of(pkey);
+    p11_gost2012_key *key = gost_key_record(pkey);
     if (key == nullptr) {
         std::fprintf(stderr, "pub_decode_gost2012: EVP_PKEY_get0 failed\n");
         return 0;
@@ -248,7 +243,7 @@ int pub_decode_gost2012(EVP_PKEY *pkey, const X509_PUBKEY *pub)
 
 int pub_encode_gost2012(X509_PUBKEY *pub, const EVP_PKEY *pkey)
 {
-    p11_gost2012_key *key = record_of(pkey);
+    p11_gost2012_key *key = gost_key_record(pkey);
     if (key == nullptr)
         return 0;
     fetch_if_missing(pkey, key);
@@ -277,8 +272,8 @@ int pub_encode_gost2012(X509_PUBKEY *pub, const EVP_PKEY *pkey)
 
 int pub_cmp_gost2012(const EVP_PKEY *a, const EVP_PKEY *b)
 {
-    p11_gost2012_key *ka = record_of(a);
-    p11_gost2012_key *kb = record_of(b);
+    p11_gost2012_key *ka = gost_key_record(a);
+    p11_gost2012_key *kb = gost_key_record(b);
     if (ka == nullptr || kb == nullptr)
         return 0;
     fetch_if_missing(a, ka);
@@ -330,7 +325,7 @@ int param_decode_gost2012(EVP_PKEY *pkey, const unsigned char **pder, int derlen
         return 0;
     int param_nid = OBJ_obj2nid(obj.get());
     int alg_nid = gost_nid(GostObj::gost2001);
-    p11_gost2012_key *key = record_of(pkey);
+    p11_gost2012_key *key = gost_key_record(pkey);
     if (key == nullptr) {
         key = p11_gost2012_key_new();
         if (key == nullptr)
@@ -345,7 +340,7 @@ int param_decode_gost2012(EVP_PKEY *pkey, const unsigned char **pder, int derlen
 
 int param_encode_gost2012(const EVP_PKEY *pkey, unsigned char **pder)
 {
-    const p11_gost2012_key *key = record_of(pkey);
+    const p11_gost2012_key *key = gost_key_record(pkey);
     if (key == nullptr || key->param_nid == NID_undef)
         return 0;
     return i2d_ASN1_OBJECT(OBJ_nid2obj(key->param_nid), pder);
@@ -353,18 +348,18 @@ int param_encode_gost2012(const EVP_PKEY *pkey, unsigned char **pder)
 
 int param_missing_gost2012(const EVP_PKEY *pkey)
 {
-    const p11_gost2012_key *key = record_of(pkey);
+    const p11_gost2012_key *key = gost_key_record(pkey);
     return key == nullptr || params_missing(*key) ? 1 : 0;
 }
 
 int param_copy_gost2012(EVP_PKEY *to, const EVP_PKEY *from)
 {
-    const p11_gost2012_key *src = record_of(from);
+    const p11_gost2012_key *src = gost_key_record(from);
     if (src == nullptr || src->param_nid == NID_undef) {
         std::fprintf(stderr, "param_copy_gost2012: undefined source NID\n");
         return 0;
     }
-    p11_gost2012_key *dst = record_of(to);
+    p11_gost2012_key *dst = gost_key_record(to);
     if (dst == nullptr) {
         dst = p11_gost2012_key_new();
         if (dst == nullptr || !EVP_PKEY_assign(to, EVP_PKEY_get_base_id(from), dst)) {
@@ -387,14 +382,14 @@ int param_copy_gost2012(EVP_PKEY *to, const EVP_PKEY *from)
 
 int param_cmp_gost2012(const EVP_PKEY *a, const EVP_PKEY *b)
 {
-    const p11_gost2012_key *ka = record_of(a);
-    const p11_gost2012_key *kb = record_of(b);
+    const p11_gost2012_key *ka = gost_key_record(a);
+    const p11_gost2012_key *kb = gost_key_record(b);
     int pa = ka != nullptr ? ka->param_nid : NID_undef;
     int pb = kb != nullptr ? kb->param_nid : NID_undef;
     return pa == pb ? 1 : 0;
 }
 
-void pkey_free_gost2012(EVP_PKEY *pkey) { p11_gost2012_key_free(record_of(pkey)); }
+void pkey_free_gost2012(EVP_PKEY *pkey) { p11_gost2012_key_free(gost_key_record(pkey)); }
 
 int default_digest_of(int base_nid)
 {
@@ -520,6 +515,11 @@ int pkcs11_id_gen(const unsigned char *pub_key, unsigned int len, unsigned char 
     return 1;
 }
 
+p11_gost2012_key *gost_key_record(const EVP_PKEY *pkey)
+{
+    return pkey != nullptr ? static_cast<p11_gost2012_key *>(EVP_PKEY_get0(pkey)) : nullptr;
+}
+
 int decode_gost2012_algor_params(const X509_ALGOR *palg, EVP_PKEY *pkey)
 {
     const ASN1_OBJECT *alg_obj = nullptr;
@@ -547,7 +547,7 @@ int decode_gost2012_algor_params(const X509_ALGOR *palg, EVP_PKEY *pkey)
         return 0;
     if (!is_gost_key_alg(alg_nid))
         return 1;
-    p11_gost2012_key *key = record_of(pkey);
+    p11_gost2012_key *key = gost_key_record(pkey);
     if (key == nullptr) {
         key = p11_gost2012_key_new();
         if (key == nullptr) {
@@ -576,7 +576,7 @@ ASN1_STRING *encode_gost2012_algor_params(const EVP_PKEY *pkey)
         std::fprintf(stderr, "encode_gost2012_algor_params: malloc failed\n");
         return nullptr;
     }
-    const p11_gost2012_key *key = record_of(pkey);
+    const p11_gost2012_key *key = gost_key_record(pkey);
     const GostKeyAlg *alg = gost_key_alg(EVP_PKEY_get_base_id(pkey));
     if (key == nullptr || alg == nullptr) {
         std::fprintf(stderr, "encode_gost2012_algor_params  - 2.5 -\n");

@@ -18,6 +18,9 @@
 // or 0 for a null argument or a value longer than 255 bytes.
 int pkcs11_id_gen(const unsigned char *pub_key, unsigned int len, unsigned char id[20]);
 
+// The record of a GOST key or of the MAC key; nullptr for a null key.
+p11_gost2012_key *gost_key_record(const EVP_PKEY *pkey);
+
 // Reads a GOST public-key algorithm identifier (palg) into pkey: sets its
 // type to the algorithm and, for a GOST key algorithm, gives it a record
 // filled for the parameter set. 1 or 0.

@@ -27,11 +27,6 @@ namespace {
 using KeyParamsPtr = ossl::Ptr<ZKC_GOST2012_KEY_PARAMS, ZKC_GOST2012_KEY_PARAMS_free>;
 using ossl::Asn1StringPtr;
 
-p11_gost2012_key *record_of(const EVP_PKEY *pkey)
-{
-    return static_cast<p11_gost2012_key *>(EVP_PKEY_get0(pkey));
-}
-
 // ---- the private value inside PKCS#8 -----------------------------------------
 
 // The n-byte little-endian private value of one DER element: an INTEGER
@@ -213,7 +208,7 @@ int create_private_key(const X509_ALGOR *palg, const unsigned char *priv, int pr
         std::fprintf(stderr, "create_private_key: Invalid key parameters format\n");
         return 0;
     }
-    p11_gost2012_key *key = pkey != nullptr ? record_of(pkey) : nullptr;
+    p11_gost2012_key *key = gost_key_record(pkey);
     const GostKeyAlg *alg = pkey != nullptr ? gost_key_alg(EVP_PKEY_get_base_id(pkey)) : nullptr;
     if (key == nullptr || alg == nullptr) {
         std::fprintf(stderr, "create_private_key: not a GOST key\n");
@@ -309,7 +304,7 @@ int get_priv_key_value(const EVP_PKEY *pkey, unsigned char *out, unsigned int *o
     const GostKeyAlg *alg = gost_key_alg(EVP_PKEY_get_base_id(pkey));
     if (alg == nullptr)
         return 1;
-    const p11_gost2012_key *key = record_of(pkey);
+    const p11_gost2012_key *key = gost_key_record(pkey);
     if (key == nullptr) {
         std::fprintf(stderr, "get_priv_key_value: NULL p11_gost2012_key\n");
         return 0;

@@ -17,6 +17,7 @@
 #include "gost_params.h"
 #include "oid_der.h"
 #include "p11_engine_session.h"
+#include "pkcs11_ameth.h"
 #include "pkcs11_core_eng.h"
 #include "pkcs11_pmeth.h"
 #include "secret_string.h"
@@ -304,11 +305,6 @@ bool random_ukm(unsigned char *ukm, std::size_t n)
 
 // ---- Method helpers ----------------------------------------------------------
 
-p11_gost2012_key *record_of(const EVP_PKEY *key)
-{
-    return key != nullptr ? static_cast<p11_gost2012_key *>(EVP_PKEY_get0(key)) : nullptr;
-}
-
 // The engine context of the engine behind the context's key.
 P11_ENGINE_CTX *engine_of(EVP_PKEY_CTX *ctx, ENGINE **engine)
 {
@@ -441,8 +437,8 @@ int pkey_pkcs11_derive(EVP_PKEY_CTX *ctx, unsigned char *key, std::size_t *keyle
     P11_ENGINE_CTX *ectx = engine_of(ctx, &e);
     if (ectx == nullptr || keylen == nullptr)
         return 0;
-    const p11_gost2012_key *own = record_of(EVP_PKEY_CTX_get0_pkey(ctx));
-    const p11_gost2012_key *peer = record_of(EVP_PKEY_CTX_get0_peerkey(ctx));
+    const p11_gost2012_key *own = gost_key_record(EVP_PKEY_CTX_get0_pkey(ctx));
+    const p11_gost2012_key *peer = gost_key_record(EVP_PKEY_CTX_get0_peerkey(ctx));
     if (own == nullptr || peer == nullptr || (peer->pub_key_len != 64 && peer->pub_key_len != 128)) {
         std::fputs("pkey_pkcs11_derive: peer key not set\n", stderr);
         return 0;
@@ -478,7 +474,7 @@ int pkey_pkcs11_encrypt(EVP_PKEY_CTX *ctx, unsigned char *out, std::size_t *outl
     P11_ENGINE_CTX *ectx = engine_of(ctx, &e);
     if (ectx == nullptr || outlen == nullptr)
         return 0;
-    const p11_gost2012_key *recipient = record_of(EVP_PKEY_CTX_get0_pkey(ctx));
+    const p11_gost2012_key *recipient = gost_key_record(EVP_PKEY_CTX_get0_pkey(ctx));
     const GostKeyAlg *alg = recipient != nullptr ? gost_key_alg(recipient->alg_nid) : nullptr;
     if (alg == nullptr || recipient->pub_key_len != alg->pub_key_len || gost_pub_key_is_zero(*recipient)) {
         std::fputs("pkey_pkcs11_encrypt: recipient public key not set\n", stderr);
@@ -504,7 +500,7 @@ int pkey_pkcs11_encrypt(EVP_PKEY_CTX *ctx, unsigned char *out, std::size_t *outl
 
     CK_OBJECT_HANDLE sender_priv = CK_INVALID_HANDLE;
     if (EVP_PKEY *sender_key = EVP_PKEY_CTX_get0_peerkey(ctx)) {
-        const p11_gost2012_key *sender = record_of(sender_key);
+        const p11_gost2012_key *sender = gost_key_record(sender_key);
         if (sender == nullptr) {
             std::fputs("NULL my_gost_key\n", stderr);
             return 0;
@@ -555,7 +551,7 @@ int pkey_pkcs11_decrypt(EVP_PKEY_CTX *ctx, unsigned char *out, std::size_t *outl
     P11Session session;
     if (!open_session(session, ectx))
         return 0;
-    const p11_gost2012_key *own = record_of(EVP_PKEY_CTX_get0_pkey(ctx));
+    const p11_gost2012_key *own = gost_key_record(EVP_PKEY_CTX_get0_pkey(ctx));
     CK_OBJECT_HANDLE priv = CK_INVALID_HANDLE;
     int found = own != nullptr ? find_priv_key(e, own, session.handle(), &priv) : 0;
     if (!found) {
@@ -567,7 +563,7 @@ int pkey_pkcs11_decrypt(EVP_PKEY_CTX *ctx, unsigned char *out, std::size_t *outl
 
     const unsigned char *sender_pub = nullptr;
     if (EVP_PKEY *sender_key = EVP_PKEY_CTX_get0_peerkey(ctx)) {
-        const p11_gost2012_key *sender = record_of(sender_key);
+        const p11_gost2012_key *sender = gost_key_record(sender_key);
         if (sender == nullptr) {
             std::fputs("NULL send_gost_pu_key\n", stderr);
             return 0;

@@ -15,6 +15,7 @@
 #include "gost_objects.h"
 #include "gost_params.h"
 #include "p11_engine_session.h"
+#include "pkcs11_ameth.h"
 #include "pkcs11_core_eng.h"
 #include "pkcs11_gost3410_2012.h"
 #include "pkcs11_keyx.h"
@@ -43,7 +44,7 @@ int pkey_pkcs11_init(EVP_PKEY_CTX *ctx)
     if (EVP_PKEY *key = EVP_PKEY_CTX_get0_pkey(ctx)) {
         if (gost_key_alg(EVP_PKEY_get_base_id(key)) == nullptr)
             return 0;
-        if (const auto *rec = static_cast<const p11_gost2012_key *>(EVP_PKEY_get0(key)))
+        if (const auto *rec = gost_key_record(key))
             param_nid = rec->param_nid;
     }
     auto *data = static_cast<p11_gost_pkey_ctx *>(OPENSSL_zalloc(sizeof(p11_gost_pkey_ctx)));
@@ -223,7 +224,6 @@ int paramgen_for(int method_nid, EVP_PKEY_CTX *ctx, EVP_PKEY *pkey)
     return 1;
 }
 
-p11_gost2012_key *record_of(EVP_PKEY *pkey) { return static_cast<p11_gost2012_key *>(EVP_PKEY_get0(pkey)); }
 
 // A key pair made on the token, in a session of its own, for the parameter
 // set the context chose; labelled as the context says, when it says so
@@ -242,7 +242,7 @@ int keygen_for(int method_nid, EVP_PKEY_CTX *ctx, EVP_PKEY *pkey)
     if (!session.open_or_report(engine_ctx))
         return -1;
     CK_OBJECT_HANDLE pub = CK_INVALID_HANDLE, priv = CK_INVALID_HANDLE;
-    int rc = pkcs11_gost2012_keygen_wrapper(engine, record_of(pkey), session.handle(), &pub, &priv);
+    int rc = pkcs11_gost2012_keygen_wrapper(engine, gost_key_record(pkey), session.handle(), &pub, &priv);
     if (rc != 1) {
         std::fprintf(stderr, "pkcs11_gost2012_keygen_wrapper failed, rc = %d\n", rc);
         return 0;
@@ -274,7 +274,7 @@ int pkey_pkcs11_sign(EVP_PKEY_CTX *ctx, unsigned char *sig, size_t *siglen, cons
     }
     if (tbslen > INT_MAX)
         return 0;
-    return pkcs11_gost2012_do_sign(EVP_PKEY_get0_engine(key), tbs, static_cast<int>(tbslen), sig, record_of(key));
+    return pkcs11_gost2012_do_sign(EVP_PKEY_get0_engine(key), tbs, static_cast<int>(tbslen), sig, gost_key_record(key));
 }
 
 int pkey_pkcs11_verify(EVP_PKEY_CTX *ctx, const unsigned char *sig, size_t siglen, const unsigned char *tbs,
@@ -284,7 +284,7 @@ int pkey_pkcs11_verify(EVP_PKEY_CTX *ctx, const unsigned char *sig, size_t sigle
     if (key == nullptr || tbslen > INT_MAX)
         return 0;
     return pkcs11_gost2012_do_verify(EVP_PKEY_get0_engine(key), tbs, static_cast<int>(tbslen), sig, siglen,
-                                     record_of(key));
+                                     gost_key_record(key));
 }
 
 // OpenSSL hands a method's slots no way to learn the method's NID: each key

@@ -3,6 +3,7 @@
 
 #include "gost_params.h"
 #include "ossl_ptr.h"
+#include "pkcs11_ameth.h"
 #include "pkcs11_core_eng.h"
 #include "pkcs11_store_ops.h"
 #include "pkcs11_ui_pin.h"
@@ -41,7 +42,7 @@ int id_from_certificate_file(const char *prefix, const char *key_id, unsigned ch
     EVP_PKEY *pkey = X509_get0_pubkey(certificate.get());
     if (!pkey || !gost_key_alg(EVP_PKEY_get_base_id(pkey)))
         return 2;
-    const auto *key = static_cast<const p11_gost2012_key *>(EVP_PKEY_get0(pkey));
+    const p11_gost2012_key *key = gost_key_record(pkey);
     if (!key)
         return 2;
     std::memcpy(id, key->key_id, kGostKeyIdLen);

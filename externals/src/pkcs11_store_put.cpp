@@ -25,7 +25,7 @@ int store_key(P11_ENGINE_CTX *ctx, int type, EVP_PKEY *pkey, const OPENSSL_ITEM 
     const bool is_private = type == STORE_OBJECT_TYPE_PRIVATE_KEY;
     const int base_id = EVP_PKEY_get_base_id(pkey);
     const GostKeyAlg *alg = gost_key_alg(base_id);
-    const p11_gost2012_key *key = alg ? static_cast<const p11_gost2012_key *>(EVP_PKEY_get0(pkey)) : nullptr;
+    const p11_gost2012_key *key = alg ? gost_key_record(pkey) : nullptr;
     if (!key) {
         std::fprintf(stderr, "store_object: Illegal pkey_nid %d\n", base_id);
         return 0;
@@ -117,7 +117,7 @@ bool certificate_key_id(X509 *certificate, unsigned char id[kGostKeyIdLen], p11_
     *gost_key = nullptr;
     EVP_PKEY *pkey = X509_get0_pubkey(certificate);
     if (pkey && gost_key_alg(EVP_PKEY_get_base_id(pkey))) {
-        p11_gost2012_key *key = static_cast<p11_gost2012_key *>(EVP_PKEY_get0(pkey));
+        p11_gost2012_key *key = gost_key_record(pkey);
         if (!key || !pkcs11_id_gen(key->pub_key, key->pub_key_len, key->key_id))
             return false;
         std::memcpy(id, key->key_id, kGostKeyIdLen);
