@@ -115,20 +115,8 @@ public:
     CK_FUNCTION_LIST *functions() override {
         if (functions_)
             return functions_;
-        void *library = dlopen(module_path().c_str(), RTLD_NOW | RTLD_LOCAL);
-        auto get_list =
-            library ? reinterpret_cast<CK_C_GetFunctionList>(dlsym(library, "C_GetFunctionList")) : nullptr;
-        CK_FUNCTION_LIST *list = nullptr;
-        if (!get_list || get_list(&list) != CKR_OK || !list) {
-            error_ = "cannot load " + module_path();
-            return nullptr;
-        }
-        CK_RV rv = list->C_Initialize(nullptr);
-        if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
-            error_ = "C_Initialize failed: " + std::to_string(rv);
-            return nullptr;
-        }
-        functions_ = list;
+        void *library = nullptr;
+        functions_ = load_module(module_path(), &library, error_);
         return functions_;
     }
 

@@ -71,26 +71,30 @@ SoftHsmToken::~SoftHsmToken() {
     }
 }
 
-CK_FUNCTION_LIST *SoftHsmToken::functions() {
-    if (functions_ || !ok_)
-        return functions_;
-    library_ = dlopen(module_path_.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!library_) {
-        error_ = "cannot load " + module_path_;
+CK_FUNCTION_LIST *load_module(const std::string &path, void **library, std::string &error) {
+    *library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!*library) {
+        error = "cannot load " + path;
         return nullptr;
     }
-    auto get_list = reinterpret_cast<CK_C_GetFunctionList>(dlsym(library_, "C_GetFunctionList"));
+    auto get_list = reinterpret_cast<CK_C_GetFunctionList>(dlsym(*library, "C_GetFunctionList"));
     CK_FUNCTION_LIST *list = nullptr;
     if (!get_list || get_list(&list) != CKR_OK || !list) {
-        error_ = "C_GetFunctionList failed";
+        error = "C_GetFunctionList failed";
         return nullptr;
     }
     CK_RV rv = list->C_Initialize(nullptr);
     if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
-        error_ = "C_Initialize failed: " + std::to_string(rv);
+        error = "C_Initialize failed: " + std::to_string(rv);
         return nullptr;
     }
-    functions_ = list;
+    return list;
+}
+
+CK_FUNCTION_LIST *SoftHsmToken::functions() {
+    if (functions_ || !ok_)
+        return functions_;
+    functions_ = load_module(module_path_, &library_, error_);
     return functions_;
 }
 

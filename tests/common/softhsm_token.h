@@ -22,6 +22,10 @@
 #include <string>
 #include <utility>
 
+// Loads the PKCS#11 module at `path` and initialises it: its function list,
+// or nullptr with the reason in `error`. `library` gets the module's handle.
+CK_FUNCTION_LIST *load_module(const std::string &path, void **library, std::string &error);
+
 class SoftHsmToken {
 public:
     static constexpr const char *kModulePath = SOFTHSM2_MODULE;
