@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -41,6 +42,19 @@ public:
 private:
     std::map<std::string, std::map<std::string, double>> values_;
 };
+
+// n bytes of a fixed pseudo-random pattern: every run hashes and encrypts
+// the same input.
+inline std::vector<uint8_t> bench_input(size_t n)
+{
+    std::vector<uint8_t> v(n);
+    uint32_t s = 0x12345678u;
+    for (auto &b : v) {
+        s = s * 1103515245u + 12345u;
+        b = uint8_t(s >> 24);
+    }
+    return v;
+}
 
 // Runs the benchmarks registered so far, then `summary`.
 inline int run_benchmarks(int argc, char **argv, void (*summary)(const SummaryReporter &))

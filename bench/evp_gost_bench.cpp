@@ -27,15 +27,7 @@ namespace {
 
 constexpr size_t kSize = 1 << 20;
 
-std::vector<uint8_t> input() {
-    std::vector<uint8_t> v(kSize);
-    uint32_t s = 0x12345678u;
-    for (auto &b : v) {
-        s = s * 1103515245u + 12345u;
-        b = uint8_t(s >> 24);
-    }
-    return v;
-}
+std::vector<uint8_t> input() { return bench_input(kSize); }
 
 const uint8_t kKey[32] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef, 0xfe, 0xdc, 0xba,
                           0x98, 0x76, 0x54, 0x32, 0x10, 0x0f, 0x1e, 0x2d, 0x3c, 0x4b, 0x5a,

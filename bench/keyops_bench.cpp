@@ -5,6 +5,7 @@
 // summary gives the engine's rate as a ratio to the raw rate of the same run.
 #define OPENSSL_SUPPRESS_DEPRECATED  // ENGINE
 #include "bench_summary.h"
+#include "bench_token.h"
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -28,43 +29,18 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-CK_UTF8CHAR_PTR text(const char *s) { return reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char *>(s)); }
 
 // One software token in a temporary directory with the user logged in, the
 // engine attached to it, a key pair of each size generated through OpenSSL,
 // and `others` private data objects beside them.
-struct Token {
-    CK_FUNCTION_LIST *f = nullptr;
-    std::string dir;
-    CK_SLOT_ID slot = 0;
-    CK_SESSION_HANDLE s = 0;
+struct Token : BenchToken {
     ENGINE *engine = nullptr;
     EVP_PKEY *key[3] = {nullptr, nullptr, nullptr};  // 256-bit, 512-bit, another 256-bit
     CK_OBJECT_HANDLE priv[3] = {0, 0, 0};
     int others = 0;
 
-    Token()
+    Token() : BenchToken(fresh_bench_token("keyops-bench", module_entry(SOFTTOKEN_MODULE_PATH)))
     {
-        char tmpl[] = "/tmp/keyops-bench-XXXXXX";
-        dir = mkdtemp(tmpl);
-        setenv("SOFTTOKEN_DIR", dir.c_str(), 1);
-        setenv("SOFTTOKEN_PBKDF2_ITERATIONS", "1000", 1);
-        void *h = dlopen(SOFTTOKEN_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        auto get = h ? reinterpret_cast<CK_C_GetFunctionList>(dlsym(h, "C_GetFunctionList")) : nullptr;
-        if (!get || get(&f) != CKR_OK || f->C_Initialize(nullptr) != CKR_OK) {
-            std::fprintf(stderr, "cannot load %s\n", SOFTTOKEN_MODULE_PATH);
-            std::exit(1);
-        }
-        CK_ULONG n = 1;
-        f->C_GetSlotList(CK_TRUE, &slot, &n);
-        unsigned char label[32];
-        std::memset(label, ' ', 32);
-        f->C_InitToken(slot, text("so-pin-1"), 8, label);
-        f->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s);
-        f->C_Login(s, CKU_SO, text("so-pin-1"), 8);
-        f->C_InitPIN(s, text("user-pin"), 8);
-        f->C_Logout(s);
-        f->C_Login(s, CKU_USER, text("user-pin"), 8);
 
         ENGINE_load_zk_p11_core();
         engine = ENGINE_by_id(ZK_P11_ENGINE_ID);

@@ -5,6 +5,7 @@
 // each figure as a ratio to that reference.
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include "bench_summary.h"
+#include "bench_token.h"
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -39,34 +40,12 @@ struct KeyPair {
 
 // One token in a temporary directory, the engine attached to it, and a
 // recipient and a sender key pair per size (CryptoPro A, TC26 512 A).
-struct Bench {
-    CK_FUNCTION_LIST *f = nullptr;
+struct Bench : BenchToken {
     ENGINE *engine = nullptr;
-    std::string dir;
-    CK_SESSION_HANDLE s = 0;
     KeyPair recipient[2], sender[2];
 
-    Bench()
+    Bench() : BenchToken(fresh_bench_token("keyx-bench", module_entry(SOFTTOKEN_MODULE_PATH)))
     {
-        char tmpl[] = "/tmp/keyx-bench-XXXXXX";
-        dir = mkdtemp(tmpl);
-        setenv("SOFTTOKEN_DIR", dir.c_str(), 1);
-        setenv("SOFTTOKEN_PBKDF2_ITERATIONS", "1000", 1);
-        void *h = dlopen(SOFTTOKEN_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(h, "C_GetFunctionList"));
-        get(&f);
-        f->C_Initialize(nullptr);
-        CK_SLOT_ID slot = 0;
-        CK_ULONG n = 1;
-        f->C_GetSlotList(CK_TRUE, &slot, &n);
-        unsigned char label[32];
-        std::memset(label, ' ', 32);
-        f->C_InitToken(slot, (CK_UTF8CHAR_PTR) "so-pin-1", 8, label);
-        f->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s);
-        f->C_Login(s, CKU_SO, (CK_UTF8CHAR_PTR) "so-pin-1", 8);
-        f->C_InitPIN(s, (CK_UTF8CHAR_PTR) "user-pin", 8);
-        f->C_Logout(s);
-        f->C_Login(s, CKU_USER, (CK_UTF8CHAR_PTR) "user-pin", 8);
         ENGINE_load_zk_p11_core();
         engine = ENGINE_by_id(ZK_P11_ENGINE_ID);
         P11_ENGINE_CTX *ctx = p11_engine_ctx(engine);

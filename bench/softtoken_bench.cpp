@@ -3,6 +3,7 @@
 // hash-and-sign of 1 MiB in parts against digest-then-sign. After the
 // run a summary gives each figure as a ratio to the reference of the same run.
 #include "bench_summary.h"
+#include "bench_token.h"
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -42,31 +43,11 @@ const Bytes kHash512 = oid({0x2A, 0x85, 0x03, 0x07, 0x01, 0x01, 0x02, 0x03});   
 
 // One token in a temporary directory, a logged-in session, and a key pair
 // per curve stored on the token.
-struct Token {
-  CK_FUNCTION_LIST_PTR f = nullptr;
-  std::string dir;
-  CK_SESSION_HANDLE s = 0;
+struct Token : BenchToken {
   CK_OBJECT_HANDLE pub[2] = {0, 0}, priv[2] = {0, 0};
   Bytes q[2];
 
-  Token() {
-    char tmpl[] = "/tmp/softtoken-bench-XXXXXX";
-    dir = mkdtemp(tmpl);
-    setenv("SOFTTOKEN_DIR", dir.c_str(), 1);
-    setenv("SOFTTOKEN_PBKDF2_ITERATIONS", "1000", 1);
-    C_GetFunctionList(&f);
-    f->C_Initialize(nullptr);
-    CK_SLOT_ID slot = 0;
-    CK_ULONG n = 1;
-    f->C_GetSlotList(CK_TRUE, &slot, &n);
-    unsigned char label[32];
-    std::memset(label, ' ', 32);
-    f->C_InitToken(slot, (CK_UTF8CHAR_PTR) "so-pin-1", 8, label);
-    f->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s);
-    f->C_Login(s, CKU_SO, (CK_UTF8CHAR_PTR) "so-pin-1", 8);
-    f->C_InitPIN(s, (CK_UTF8CHAR_PTR) "user-pin", 8);
-    f->C_Logout(s);
-    f->C_Login(s, CKU_USER, (CK_UTF8CHAR_PTR) "user-pin", 8);
+  Token() : BenchToken(fresh_bench_token("softtoken-bench", C_GetFunctionList)) {
     for (int i = 0; i < 2; ++i) {
       generate(i, true, pub[i], priv[i]);
       q[i].resize(i ? 128 : 64);
