@@ -1,6 +1,7 @@
 #include "gost_key.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include <openssl/crypto.h>
 
@@ -36,20 +37,36 @@ int fill_GOST2012_params(p11_gost2012_key *key, int alg_nid, int param_nid)
     return 1;
 }
 
-namespace {
-bool all_zero(const unsigned char *p, unsigned int n)
+bool gost_bytes_are_zero(const unsigned char *p, unsigned long n)
 {
     unsigned char acc = 0;
-    for (unsigned int i = 0; i < n; ++i)
+    for (unsigned long i = 0; i < n; ++i)
         acc |= p[i];
     return acc == 0;
 }
-}  // namespace
 
 bool gost_pub_key_is_zero(const p11_gost2012_key &key)
 {
     unsigned int n = key.pub_key_len <= kGostPubKeyMax ? key.pub_key_len : kGostPubKeyMax;
-    return all_zero(key.pub_key, n);
+    return gost_bytes_are_zero(key.pub_key, n);
 }
 
-bool gost_key_id_is_zero(const p11_gost2012_key &key) { return all_zero(key.key_id, kGostKeyIdLen); }
+bool gost_key_id_is_zero(const p11_gost2012_key &key)
+{
+    return key.key_id_len == 0 && gost_bytes_are_zero(key.key_id, kGostKeyIdLen);
+}
+
+unsigned int gost_key_id_len(const p11_gost2012_key &key)
+{
+    return key.key_id_len != 0 && key.key_id_len <= kGostKeyIdMax ? key.key_id_len : kGostKeyIdLen;
+}
+
+bool gost_key_set_id(p11_gost2012_key &key, const unsigned char *id, unsigned long len)
+{
+    if (id == nullptr || len == 0 || len > kGostKeyIdMax)
+        return false;
+    std::memcpy(key.key_id, id, len);
+    std::memset(key.key_id + len, 0, kGostKeyIdMax - len);
+    key.key_id_len = static_cast<unsigned int>(len);
+    return true;
+}

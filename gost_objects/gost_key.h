@@ -5,7 +5,8 @@
 
 constexpr unsigned int kGostPubKeyMax = 128;
 constexpr unsigned int kGostPrivKeyMax = 64;
-constexpr unsigned int kGostKeyIdLen = 20;
+constexpr unsigned int kGostKeyIdLen = 20;   // the SHA-1 identifier we give key pairs
+constexpr unsigned int kGostKeyIdMax = 255;  // a CKA_ID given by another tool
 
 struct p11_gost2012_key {
     int alg_nid;                            // gost2001, gost3410-2012-256 or -512
@@ -14,7 +15,8 @@ struct p11_gost2012_key {
     unsigned int pub_key_len;               // 64 or 128
     unsigned char priv_key[kGostPrivKeyMax];  // little-endian; valid when priv_key_loaded
     unsigned int priv_key_len;              // 32 or 64
-    unsigned char key_id[kGostKeyIdLen];    // CKA_ID; all zero = not yet known
+    unsigned char key_id[kGostKeyIdMax];    // CKA_ID, gost_key_id_len bytes
+    unsigned int key_id_len;                // 0: the 20-byte identifier (all zero = not yet known)
     int priv_key_loaded;
 };
 
@@ -28,10 +30,17 @@ void p11_gost2012_key_free(p11_gost2012_key *key);
 // untouched on failure. Returns 1 or 0.
 int fill_GOST2012_params(p11_gost2012_key *key, int alg_nid, int param_nid);
 
+// True when all n bytes are zero (every byte is read, whatever they hold).
+bool gost_bytes_are_zero(const unsigned char *p, unsigned long n);
 // True when the first pub_key_len bytes of pub_key are all zero (including a
 // record whose length is not set yet).
 bool gost_pub_key_is_zero(const p11_gost2012_key &key);
 // True when the CKA_ID is still unknown.
 bool gost_key_id_is_zero(const p11_gost2012_key &key);
+// Length of the CKA_ID: key_id_len, or 20 while that is 0.
+unsigned int gost_key_id_len(const p11_gost2012_key &key);
+// Takes the token's CKA_ID of 1 to 255 bytes; false (record untouched) for
+// any other length.
+bool gost_key_set_id(p11_gost2012_key &key, const unsigned char *id, unsigned long len);
 
 #endif

@@ -2,6 +2,7 @@
 #define OPENSSL_SUPPRESS_DEPRECATED  // EVP_PKEY_ASN1_METHOD, EVP_PKEY_get0, ENGINE
 #include "pkcs11_ameth.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -24,7 +25,7 @@
 #include "gost_params.h"
 #include "oid_der.h"
 #include "ossl_ptr.h"
-#include "p11_engine_session.h"
+#include "p11_key_objects.h"
 #include "pkcs11_core_eng.h"
 
 namespace {
@@ -54,27 +55,6 @@ void fetch_if_missing(const EVP_PKEY *pkey, p11_gost2012_key *key)
 }
 
 // ---- the token side: one short session, closed on every path ------------
-
-// The public-key object with the given CKA_ID; false after one line.
-bool find_public_key(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE s, const unsigned char *id, CK_OBJECT_HANDLE *out)
-{
-    CK_OBJECT_CLASS cls = CKO_PUBLIC_KEY;
-    CK_ATTRIBUTE tmpl[] = {
-        {CKA_CLASS, &cls, sizeof cls},
-        {CKA_ID, const_cast<unsigned char *>(id), kGostKeyIdLen},
-    };
-    P11FindResult found = p11_find_objects(f, s, tmpl, 2, 1);
-    if (!found.ok()) {
-        std::fprintf(stderr, "%s failed, rc = 0x%x\n", found.failed_call, static_cast<unsigned>(found.rv));
-        return false;
-    }
-    if (found.handles.size() != 1) {
-        std::fprintf(stderr, "Token public key not found\n");
-        return false;
-    }
-    *out = found.handles[0];
-    return true;
-}
 
 // The longest CKA_VALUE and CKA_GOSTR3410_PARAMS worth fetching: a public
 // value and one DER OID with a one-byte length. Longer values are refused
@@ -121,6 +101,49 @@ bool read_value_and_params(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE s, CK_OBJECT_H
     return true;
 }
 
+// The public value and parameter set of the record's key pair: from its
+// public-key object or, when the token holds none (keys made by tools that
+// keep only the private key and the certificate), from its certificate.
+// *value_len as read_value_and_params; *param_nid NID_undef when the
+// parameters are no OID. False after one line.
+bool token_public_value(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE s, const p11_gost2012_key &key,
+                        std::vector<unsigned char> *value, CK_ULONG *value_len, int *param_nid)
+{
+    for (CK_OBJECT_CLASS cls : {CKO_PUBLIC_KEY, CKO_CERTIFICATE}) {
+        P11FindResult found = p11_find_key_objects(f, s, cls, key);
+        if (!found.ok()) {
+            std::fprintf(stderr, "%s failed, rc = 0x%x\n", found.failed_call, static_cast<unsigned>(found.rv));
+            return false;
+        }
+        if (found.handles.empty())
+            continue;
+        if (cls == CKO_PUBLIC_KEY) {
+            std::vector<unsigned char> params;
+            if (!read_value_and_params(f, s, found.handles[0], value, value_len, &params))
+                return false;
+            if (!oid_der_to_nid(params.data(), params.size(), param_nid))
+                *param_nid = NID_undef;
+            return true;
+        }
+        ossl::X509Ptr certificate(
+            p11_read_certificate(f, s, found.handles[0], "C_GetAttributeValue failed, rc = 0x%x\n"));
+        if (!certificate)
+            return false;
+        const EVP_PKEY *pkey = X509_get0_pubkey(certificate.get());
+        const p11_gost2012_key *from = gost_base_id(pkey) != NID_undef ? gost_key_record(pkey) : nullptr;
+        if (from == nullptr) {
+            std::fprintf(stderr, "Token key certificate holds no GOST public key\n");
+            return false;
+        }
+        value->assign(from->pub_key, from->pub_key + std::min(from->pub_key_len, kGostPubKeyMax));
+        *value_len = value->size();
+        *param_nid = from->param_nid;
+        return true;
+    }
+    std::fprintf(stderr, "Token public key not found\n");
+    return false;
+}
+
 // ---- printing -------------------------------------------------------------
 
 enum PrintMode { kPrintParams = 0, kPrintPublic = 1, kPrintPrivate = 2 };
@@ -146,6 +169,8 @@ std::string private_text(const p11_gost2012_key *key)
     std::string text = "Private key: ";
     if (key == nullptr)
         return text + "<undefined)\n";
+    if (!key->priv_key_loaded)
+        return text + "(on the token)\n";
     unsigned int n = key->priv_key_len <= kGostPrivKeyMax ? key->priv_key_len : kGostPrivKeyMax;
     char item[8];
     for (unsigned int i = 0; i < n; ++i) {
@@ -247,7 +272,8 @@ int pub_encode_gost2012(X509_PUBKEY *pub, const EVP_PKEY *pkey)
     if (key == nullptr)
         return 0;
     fetch_if_missing(pkey, key);
-    if (key->pub_key_len == 0 || key->pub_key_len > kGostPubKeyMax)
+    // A value the token could not give is never written out as zeros.
+    if (params_missing(*key) || key->pub_key_len > kGostPubKeyMax)
         return 0;
     // The parameters are always written: OpenSSL 3 keeps the save-parameters
     // flag for DSA and EC keys only (0 for every other type), and a GOST key
@@ -617,17 +643,14 @@ int get_pub_key_value(ENGINE *e, p11_gost2012_key *key)
         std::fprintf(stderr, "C_OpenSession failed, rc = 0x%x\n", static_cast<unsigned>(rv));
         return 0;
     }
-    CK_OBJECT_HANDLE h = CK_INVALID_HANDLE;
-    if (!find_public_key(f, session.handle(), key->key_id, &h))
-        return 0;
-    std::vector<unsigned char> value, params;
+    std::vector<unsigned char> value;
     CK_ULONG value_len = 0;
-    if (!read_value_and_params(f, session.handle(), h, &value, &value_len, &params))
+    int param_nid = NID_undef;
+    if (!token_public_value(f, session.handle(), *key, &value, &value_len, &param_nid))
         return 0;
 
-    int param_nid = NID_undef;
     const GostKeyAlg *alg = gost_key_alg(key->alg_nid);
-    bool param_fits = oid_der_to_nid(params.data(), params.size(), &param_nid) &&
+    bool param_fits = param_nid != NID_undef &&
                       (alg != nullptr ? gost_paramset_in_table(alg->size, param_nid)
                                       : gost_paramset_in_table(GostKeySize::bits256, param_nid) ||
                                             gost_paramset_in_table(GostKeySize::bits512, param_nid));
@@ -637,20 +660,32 @@ int get_pub_key_value(ENGINE *e, p11_gost2012_key *key)
     }
     unsigned int expected = alg != nullptr ? alg->pub_key_len
                             : gost_paramset_in_table(GostKeySize::bits512, param_nid) ? 128u : 64u;
-    if (value_len != expected || value.size() != expected) {
-        std::fprintf(stderr, "Token public key of %lu bytes, expected %u\n", static_cast<unsigned long>(value_len),
-                      expected);
+    if (!gost_key_take_public_value(*key, value.data(), value_len, expected))
         return 0;
-    }
-    std::memcpy(key->pub_key, value.data(), expected);
-    key->pub_key_len = expected;
-    key->priv_key_len = expected / 2;
     key->param_nid = param_nid;
     if (gost_key_id_is_zero(*key) && !pkcs11_id_gen(key->pub_key, key->pub_key_len, key->key_id)) {
         std::fprintf(stderr, "pkcs11_id_gen failed\n");
         return 0;
     }
     return 1;
+}
+
+bool gost_key_take_public_value(p11_gost2012_key &key, const unsigned char *value, unsigned long len,
+                                unsigned int expected)
+{
+    if (len != expected || expected > kGostPubKeyMax) {
+        std::fprintf(stderr, "Token public key of %lu bytes, expected %u\n", len, expected);
+        return false;
+    }
+    // Zero stands for "not read yet" in a record, and is no point of a curve.
+    if (gost_bytes_are_zero(value, len)) {
+        std::fprintf(stderr, "Token public key value is zero\n");
+        return false;
+    }
+    std::memcpy(key.pub_key, value, len);
+    key.pub_key_len = expected;
+    key.priv_key_len = expected / 2;
+    return true;
 }
 
 int register_ameth_pkcs11(int nid, EVP_PKEY_ASN1_METHOD **ameth, const char *pemstr, const char *info)

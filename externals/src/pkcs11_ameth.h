@@ -4,8 +4,9 @@
 // printing, sizes, control.
 //
 // The key data of a GOST EVP_PKEY is a p11_gost2012_key record (gost_key.h),
-// owned by the key. Its 20-byte CKA_ID is pkcs11_id_gen over the public value,
-// so a certificate and the token objects of its key pair meet under one ID.
+// owned by the key. The CKA_ID we give a pair is pkcs11_id_gen over the public
+// value, so a certificate and the token objects of its key pair meet under one
+// ID; a pair made by another tool keeps the CKA_ID it has on the token.
 #ifndef PKCS11_AMETH_H
 #define PKCS11_AMETH_H
 
@@ -30,8 +31,16 @@ int decode_gost2012_algor_params(const X509_ALGOR *palg, EVP_PKEY *pkey);
 ASN1_STRING *encode_gost2012_algor_params(const EVP_PKEY *pkey);
 
 // Reads the public value and parameter set of the key pair with the record's
-// CKA_ID from the engine's token (a short session of its own). 1 or 0.
+// CKA_ID from the engine's token (a short session of its own): from its
+// public-key object, or from its certificate when there is none. 1, or 0
+// after one line ("Token public key not found\n" with neither).
 int get_pub_key_value(ENGINE *e, p11_gost2012_key *key);
+
+// Takes a public value read from the token into the record (pub_key and both
+// lengths): it must be `expected` bytes and not all zero. false after one
+// line, the record untouched.
+bool gost_key_take_public_value(p11_gost2012_key &key, const unsigned char *value, unsigned long len,
+                                unsigned int expected);
 
 // ---- private keys in PKCS#8 (pkcs11_ameth_priv.cpp) ----------------------
 

@@ -18,7 +18,7 @@
 #include "gostr3410_2012.h"
 #include "oid_der.h"
 #include "ossl_ptr.h"
-#include "p11_engine_session.h"
+#include "p11_key_objects.h"
 #include "pkcs11_core_eng.h"
 #include "secret_string.h"
 
@@ -133,7 +133,8 @@ bool public_value(const unsigned char *curve_der, std::size_t curve_der_len, con
 
 // CKA_VALUE of the private key with the given CKA_ID, exactly n bytes, into
 // out. One short session, closed on every path. false after one line.
-bool read_token_private_value(const P11_ENGINE_CTX *ctx, const unsigned char *id, unsigned int n, unsigned char *out)
+bool read_token_private_value(const P11_ENGINE_CTX *ctx, const p11_gost2012_key &key, unsigned int n,
+                              unsigned char *out)
 {
     P11Session session;
     CK_RV rv = session.open(ctx);
@@ -142,12 +143,7 @@ bool read_token_private_value(const P11_ENGINE_CTX *ctx, const unsigned char *id
         return false;
     }
     CK_FUNCTION_LIST *f = ctx->function_list;
-    CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
-    CK_ATTRIBUTE tmpl[] = {
-        {CKA_CLASS, &cls, sizeof cls},
-        {CKA_ID, const_cast<unsigned char *>(id), kGostKeyIdLen},
-    };
-    P11FindResult found = p11_find_objects(f, session.handle(), tmpl, 2, 1);
+    P11FindResult found = p11_find_key_objects(f, session.handle(), CKO_PRIVATE_KEY, key);
     if (!found.ok()) {
         std::fprintf(stderr, "get_priv_key_value: %s failed, rc = 0x%x\n", found.failed_call,
                      static_cast<unsigned>(found.rv));
@@ -234,7 +230,7 @@ int create_private_key(const X509_ALGOR *palg, const unsigned char *priv, int pr
     key->priv_key_len = n;
     std::memcpy(key->pub_key, pub, m);
     key->pub_key_len = m;
-    std::memcpy(key->key_id, id, kGostKeyIdLen);
+    gost_key_set_id(*key, id, sizeof id);
     key->priv_key_loaded = 1;
     return 1;
 }
@@ -319,7 +315,7 @@ int get_priv_key_value(const EVP_PKEY *pkey, unsigned char *out, unsigned int *o
         *out_len = key->priv_key_len;
         return 1;
     }
-    if (!read_token_private_value(ctx, key->key_id, alg->priv_key_len, out))
+    if (!read_token_private_value(ctx, *key, alg->priv_key_len, out))
         return 0;
     *out_len = alg->priv_key_len;
     return 1;

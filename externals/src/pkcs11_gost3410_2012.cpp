@@ -18,7 +18,7 @@
 #include "gost_objects.h"
 #include "gost_params.h"
 #include "oid_der.h"
-#include "p11_engine_session.h"
+#include "p11_key_objects.h"
 #include "pkcs11_ameth.h"
 #include "pkcs11_core_eng.h"
 
@@ -213,12 +213,7 @@ bool digest_ok(const unsigned char *dgst, int dlen) { return dgst != nullptr && 
 // The private key of the record's CKA_ID; false after one line.
 bool find_private_key(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE s, const p11_gost2012_key &key, CK_OBJECT_HANDLE *out)
 {
-    CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
-    CK_ATTRIBUTE tmpl[] = {
-        {CKA_CLASS, &cls, sizeof cls},
-        {CKA_ID, const_cast<unsigned char *>(key.key_id), kGostKeyIdLen},
-    };
-    P11FindResult found = p11_find_objects(f, s, tmpl, 2, 1);
+    P11FindResult found = p11_find_key_objects(f, s, CKO_PRIVATE_KEY, key);
     if (!found.ok()) {
         report(kSign, found.failed_call, found.rv);
         return false;
@@ -235,13 +230,14 @@ bool find_private_key(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE s, const p11_gost20
 bool is_private_key_of(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE s, CK_OBJECT_HANDLE h, const p11_gost2012_key &key)
 {
     CK_OBJECT_CLASS cls = 0;
-    unsigned char id[kGostKeyIdLen];
+    unsigned char id[kGostKeyIdMax];
+    const unsigned int id_len = gost_key_id_len(key);
     CK_ATTRIBUTE attrs[] = {
         {CKA_CLASS, &cls, sizeof cls},
         {CKA_ID, id, sizeof id},
     };
     return f->C_GetAttributeValue(s, h, attrs, 2) == CKR_OK && attrs[0].ulValueLen == sizeof cls &&
-           cls == CKO_PRIVATE_KEY && attrs[1].ulValueLen == sizeof id && std::memcmp(id, key.key_id, sizeof id) == 0;
+           cls == CKO_PRIVATE_KEY && attrs[1].ulValueLen == id_len && std::memcmp(id, key.key_id, id_len) == 0;
 }
 
 // The signing key of the record: the one the last signature used when the
@@ -251,8 +247,9 @@ bool signing_key(P11_ENGINE_CTX *ctx, CK_SESSION_HANDLE s, const p11_gost2012_ke
 {
     P11_ENGINE_CTX::SigningKey &last = ctx->last_signing_key;
     CK_FUNCTION_LIST *f = ctx->function_list;
-    bool same = last.function_list == f && last.slot_id == ctx->slot_id && last.id.size() == kGostKeyIdLen &&
-                std::memcmp(last.id.data(), key.key_id, kGostKeyIdLen) == 0;
+    const unsigned int id_len = gost_key_id_len(key);
+    bool same = last.function_list == f && last.slot_id == ctx->slot_id && last.id.size() == id_len &&
+                std::memcmp(last.id.data(), key.key_id, id_len) == 0;
     if (same && is_private_key_of(f, s, last.handle, key)) {
         *out = last.handle;
         return true;
@@ -262,7 +259,7 @@ bool signing_key(P11_ENGINE_CTX *ctx, CK_SESSION_HANDLE s, const p11_gost2012_ke
         return false;
     last.function_list = f;
     last.slot_id = ctx->slot_id;
-    last.id.assign(key.key_id, key.key_id + kGostKeyIdLen);
+    last.id.assign(key.key_id, key.key_id + id_len);
     last.handle = *out;
     return true;
 }
@@ -340,7 +337,7 @@ int pkcs11_gost2012_keygen_wrapper(ENGINE *e, p11_gost2012_key *key, CK_SESSION_
     made.keep();
     std::memcpy(key->pub_key, value.data(), value.size());
     key->pub_key_len = static_cast<unsigned>(value.size());
-    std::memcpy(key->key_id, id, sizeof id);
+    gost_key_set_id(*key, id, sizeof id);
     if (pub_handle != nullptr)
         *pub_handle = pub;
     if (priv_handle != nullptr)

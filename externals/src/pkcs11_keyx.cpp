@@ -16,7 +16,7 @@
 #include "gost_objects.h"
 #include "gost_params.h"
 #include "oid_der.h"
-#include "p11_engine_session.h"
+#include "p11_key_objects.h"
 #include "pkcs11_ameth.h"
 #include "pkcs11_core_eng.h"
 #include "pkcs11_pmeth.h"
@@ -355,11 +355,7 @@ int find_priv_key(ENGINE *e, const p11_gost2012_key *key, CK_SESSION_HANDLE sess
     if (ctx == nullptr || key == nullptr || handle == nullptr)
         return 0;
     *handle = CK_INVALID_HANDLE;
-    CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
-    unsigned char id[kGostKeyIdLen];
-    std::memcpy(id, key->key_id, sizeof id);
-    CK_ATTRIBUTE tmpl[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_ID, id, sizeof id}};
-    P11FindResult found = p11_find_objects(ctx->function_list, session, tmpl, 2, 1);
+    P11FindResult found = p11_find_key_objects(ctx->function_list, session, CKO_PRIVATE_KEY, *key);
     if (!found.ok()) {
         std::fprintf(stderr, "%s failed, rc = 0x%lx\n", found.failed_call, found.rv);
         return 0;

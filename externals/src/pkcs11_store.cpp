@@ -7,6 +7,8 @@
 #include "gost_objects.h"
 #include "gost_params.h"
 #include "oid_der.h"
+#include "p11_key_objects.h"
+#include "pkcs11_ameth.h"
 #include "pkcs11_store_ops.h"
 
 #include <openssl/engine.h>
@@ -31,21 +33,20 @@ StoreSearch read_search_attributes(const OPENSSL_ITEM *attributes) {
             search.label.assign(text, size > 0 ? strnlen(text, size) : 0);
             search.has_label = true;
         } else if (item->code == STORE_ATTR_KEYID && item->value) {
-            if (item->value_size != kGostKeyIdLen) {
-                search.bad_id = true;
-                search.has_id = false;
-                continue;
+            // The token's own CKA_ID, of whatever length another tool gave it.
+            search.bad_id = item->value_size == 0 || item->value_size > kGostKeyIdMax;
+            search.has_id = !search.bad_id;
+            if (search.has_id) {
+                std::memcpy(search.id, item->value, item->value_size);
+                search.id_len = item->value_size;
             }
-            std::memcpy(search.id, item->value, kGostKeyIdLen);
-            search.has_id = true;
-            search.bad_id = false;
         }
     }
     return search;
 }
 
 int report_bad_key_id(const char *who) {
-    std::fprintf(stderr, "%s: key identifier must be %u bytes\n", who, kGostKeyIdLen);
+    std::fprintf(stderr, "%s: key identifier must be 1 to %u bytes\n", who, kGostKeyIdMax);
     return 0;
 }
 
@@ -140,10 +141,10 @@ EVP_PKEY *key_from_record(int alg, KeyRecordPtr &record, ENGINE *engine) {
 }
 
 EVP_PKEY *read_token_key(ENGINE *engine, CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
-                         bool is_public, const unsigned char *key_id, const char *attr_line, int *param_nid_out,
+                         bool is_public, const StoreSearch *searched, const char *attr_line, int *param_nid_out,
                          int *hash_nid_out, int *alg_out, unsigned char *label_out, CK_ULONG label_cap,
                          unsigned char *id_out) {
-    unsigned char id[kGostKeyIdLen] = {};
+    unsigned char id[kGostKeyIdMax] = {};
     unsigned char params3410[16] = {};
     unsigned char params3411[16] = {};
     CK_KEY_TYPE key_type = 0;
@@ -165,8 +166,9 @@ EVP_PKEY *read_token_key(ENGINE *engine, CK_FUNCTION_LIST *f, CK_SESSION_HANDLE 
         return nullptr;
     }
     const CK_ULONG id_len = templ[first].ulValueLen;
+    // The caller's buffer has room for our 20-byte identifiers.
     if (id_out)
-        std::memcpy(id_out, id, sizeof(id));
+        std::memcpy(id_out, id, kGostKeyIdLen);
 
     int param_nid = NID_undef, hash_nid = NID_undef;
     if (!oid_der_to_nid(params3410, templ[first + 1].ulValueLen, &param_nid)) {
@@ -188,56 +190,24 @@ EVP_PKEY *read_token_key(ENGINE *engine, CK_FUNCTION_LIST *f, CK_SESSION_HANDLE 
     KeyRecordPtr record(p11_gost2012_key_new());
     if (!record || !fill_GOST2012_params(record.get(), alg, param_nid))
         return nullptr;
-    if (key_id)
-        std::memcpy(record->key_id, key_id, kGostKeyIdLen);
+    if (searched)
+        gost_key_set_id(*record, searched->id, searched->id_len);
     else
-        std::memcpy(record->key_id, id, id_len < kGostKeyIdLen ? id_len : kGostKeyIdLen);
-    if (is_public) {
-        CK_ULONG value_len = templ[first + 4].ulValueLen;
-        if (value_len != record->pub_key_len) {
-            std::fprintf(stderr, "Token public key of %lu bytes, expected %u\n", static_cast<unsigned long>(value_len),
-                         record->pub_key_len);
-            return nullptr;
-        }
-        std::memcpy(record->pub_key, value, value_len);
-        record->priv_key_len = static_cast<unsigned int>(value_len / 2);
-    }
+        gost_key_set_id(*record, id, id_len);
+    // No key leaves here without its public value: a private key takes it
+    // from the public object of its pair, or else from its certificate.
+    if (is_public ? !gost_key_take_public_value(*record, value, templ[first + 4].ulValueLen, record->pub_key_len)
+                  : !get_pub_key_value(engine, record.get()))
+        return nullptr;
 
     return key_from_record(alg, record, engine);
 }
 
 X509 *read_token_certificate(ENGINE *engine, CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session,
                              CK_OBJECT_HANDLE object, const char *attr_line) {
-    CK_ATTRIBUTE attr = {CKA_VALUE, nullptr, 0};
-    CK_RV rv = f->C_GetAttributeValue(session, object, &attr, 1);
-    std::vector<unsigned char> value;
-    if (rv == CKR_OK) {
-        if (attr.ulValueLen == CK_UNAVAILABLE_INFORMATION)
-            rv = CKR_ATTRIBUTE_TYPE_INVALID;
-        else {
-            try {
-                value.resize(attr.ulValueLen);
-            } catch (const std::exception &) {
-                rv = CKR_HOST_MEMORY;  // a length no memory can hold
-            }
-        }
-    }
-    if (rv == CKR_OK) {
-        attr.pValue = value.data();
-        rv = f->C_GetAttributeValue(session, object, &attr, 1);
-    }
-    if (rv != CKR_OK) {
-        std::fprintf(stderr, attr_line, static_cast<unsigned>(rv));
-        return nullptr;
-    }
-    const unsigned char *p = value.data();
-    X509 *certificate = d2i_X509(nullptr, &p, static_cast<long>(attr.ulValueLen));
-    if (!certificate || p != value.data() + attr.ulValueLen) {
-        X509_free(certificate);
-        std::fprintf(stderr, "Certificate object value is not a DER certificate\n");
-        return nullptr;
-    }
-    bind_key_to_engine(X509_get0_pubkey(certificate), engine);
+    X509 *certificate = p11_read_certificate(f, session, object, attr_line);
+    if (certificate)
+        bind_key_to_engine(X509_get0_pubkey(certificate), engine);
     return certificate;
 }
 

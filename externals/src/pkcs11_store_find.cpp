@@ -43,7 +43,7 @@ bool find_matching(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, const CK_OBJE
     };
     handles.clear();
     if (search.has_id && (id_wins || !search.has_label))
-        run(CKA_ID, search.id, kGostKeyIdLen);
+        run(CKA_ID, search.id, search.id_len);
     else
         search_label_both_ways(search.label.c_str(),
                                [&](const char *text, CK_ULONG len) { return run(CKA_LABEL, text, len); });
@@ -105,9 +105,8 @@ STORE_OBJECT *zk_store_get_object(STORE *store, int type, OPENSSL_ITEM attribute
         return certificate ? wrap_certificate(certificate) : nullptr;
     }
     // Searched by label, a key keeps the identifier read from its object.
-    const unsigned char *key_id = search.has_label ? nullptr : search.id;
     EVP_PKEY *pkey = read_token_key(engine, f, session.handle(), handles[0], type == STORE_OBJECT_TYPE_PUBLIC_KEY,
-                                    key_id, "C_GetAttributeValue failed, rc = 0x%x\n");
+                                    search.has_label ? nullptr : &search, "C_GetAttributeValue failed, rc = 0x%x\n");
     session.close();
     return pkey ? wrap_key(type, pkey) : nullptr;
 }
@@ -145,7 +144,7 @@ int zk_store_modify_object(STORE *store, int type, OPENSSL_ITEM search_attribute
     if (change.has_label)
         set[set_count++] = {CKA_LABEL, change.label.data(), static_cast<CK_ULONG>(change.label.size() + 1)};
     if (change.has_id)
-        set[set_count++] = {CKA_ID, change.id, kGostKeyIdLen};
+        set[set_count++] = {CKA_ID, change.id, change.id_len};
     if (set_count == 0) {
         std::fprintf(stderr, "modify_object: No legal attributes to modify\n");
         return 0;

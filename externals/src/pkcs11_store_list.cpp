@@ -9,6 +9,7 @@
 #include <openssl/x509.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -25,7 +26,7 @@ struct ListHandle {
     CK_OBJECT_CLASS cls = 0;
     int type = 0;
     unsigned char *label = nullptr;  // caller's, room for 128 bytes
-    unsigned char *id = nullptr;     // caller's, room for 20 bytes
+    unsigned char *id = nullptr;     // caller's, room for 20 bytes (the first 20 of a longer CKA_ID)
     int *param_nid = nullptr;        // caller's, optional
     P11Session session;
     CK_FUNCTION_LIST *f = nullptr;
@@ -107,12 +108,14 @@ STORE_OBJECT *zk_store_list_next(STORE *store, void *handle) {
     std::memset(list->label, 0, kListLabelCap);
     std::memset(list->id, 0, kGostKeyIdLen);
     if (list->type == STORE_OBJECT_TYPE_X509_CERTIFICATE) {
-        CK_ATTRIBUTE names[2] = {{CKA_LABEL, list->label, kListLabelCap}, {CKA_ID, list->id, kGostKeyIdLen}};
+        unsigned char id[kGostKeyIdMax];
+        CK_ATTRIBUTE names[2] = {{CKA_LABEL, list->label, kListLabelCap}, {CKA_ID, id, sizeof(id)}};
         CK_RV rv = list->f->C_GetAttributeValue(list->session.handle(), object, names, 2);
         if (rv != CKR_OK) {
             std::fprintf(stderr, kListAttrLine, static_cast<unsigned>(rv));
             return nullptr;
         }
+        std::memcpy(list->id, id, std::min<CK_ULONG>(names[1].ulValueLen, kGostKeyIdLen));
         X509 *certificate = read_token_certificate(engine, list->f, list->session.handle(), object, kListAttrLine);
         return certificate ? wrap_certificate(certificate) : nullptr;
     }

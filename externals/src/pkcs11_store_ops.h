@@ -22,8 +22,9 @@ struct StoreSearch {
     bool has_label = false;
     std::string label;  // without its terminating NUL
     bool has_id = false;
-    unsigned char id[kGostKeyIdLen] = {};
-    bool bad_id = false;  // the last identifier given is not 20 bytes
+    unsigned char id[kGostKeyIdMax] = {};
+    CK_ULONG id_len = 0;
+    bool bad_id = false;  // the last identifier given is empty or longer than 255 bytes
     bool any() const { return has_label || has_id; }
 };
 StoreSearch read_search_attributes(const OPENSSL_ITEM *attributes);
@@ -49,12 +50,14 @@ using KeyRecordPtr = std::unique_ptr<p11_gost2012_key, KeyRecordFree>;
 EVP_PKEY *key_from_record(int alg, KeyRecordPtr &record, ENGINE *engine);
 
 // Reads a GOST key object (CKA_ID, both parameter OIDs, CKA_KEY_TYPE and, for
-// a public key, CKA_VALUE) into a new EVP_PKEY bound to `engine`. key_id, when
-// not null, is the identifier searched for (20 bytes) and replaces the one
-// read. `attr_line` is the format of the failed-read line. nullptr after one
-// line on failure.
+// a public key, CKA_VALUE) into a new EVP_PKEY bound to `engine`. A private
+// key takes its public value from its pair's public object or certificate
+// (get_pub_key_value). `searched`, when not null, holds the identifier
+// searched for, which replaces the one read. `attr_line` is the format of the
+// failed-read line. id_out receives the first 20 bytes of the CKA_ID read.
+// nullptr after one line on failure.
 EVP_PKEY *read_token_key(ENGINE *engine, CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
-                         bool is_public, const unsigned char *key_id, const char *attr_line,
+                         bool is_public, const StoreSearch *searched, const char *attr_line,
                          int *param_nid_out = nullptr, int *hash_nid_out = nullptr, int *alg_out = nullptr,
                          unsigned char *label_out = nullptr, CK_ULONG label_cap = 0,
                          unsigned char *id_out = nullptr);

@@ -95,7 +95,7 @@ int store_key(P11_ENGINE_CTX *ctx, int type, EVP_PKEY *pkey, const OPENSSL_ITEM 
         if (ctx->private_key_sensitive != -1)
             templ[n++] = {CKA_SENSITIVE, &sensitive, sizeof(sensitive)};
     } else {
-        templ[n++] = {CKA_ID, const_cast<unsigned char *>(key->key_id), kGostKeyIdLen};
+        templ[n++] = {CKA_ID, const_cast<unsigned char *>(key->key_id), gost_key_id_len(*key)};
         templ[n++] = {CKA_VALUE, const_cast<unsigned char *>(key->pub_key), key->pub_key_len};
     }
     CK_OBJECT_HANDLE object = 0;

@@ -137,17 +137,18 @@ TEST_P(StoreOnToken, ModifyNeedsSomethingToSetAndSomethingToSearch)
     EXPECT_EQ(attribute(all[0], CKA_ID), new_id);
 }
 
-TEST_P(StoreOnToken, IdentifierOfTheWrongLengthIsRefused)
+TEST_P(StoreOnToken, IdentifierOfAnyTokenLengthIsSearchedLongerIsRefused)
 {
     Bytes der = make_certificate_der("id");
-    put_certificate(der, label_with_zero("id"), make_id(20, 1));
-    Bytes short_id = make_id(19, 1);
+    put_certificate(der, label_with_zero("id"), make_id(3, 1));
+    EXPECT_TRUE(get_certificate({id_item(make_id(3, 1))}));
+    Bytes long_id = make_id(256, 1);
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(get_certificate({id_item(short_id)}));
-    OPENSSL_ITEM attrs[] = {label_item("id"), id_item(short_id), kEnd};
+    EXPECT_FALSE(get_certificate({id_item(long_id)}));
+    OPENSSL_ITEM attrs[] = {label_item("id"), id_item(long_id), kEnd};
     EXPECT_EQ(STORE_delete_certificate(store_, attrs, nullptr), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "get_object: key identifier must be 20 bytes\ndelete_object: key identifier must be 20 bytes\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "get_object: key identifier must be 1 to 255 bytes\n"
+                                                      "delete_object: key identifier must be 1 to 255 bytes\n");
     EXPECT_EQ(objects(CKO_CERTIFICATE).size(), 1u);
 }
 
