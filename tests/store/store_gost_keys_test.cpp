@@ -6,6 +6,7 @@
 #include "gost_params.h"
 #include "oid_der.h"
 #include "pkcs11_ameth.h"
+#include "memory_bio.h"
 #include "store_token_fixture.h"
 
 #include <openssl/pem.h>
@@ -32,25 +33,31 @@ struct TokenPair {
 
 class GostStore : public StoreOnToken {
 protected:
-    // A key pair generated on the token, with the CKA_ID of its public value.
-    TokenPair generate(const KeyCase &c, const std::string &label)
+    // A key pair generated on the token, with the CKA_ID of its public value;
+    // given `own_id`, as other tools make one: that CKA_ID, the label without
+    // its zero byte.
+    TokenPair generate(const KeyCase &c, const std::string &label, const Bytes &own_id = {})
     {
+        const CK_ULONG label_len = label.size() + (own_id.empty() ? 1 : 0);
         const GostKeyAlg *alg = gost_key_alg(nid(c.alg));
         Bytes params = oid_der(nid(c.paramset)), hash = oid_der(gost_nid(alg->hash_params));
         CK_BBOOL yes = CK_TRUE;
         CK_ATTRIBUTE pub_t[] = {{CKA_TOKEN, &yes, 1},
                                 {CKA_GOSTR3410_PARAMS, params.data(), params.size()},
                                 {CKA_GOSTR3411_PARAMS, hash.data(), hash.size()},
-                                {CKA_LABEL, (void *)label.c_str(), label.size() + 1}};
+                                {CKA_LABEL, (void *)label.c_str(), label_len}};
         CK_ATTRIBUTE priv_t[] = {{CKA_TOKEN, &yes, 1}, {CKA_PRIVATE, &yes, 1}, {CKA_SIGN, &yes, 1},
-                                 {CKA_LABEL, (void *)label.c_str(), label.size() + 1}};
+                                 {CKA_LABEL, (void *)label.c_str(), label_len}};
         CK_MECHANISM mech = {alg->keygen_mechanism, nullptr, 0};
         TokenPair pair;
         EXPECT_EQ(f_->C_GenerateKeyPair(session_, &mech, pub_t, 4, priv_t, 4, &pair.pub, &pair.priv), CKR_OK);
         pair.value = attribute(pair.pub, CKA_VALUE);
-        pair.id.resize(20);
-        EXPECT_EQ(pkcs11_id_gen(pair.value.data(), pair.value.size(), pair.id.data()), 1);
-        CK_ATTRIBUTE id = {CKA_ID, pair.id.data(), 20};
+        pair.id = own_id;
+        if (own_id.empty()) {
+            pair.id.resize(20);
+            EXPECT_EQ(pkcs11_id_gen(pair.value.data(), pair.value.size(), pair.id.data()), 1);
+        }
+        CK_ATTRIBUTE id = {CKA_ID, pair.id.data(), pair.id.size()};
         EXPECT_EQ(f_->C_SetAttributeValue(session_, pair.pub, &id, 1), CKR_OK);
         EXPECT_EQ(f_->C_SetAttributeValue(session_, pair.priv, &id, 1), CKR_OK);
         return pair;
@@ -192,6 +199,9 @@ TEST_P(GostStore, ListingPublicKeysGivesEachKeyThenTheEnd)
     OPENSSL_ITEM params[] = {{STORE_PARAM_EVP_TYPE, &paramset, sizeof(paramset), nullptr}, kEnd};
     void *list = STORE_list_start(store_, STORE_OBJECT_TYPE_PUBLIC_KEY, attrs, params);
     ASSERT_NE(list, nullptr);
+    // Asking whether the walk is over takes nothing away from it.
+    EXPECT_EQ(STORE_list_endp(store_, list), 0);
+    EXPECT_EQ(STORE_list_endp(store_, list), 0);
     int seen = 0;
     while (STORE_OBJECT *object = STORE_list_next(store_, list)) {
         ++seen;
@@ -256,6 +266,53 @@ TEST_P(GostStore, KeysReadBackSignOnTheTokenAndVerify)
                                                                     : "1.2.643.7.1.1.3.3";
         EXPECT_EQ(OBJ_obj2nid(X509_get0_tbs_sigalg(cert.get())->algorithm), OBJ_txt2nid(sig_oid));
     }
+}
+
+TEST_P(GostStore, KeysMadeByOtherToolsSignUnderTheirOwnIdentifier)
+{
+    for (size_t id_len : {1, 16}) {
+        SCOPED_TRACE(id_len);
+        const KeyCase &c = kKeyCases[id_len == 1 ? 2 : 1];
+        const std::string label = "other " + std::to_string(id_len);
+        TokenPair pair = generate(c, label, make_id(id_len, 9));
+        PkeyPtr priv(ENGINE_load_private_key(engine_, label.c_str(), nullptr, nullptr));
+        PkeyPtr pub(ENGINE_load_public_key(engine_, label.c_str(), nullptr, nullptr));
+        ASSERT_TRUE(priv && pub);
+        EXPECT_EQ(sign_and_verify(priv.get(), pub.get(), false), 1);
+        // The private key's public half (pkey -pubout) is the token's value.
+        unsigned char *der = nullptr;
+        int der_len = i2d_PUBKEY(priv.get(), &der);
+        const unsigned char *p = der;
+        PkeyPtr pubout(d2i_PUBKEY(nullptr, &p, der_len));
+        OPENSSL_free(der);
+        ASSERT_TRUE(pubout);
+        EXPECT_EQ(Bytes(record(pubout.get())->pub_key, record(pubout.get())->pub_key + pair.value.size()), pair.value);
+        BIO *text = BIO_new(BIO_s_mem());
+        EXPECT_EQ(EVP_PKEY_print_private(text, priv.get(), 0, nullptr), 1);
+        EXPECT_EQ(memory_bio_text(text).rfind("Private key: (on the token)\nPublic key: \n", 0), 0u);
+        BIO_free(text);
+    }
+}
+
+TEST_P(GostStore, WithoutPublicObjectThePublicValueComesFromTheCertificate)
+{
+    const KeyCase &c = kKeyCases[0];
+    TokenPair pair = generate(c, "cert only", make_id(1, 5));
+    ASSERT_EQ(f_->C_DestroyObject(session_, pair.pub), CKR_OK);
+    PkeyPtr values = gost_key_from_values(nid(c.alg), nid(c.paramset), pair.value);
+    CK_OBJECT_HANDLE cert = put_certificate(certificate_der(values.get()), label_with_zero("cert"), pair.id);
+    PkeyPtr priv(ENGINE_load_private_key(engine_, "cert only", nullptr, nullptr));
+    ASSERT_TRUE(priv);
+    EXPECT_EQ(Bytes(record(priv.get())->pub_key, record(priv.get())->pub_key + pair.value.size()), pair.value);
+    EXPECT_EQ(sign_and_verify(priv.get(), values.get(), false), 1);
+
+    ASSERT_EQ(f_->C_DestroyObject(session_, cert), CKR_OK);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(PkeyPtr(ENGINE_load_private_key(engine_, "cert only", nullptr, nullptr)));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Token public key not found\n");
+    // A value the token can no longer give is not written out as zeros.
+    std::memset(record(priv.get())->pub_key, 0, sizeof(record(priv.get())->pub_key));
+    EXPECT_LE(i2d_PUBKEY(priv.get(), nullptr), 0);
 }
 
 TEST_P(GostStore, GeneratedPairsAreLabelledOnTheToken)

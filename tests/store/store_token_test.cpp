@@ -152,6 +152,16 @@ TEST_P(StoreOnToken, IdentifierOfAnyTokenLengthIsSearchedLongerIsRefused)
     EXPECT_EQ(objects(CKO_CERTIFICATE).size(), 1u);
 }
 
+TEST_P(StoreOnToken, CertificateValueWithTrailingBytesIsRefused)
+{
+    Bytes der = make_certificate_der("trail");
+    der.push_back(0);
+    put_certificate(der, label_with_zero("trail"), make_id(20, 1));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(get_certificate({label_item("trail")}));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Certificate object value is not a DER certificate\n");
+}
+
 TEST_P(StoreOnToken, ReadOnlySessionStoresASessionObject)
 {
     CK_SESSION_HANDLE ro = token_->open_session(false, false);
