@@ -135,7 +135,7 @@ TEST_F(Scripting, LabelsAreShownWithControlBytesEscaped)
     const std::string out = token_.dir() + "/c.pem";
     ProcessResult r = tool(on_token({"-certlist", "-pkeyfind", "-attributes", "-outfile", out, "-label", label, "-pin", "pass:1234"}));
     for (const std::string &line : {"1: label: '" + shown + "'", "Certificate label: '" + shown + "'",
-                                    "label: '" + shown + "'", "Certificate object '" + shown + "' exported to '" + out + "' file"})
+                                    "\nlabel: '" + shown + "'", "Certificate object '" + shown + "' exported to '" + out + "' file"})
         EXPECT_NE(r.out.find(line + "\n"), std::string::npos) << line;
     r = tool(on_token({"-remove", "-label", label + "\x1b", "-pin", "pass:1234"}));
     EXPECT_EQ(r.out, "No certificate object with label '" + shown + "\\x1b' found\nremove_certificate failed, rc = 0x6\n");
