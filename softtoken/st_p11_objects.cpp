@@ -49,7 +49,8 @@ ST_EXPORT CK_RV C_CopyObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, 
     return CKR_TEMPLATE_INCONSISTENT;
   AttrMap copy = o.attrs;
   copy[CKA_MODIFIABLE] = SecureBytes{CK_TRUE};  // the copy's own flag decides
-  rv = check_modification(copy, changes);
+  rv = check_attribute_types(copy, changes);
+  if (rv == CKR_OK) rv = check_modification(copy, changes);
   if (rv != CKR_OK) return rv;
   for (auto& [t, v] : changes) copy[t] = v;
   for (auto& [t, v] : placement) copy[t] = v;
@@ -131,6 +132,7 @@ ST_EXPORT CK_RV C_SetAttributeValue(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE o
   AttrMap changes;
   rv = template_to_map(tmpl, count, changes);
   if (rv == CKR_OK) rv = check_trust(&o.attrs, changes, so_logged_in(*s));
+  if (rv == CKR_OK) rv = check_attribute_types(o.attrs, changes);
   if (rv == CKR_OK) rv = check_modification(o.attrs, changes);
   if (rv != CKR_OK) return rv;
   for (auto& [t, v] : changes) o.attrs[t] = v;

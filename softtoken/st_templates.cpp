@@ -1,6 +1,7 @@
 #include "st_templates.h"
 
 #include <set>
+#include <vector>
 
 #include "gost28147_89.h"
 #include "st_gost.h"
@@ -31,13 +32,15 @@ const TypeSet kGostKey = {CKA_VALUE, CKA_GOSTR3410_PARAMS, CKA_GOSTR3411_PARAMS,
 const TypeSet kGost28147Key = {CKA_VALUE, CKA_VALUE_LEN, CKA_GOST28147_PARAMS};
 const TypeSet kGenericSecret = {CKA_VALUE, CKA_VALUE_LEN};
 
-bool in_any(CK_ATTRIBUTE_TYPE t, std::initializer_list<const TypeSet*> sets) {
+using TypeSets = std::vector<const TypeSet*>;
+
+bool in_any(CK_ATTRIBUTE_TYPE t, const TypeSets& sets) {
   for (const TypeSet* s : sets)
     if (s->count(t)) return true;
   return false;
 }
 
-CK_RV only(const AttrMap& attrs, std::initializer_list<const TypeSet*> sets) {
+CK_RV only(const AttrMap& attrs, const TypeSets& sets) {
   for (const auto& [type, value] : attrs)
     if (!in_any(type, sets)) return CKR_ATTRIBUTE_TYPE_INVALID;
   return CKR_OK;
@@ -78,17 +81,32 @@ CK_RV check_gost_key(const AttrMap& attrs, CK_OBJECT_CLASS cls, CK_KEY_TYPE type
   return gost_private_valid(*curve, value->data(), value->size()) ? CKR_OK : CKR_ATTRIBUTE_VALUE_INVALID;
 }
 
+// The attributes an object of this class (and key type) has.
+TypeSets class_attributes(CK_ULONG cls, CK_ULONG key_type) {
+  switch (cls) {
+    case CKO_DATA:
+      return {&kStorage, &kData};
+    case CKO_CERTIFICATE:
+      return {&kStorage, &kCertificate, &kX509};
+    case CKO_PUBLIC_KEY:
+      return {&kStorage, &kKey, &kPublicKey, &kGostKey};
+    case CKO_PRIVATE_KEY:
+      return {&kStorage, &kKey, &kPrivateKey, &kGostKey};
+    default:
+      return {&kStorage, &kKey, &kSecretKey, key_type == CKK_GOST28147 ? &kGost28147Key : &kGenericSecret};
+  }
+}
+
 CK_RV check_key(const AttrMap& attrs, CK_OBJECT_CLASS cls) {
   CK_ULONG type = 0;
   if (!get_ulong(attrs, CKA_KEY_TYPE, type)) return CKR_TEMPLATE_INCOMPLETE;
-  const TypeSet* by_class = cls == CKO_PUBLIC_KEY ? &kPublicKey : cls == CKO_PRIVATE_KEY ? &kPrivateKey : &kSecretKey;
   if (cls != CKO_SECRET_KEY) {
     if (type != CKK_GOSTR3410 && type != CKK_GOSTR3410_512) return CKR_ATTRIBUTE_VALUE_INVALID;
-    CK_RV rv = only(attrs, {&kStorage, &kKey, by_class, &kGostKey});
+    CK_RV rv = only(attrs, class_attributes(cls, type));
     return rv != CKR_OK ? rv : check_gost_key(attrs, cls, type);
   }
   if (type != CKK_GOST28147 && type != CKK_GENERIC_SECRET) return CKR_ATTRIBUTE_VALUE_INVALID;
-  CK_RV rv = only(attrs, {&kStorage, &kKey, by_class, type == CKK_GOST28147 ? &kGost28147Key : &kGenericSecret});
+  CK_RV rv = only(attrs, class_attributes(cls, type));
   if (rv != CKR_OK) return rv;
   const SecureBytes* value = find(attrs, CKA_VALUE);
   if (!value) return CKR_TEMPLATE_INCOMPLETE;
@@ -105,7 +123,7 @@ CK_RV check_certificate(const AttrMap& attrs) {
   CK_ULONG type = 0, category = 0;
   if (!get_ulong(attrs, CKA_CERTIFICATE_TYPE, type)) return CKR_TEMPLATE_INCOMPLETE;
   if (type != CKC_X_509) return CKR_ATTRIBUTE_VALUE_INVALID;
-  CK_RV rv = only(attrs, {&kStorage, &kCertificate, &kX509});
+  CK_RV rv = only(attrs, class_attributes(CKO_CERTIFICATE, 0));
   if (rv != CKR_OK) return rv;
   if (!attrs.count(CKA_SUBJECT) || !attrs.count(CKA_VALUE)) return CKR_TEMPLATE_INCOMPLETE;
   if (get_ulong(attrs, CKA_CERTIFICATE_CATEGORY, category) && category > 3) return CKR_ATTRIBUTE_VALUE_INVALID;
@@ -119,7 +137,7 @@ CK_RV check_object(const AttrMap& attrs) {
   if (!get_ulong(attrs, CKA_CLASS, cls)) return CKR_TEMPLATE_INCOMPLETE;
   switch (cls) {
     case CKO_DATA:
-      return only(attrs, {&kStorage, &kData});
+      return only(attrs, class_attributes(CKO_DATA, 0));
     case CKO_CERTIFICATE:
       return check_certificate(attrs);
     case CKO_PUBLIC_KEY:
@@ -129,6 +147,13 @@ CK_RV check_object(const AttrMap& attrs) {
     default:
       return CKR_ATTRIBUTE_VALUE_INVALID;
   }
+}
+
+CK_RV check_attribute_types(const AttrMap& object, const AttrMap& changes) {
+  CK_ULONG cls = 0, key_type = 0;
+  get_ulong(object, CKA_CLASS, cls);
+  get_ulong(object, CKA_KEY_TYPE, key_type);
+  return only(changes, class_attributes(cls, key_type));
 }
 
 CK_RV check_trust(const AttrMap* before, const AttrMap& after_or_changes, bool so) {

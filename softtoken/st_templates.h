@@ -15,6 +15,11 @@ namespace softtoken {
 // class does not have; CKR_TEMPLATE_INCOMPLETE for a missing one.
 CK_RV check_object(const AttrMap& attrs);
 
+// Changes to an existing object (copy or modification):
+// CKR_ATTRIBUTE_TYPE_INVALID when one names an attribute its class does not
+// have.
+CK_RV check_attribute_types(const AttrMap& object, const AttrMap& changes);
+
 // Whether a change to CKA_TRUSTED or to a trusted object needs the SO:
 // CKA_TRUSTED true is set by the SO only, and a trusted object is changed
 // by the SO only. CKR_ATTRIBUTE_READ_ONLY when the rule is broken.

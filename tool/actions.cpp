@@ -18,10 +18,12 @@ namespace {
 void require_initialized_token()
 {
     if (!token_has_flags(CKF_TOKEN_INITIALIZED)) {
-        BIO_printf(bio_out, "Token not initialized\n");
+        BIO_printf(failure_stream(), "Token not initialized\n");
         exit_tool(static_cast<int>(TOOL_FAILURE));
     }
 }
+
+constexpr size_t MAX_LABEL_LENGTH = 255;
 
 struct LabelledAction {
     uint32_t flag;
@@ -76,6 +78,13 @@ void run_import(const CommandLine &cmd)
     const ImportFormat *format = import_format(cmd.inform);
     if (format == nullptr) {
         BIO_printf(bio_err, "Usupported input format: :s\n");
+        exit_tool(static_cast<int>(TOOL_FAILURE));
+    }
+    // Listings read labels into 256 bytes, the zero byte included.
+    const size_t label_length = std::strlen(cmd.label);
+    if (label_length > MAX_LABEL_LENGTH) {
+        BIO_printf(bio_err, "The label is %zu bytes long: labels longer than %zu bytes can't be listed\n",
+                   label_length, MAX_LABEL_LENGTH);
         exit_tool(static_cast<int>(TOOL_FAILURE));
     }
     CK_RV rv = format->run(cmd.label, cmd.infile);

@@ -21,6 +21,7 @@
 #include "p11_errors.h"
 #include "p11_session.h"
 #include "pin_prompt.h"
+#include "printable_text.h"
 #include "tool_state.h"
 
 namespace {
@@ -87,17 +88,12 @@ CK_RV output_certificate(const char *label, const char *path, const char *format
 
     std::vector<unsigned char> value;
     CK_RV read_rv = CKR_OK;
-    FindOneResult found;
-    search_label_both_ways(label, [&](const char *text, CK_ULONG length) {
-        CertificateTemplate tmpl(text, length);
-        found = find_one_object(session.handle(), tmpl.data(), tmpl.size(), [&](CK_OBJECT_HANDLE handle) {
-            if (handle == 0)
-                return;
-            read_rv = read_attribute_value(session.handle(), handle, CKA_VALUE, value);
-            if (read_rv != CKR_OK)
-                print_p11_error("C_GetAttributeValue", read_rv);
-        });
-        return found.settled();
+    FindOneResult found = find_labelled_certificate(session.handle(), label, [&](CK_OBJECT_HANDLE handle) {
+        if (handle == 0)
+            return;
+        read_rv = read_attribute_value(session.handle(), handle, CKA_VALUE, value);
+        if (read_rv != CKR_OK)
+            print_p11_error("C_GetAttributeValue", read_rv);
     });
     if (found.init_rv != CKR_OK)
         return TOOL_FAILURE;
@@ -110,7 +106,7 @@ CK_RV output_certificate(const char *label, const char *path, const char *format
     if (read_rv != CKR_OK)
         return read_rv;
     if (value.empty()) {
-        BIO_printf(bio_err, "Certificate object '%s' has an empty value\n", label);
+        BIO_printf(bio_err, "Certificate object '%s' has an empty value\n", printable(label).c_str());
         return TOOL_FAILURE;
     }
 
@@ -118,7 +114,7 @@ CK_RV output_certificate(const char *label, const char *path, const char *format
                                          : write_file(path, value.data(), value.size());
     if (!written)
         return TOOL_FAILURE;
-    BIO_printf(bio_out, "Certificate object '%s' exported to '%s' file\n", label, path);
+    BIO_printf(bio_out, "Certificate object '%s' exported to '%s' file\n", printable(label).c_str(), path);
     return CKR_OK;
 }
 
@@ -130,7 +126,7 @@ CK_RV remove_certificate(const char *label)
         {STORE_ATTR_END, nullptr, 0, nullptr},
     };
     {
-        PinBuffer<32> pin;
+        SecretBuffer pin;
         if (obtain_secret(SecretKind::user_pin, pin.data(), pin.capacity(), "Enter token user PIN:") != 0) {
             BIO_printf(bio_err, "Can't get user PIN\n");
             return TOOL_FAILURE;
@@ -142,9 +138,15 @@ CK_RV remove_certificate(const char *label)
             return TOOL_FAILURE;
         }
     }
+    // Logged in, so private certificates are seen too.
     CK_RV result = CKR_OK;
-    if (STORE_delete_certificate(token_store, attributes, nullptr)) {
-        BIO_printf(bio_out, "Certificate object '%s' removed from the token\n", label);
+    FindOneResult found = find_labelled_certificate(tool_session, label, [](CK_OBJECT_HANDLE) {});
+    if (found.failed()) {
+        result = TOOL_FAILURE;
+    } else if (found.found == 0) {
+        result = report_no_certificate(label);
+    } else if (STORE_delete_certificate(token_store, attributes, nullptr)) {
+        BIO_printf(bio_out, "Certificate object '%s' removed from the token\n", printable(label).c_str());
     } else {
         BIO_printf(bio_err, "STORE_delete_certificate failed\n");
         result = TOOL_FAILURE;

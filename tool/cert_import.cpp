@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include <openssl/bio.h>
 #include <openssl/engine.h>
 #include <openssl/err.h>
@@ -84,8 +86,10 @@ bool is_gost_key(const EVP_PKEY *key)
 
 ossl::BioPtr open_input(const char *path)
 {
-    errno = 0;
-    ossl::BioPtr file(BIO_new_file(path, "rb"));
+    // A directory opens for reading on Linux; only reading it would fail.
+    struct stat st {};
+    errno = stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? EISDIR : 0;
+    ossl::BioPtr file(errno == 0 ? BIO_new_file(path, "rb") : nullptr);
     if (!file)
         BIO_printf(bio_err, "Can't read %s file: %s\n", path, errno != 0 ? std::strerror(errno) : "unknown error");
     return file;
@@ -94,7 +98,7 @@ ossl::BioPtr open_input(const char *path)
 // Asks for the user PIN and logs in through the engine: true when logged in.
 bool login_through_engine()
 {
-    PinBuffer<32> pin;
+    SecretBuffer pin;
     if (obtain_secret(SecretKind::user_pin, pin.data(), pin.capacity(), "Enter token user PIN:") != 0) {
         BIO_printf(bio_err, "Can't get user PIN\n");
         return false;
@@ -163,7 +167,7 @@ CK_RV input_p12(const char *label, const char *path)
 {
     // The prompt names the file, however long its path.
     const std::string prompt = std::string("Enter ") + path + " container password:";
-    PinBuffer<32> password;
+    SecretBuffer password;
     if (obtain_secret(SecretKind::container_password, password.data(), password.capacity(), prompt.c_str()) != 0) {
         BIO_printf(bio_err, "Can't get container password\n");
         return TOOL_FAILURE;

@@ -11,6 +11,7 @@
 #include "p11_errors.h"
 #include "p11_session.h"
 #include "pin_prompt.h"
+#include "printable_text.h"
 #include "tool_state.h"
 
 namespace {
@@ -45,8 +46,8 @@ void print_listed_certificate(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle
         return;
     }
     if (read)
-        BIO_printf(bio_out, "%d: label: '%.*s'\n", number, text_length(label),
-                   reinterpret_cast<const char *>(label));
+        BIO_printf(bio_out, "%d: label: '%s'\n", number,
+                   printable(reinterpret_cast<const char *>(label), text_length(label)).c_str());
     if (option_flags & OPT_ATTRIBUTES)
         dump_object_attributes(session, handle);
 }
@@ -71,7 +72,7 @@ CK_RV start_certificate_search(SessionGuard &session, CertificateTemplate &tmpl)
 
 CK_RV report_no_certificate(const char *label)
 {
-    BIO_printf(bio_err, "No certificate object with label '%s' found\n", label);
+    BIO_printf(bio_err, "No certificate object with label '%s' found\n", printable(label).c_str());
     return TOOL_FAILURE;
 }
 
@@ -149,7 +150,7 @@ CK_RV dump_certificate(const char *label)
             }
             if (found == 0 || handle == 0)
                 break;
-            BIO_printf(bio_out, "label: '%s'\n", label);
+            BIO_printf(bio_out, "label: '%s'\n", printable(label).c_str());
             dump_object_attributes(session.handle(), handle);
             ++dumped;
         }
@@ -171,7 +172,7 @@ CK_RV find_private_key_for_certificate(const char *label)
         return rv;
 
     {
-        PinBuffer<128> pin;
+        SecretBuffer pin;
         int prompt_rv = obtain_secret(SecretKind::user_pin, pin.data(), pin.capacity(), "Enter user PIN:");
         if (prompt_rv != 0) {
             BIO_printf(bio_err, "Can't get user PIN\n");
@@ -188,21 +189,16 @@ CK_RV find_private_key_for_certificate(const char *label)
 
     unsigned char id[VALUE_BUFFER_SIZE] = {};
     CK_ULONG id_length = 0;
-    FindOneResult cert;
-    search_label_both_ways(label, [&](const char *text, CK_ULONG length) {
-        CertificateTemplate cert_tmpl(text, length);
-        cert = find_one_object(session.handle(), cert_tmpl.data(), cert_tmpl.size(), [&](CK_OBJECT_HANDLE handle) {
-            if (handle == 0)
-                return;
-            BIO_printf(bio_out, "Certificate label: '%s'\n", label);
-            CK_ATTRIBUTE attr = {CKA_ID, id, VALUE_BUFFER_SIZE};
-            CK_RV read_rv = p11_functions->C_GetAttributeValue(session.handle(), handle, &attr, 1);
-            if (read_rv != CKR_OK)
-                print_p11_error("C_GetAttributeValue", read_rv);
-            else
-                id_length = attr.ulValueLen;
-        });
-        return cert.settled();
+    FindOneResult cert = find_labelled_certificate(session.handle(), label, [&](CK_OBJECT_HANDLE handle) {
+        if (handle == 0)
+            return;
+        BIO_printf(bio_out, "Certificate label: '%s'\n", printable(label).c_str());
+        CK_ATTRIBUTE attr = {CKA_ID, id, VALUE_BUFFER_SIZE};
+        CK_RV read_rv = p11_functions->C_GetAttributeValue(session.handle(), handle, &attr, 1);
+        if (read_rv != CKR_OK)
+            print_p11_error("C_GetAttributeValue", read_rv);
+        else
+            id_length = attr.ulValueLen;
     });
     if (cert.init_rv != CKR_OK)
         return TOOL_FAILURE;
@@ -222,6 +218,7 @@ CK_RV find_private_key_for_certificate(const char *label)
         {CKA_TOKEN, &on_token, sizeof(on_token)},
         {CKA_ID, id, id_length},
     };
+    CK_RV read_rv = CKR_OK;
     FindOneResult key = find_one_object(
         session.handle(), key_tmpl, 3, [&](CK_OBJECT_HANDLE handle) {
             if (handle == 0) {
@@ -230,16 +227,19 @@ CK_RV find_private_key_for_certificate(const char *label)
             }
             unsigned char key_label[VALUE_BUFFER_SIZE] = {};
             CK_ATTRIBUTE attr = {CKA_LABEL, key_label, VALUE_BUFFER_SIZE};
-            CK_RV read_rv = p11_functions->C_GetAttributeValue(session.handle(), handle, &attr, 1);
+            read_rv = p11_functions->C_GetAttributeValue(session.handle(), handle, &attr, 1);
             if (read_rv != CKR_OK)
                 print_p11_error("C_GetAttributeValue", read_rv);
             else
-                BIO_printf(bio_out, "Private key found, label: '%.*s'\n", text_length(key_label),
-                           reinterpret_cast<const char *>(key_label));
+                BIO_printf(bio_out, "Private key found, label: '%s'\n",
+                           printable(reinterpret_cast<const char *>(key_label), text_length(key_label)).c_str());
         });
     if (key.init_rv != CKR_OK)
         return TOOL_FAILURE;
-    return key.final_rv;
+    // A key found but not read is no answer: the run must not end well.
+    if (key.final_rv != CKR_OK)
+        return key.final_rv;
+    return key.find_rv != CKR_OK ? key.find_rv : read_rv;
 }
 
 CK_RV print_certificate(const char *label)

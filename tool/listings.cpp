@@ -6,6 +6,7 @@
 
 #include "json_output.h"
 #include "p11_errors.h"
+#include "printable_text.h"
 #include "tool_state.h"
 
 namespace {
@@ -90,7 +91,8 @@ CK_RV read_token_info(CK_SLOT_ID slot, CK_TOKEN_INFO &info)
 void print_token_text(CK_SLOT_ID slot, const CK_TOKEN_INFO &info)
 {
     BIO_printf(bio_out, "Token #%ld Info:\n", static_cast<long>(slot));
-    BIO_printf(bio_out, "\tLabel: %.32s\n", reinterpret_cast<const char *>(info.label));
+    const char *label = reinterpret_cast<const char *>(info.label);
+    BIO_printf(bio_out, "\tLabel: %s\n", printable(label, strnlen(label, sizeof info.label)).c_str());
     BIO_printf(bio_out, "\tManufacturer: %.32s\n", reinterpret_cast<const char *>(info.manufacturerID));
     BIO_printf(bio_out, "\tModel: %.16s\n", reinterpret_cast<const char *>(info.model));
     BIO_printf(bio_out, "\tSerial Number: %.16s\n", reinterpret_cast<const char *>(info.serialNumber));

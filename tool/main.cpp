@@ -22,7 +22,10 @@ int main(int argc, char **argv)
     create_output_streams();
     const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "tokencert";
     CommandLine cmd;
-    if (!parse_command_line(argc, argv, cmd))
+    const bool parsed = parse_command_line(argc, argv, cmd);
+    if (cmd.flags & OPT_JSON)
+        send_errors_to_stderr();
+    if (!parsed)
         print_usage(program, cmd.complaint);
     option_flags = cmd.flags;
     module_path = cmd.module_path;

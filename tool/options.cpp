@@ -123,13 +123,15 @@ std::string whole_line_complaint(CommandLine &out)
         out.uri = std::make_shared<TokenUri>();
         std::string why;
         if (!out.uri->parse(out.uri_text, why))
-            return std::string("-uri '") + out.uri_text + "' is no PKCS#11 URI for this tool: " + why;
+            return "-uri '" + shown_uri(out.uri_text) + "' is no PKCS#11 URI for this tool: " + why;
         // -label may name the object on the token the URI names.
         if ((flags & OPT_LABEL) && (out.uri->has_label() || out.uri->has_id()))
             return "-uri names the object: give it without -label";
         if (out.uri->has_label())
             out.label = out.uri->label().c_str();
     }
+    if (out.label != nullptr && *out.label == '\0')
+        return (flags & OPT_LABEL) ? "-label needs a label, not ''" : "-uri names an object with an empty label";
     const bool has_label = out.label != nullptr;
     const bool has_id = out.uri && out.uri->has_id();
     for (uint32_t flag : labelled_options) {

@@ -87,7 +87,7 @@ CK_RV get_slot_list()
         return rv;
     }
     if (count == 0) {
-        BIO_printf(bio_out,
+        BIO_printf(failure_stream(),
                    "C_GetSlotCount returned 0 slots.\n"
                    "Check that your tokens are installed correctly.\n");
         return TOOL_FAILURE;

@@ -59,9 +59,10 @@ struct FindOneResult {
     CK_RV find_rv = CKR_OK;
     CK_RV final_rv = CKR_OK;
     CK_OBJECT_HANDLE found = 0;
+    bool failed() const { return init_rv != CKR_OK || find_rv != CKR_OK || final_rv != CKR_OK; }
     // True when the search failed or found something: a search by label
     // without the zero byte is then not needed.
-    bool settled() const { return init_rv != CKR_OK || find_rv != CKR_OK || final_rv != CKR_OK || found != 0; }
+    bool settled() const { return failed() || found != 0; }
 };
 
 // Runs the search; after a successful C_FindObjects, `on_found` is called with
@@ -69,6 +70,11 @@ struct FindOneResult {
 template <typename OnFound>
 FindOneResult find_one_object(CK_SESSION_HANDLE session, CK_ATTRIBUTE *tmpl, CK_ULONG count,
                               OnFound on_found);
+
+// The same for the first certificate carrying `label`, searched both ways
+// (see search_label_both_ways); `on_found` may be called once per way.
+template <typename OnFound>
+FindOneResult find_labelled_certificate(CK_SESSION_HANDLE session, const char *label, OnFound on_found);
 
 // Reads a value whose length is first asked of the module.
 CK_RV read_attribute_value(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,

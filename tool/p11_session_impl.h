@@ -30,4 +30,16 @@ FindOneResult find_one_object(CK_SESSION_HANDLE session, CK_ATTRIBUTE *tmpl, CK_
     return result;
 }
 
+template <typename OnFound>
+FindOneResult find_labelled_certificate(CK_SESSION_HANDLE session, const char *label, OnFound on_found)
+{
+    FindOneResult result;
+    search_label_both_ways(label, [&](const char *text, CK_ULONG length) {
+        CertificateTemplate tmpl(text, length);
+        result = find_one_object(session, tmpl.data(), tmpl.size(), on_found);
+        return result.settled();
+    });
+    return result;
+}
+
 #endif

@@ -3,7 +3,9 @@
 #include <string>
 
 #include <openssl/bio.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/ui.h>
 
 #include "secret_source.h"
 #include "tool_state.h"
@@ -44,6 +46,12 @@ int load_one(const char *option, const char *what, const char *source, GivenSecr
     case SecretSourceResult::ok:
         break;
     }
+    if (into.secret.size() > MAX_SECRET_LENGTH) {
+        into.secret.wipe();
+        BIO_printf(bio_err, "The %s from %s (%s) is longer than %zu bytes\n", what, shown_source(source).c_str(),
+                   option, MAX_SECRET_LENGTH);
+        return static_cast<int>(TOOL_FAILURE);
+    }
     into.given = true;
     return 0;
 }
@@ -54,7 +62,12 @@ int read_pin(char *buffer, size_t capacity, const char *prompt)
 {
     // OpenSSL writes up to `len` characters and then the terminating zero, so
     // `len` is one less than the buffer: a longer entry fails the prompt.
-    return EVP_read_pw_string(buffer, static_cast<int>(capacity) - 1, prompt, 0);
+    ERR_clear_error();
+    int rv = EVP_read_pw_string(buffer, static_cast<int>(capacity) - 1, prompt, 0);
+    if (rv != 0 && ERR_GET_REASON(ERR_peek_error()) == UI_R_RESULT_TOO_LARGE)
+        BIO_printf(bio_err, "The answer is longer than %zu bytes\n", capacity - 1);
+    ERR_clear_error();
+    return rv;
 }
 
 int obtain_secret(SecretKind kind, char *buffer, size_t capacity, const char *prompt)

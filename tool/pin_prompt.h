@@ -25,8 +25,14 @@ private:
     char bytes_[N];
 };
 
+// The longest PIN or container password taken, from a source or the prompt
+// (PKCS#11 tokens accept long PINs), and the buffer that holds one.
+constexpr size_t MAX_SECRET_LENGTH = 255;
+using SecretBuffer = PinBuffer<MAX_SECRET_LENGTH + 1>;
+
 // Prompts on the terminal (standard input without one); no echo, no
-// verification. Returns the prompt's result: 0 when a PIN was read.
+// verification. Returns the prompt's result: 0 when a PIN was read; an
+// answer that does not fit the buffer fails after a line saying so.
 int read_pin(char *buffer, size_t capacity, const char *prompt);
 
 enum class SecretKind { user_pin, container_password };
@@ -39,7 +45,7 @@ int obtain_secret(SecretKind kind, char *buffer, size_t capacity, const char *pr
 
 // Reads the sources of -passin and then -pin (either may be null) before
 // anything else happens: 0, or TOOL_FAILURE after one line naming the source
-// and the reason; -1 when a source is not one of the accepted forms (the
+// and the reason (a secret longer than MAX_SECRET_LENGTH included); -1 when a source is not one of the accepted forms (the
 // caller's line names it as a usage error).
 int load_secret_sources(const char *passin, const char *pin);
 

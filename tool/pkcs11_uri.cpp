@@ -109,3 +109,9 @@ std::string certificate_uri(const CK_TOKEN_INFO &token, const std::string &label
         text.pop_back();
     return format_uri(token, &text, &id);
 }
+
+std::string shown_uri(const char *text)
+{
+    const char *query = std::strchr(text, '?');
+    return query != nullptr ? std::string(text, query) : std::string(text);
+}

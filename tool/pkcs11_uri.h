@@ -43,6 +43,10 @@ private:
     std::vector<unsigned char> id_;
 };
 
+// A URI as a message may show it: without its query attributes (everything
+// from '?' on), where a PIN may stand.
+std::string shown_uri(const char *text);
+
 // The URI of a token, and of a certificate object on it (label and CKA_ID
 // as the token holds them; a terminating zero byte of the label is left out).
 std::string token_uri(const CK_TOKEN_INFO &token);

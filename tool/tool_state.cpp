@@ -24,6 +24,14 @@ void create_output_streams()
         bio_out = BIO_new_fp(stdout, BIO_NOCLOSE | BIO_FP_TEXT);
 }
 
+void send_errors_to_stderr()
+{
+    (void)BIO_flush(bio_err);
+    BIO_set_fp(bio_err, stderr, BIO_NOCLOSE | BIO_FP_TEXT);
+}
+
+BIO *failure_stream() { return (option_flags & OPT_JSON) ? bio_err : bio_out; }
+
 void exit_tool(int status)
 {
     if (bio_out != nullptr)

@@ -60,6 +60,14 @@ extern STORE *token_store;
 // Creates bio_err, then bio_out, each bound to standard output, when missing.
 void create_output_streams();
 
+// Binds bio_err to standard error (for -json, whose standard output holds
+// the document alone).
+void send_errors_to_stderr();
+
+// The stream of a failure line that the text listings write on bio_out:
+// bio_err under -json.
+BIO *failure_stream();
+
 // Flushes both streams and ends the process with `status`.
 [[noreturn]] void exit_tool(int status);
 

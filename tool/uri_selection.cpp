@@ -34,7 +34,7 @@ CK_RV select_uri_slot(const CommandLine &cmd)
             }
         }
     }
-    BIO_printf(bio_err, "No token matches the PKCS#11 URI '%s'\n", cmd.uri_text);
+    BIO_printf(bio_err, "No token matches the PKCS#11 URI '%s'\n", shown_uri(cmd.uri_text).c_str());
     return TOOL_FAILURE;
 }
 
@@ -86,7 +86,8 @@ CK_RV resolve_uri_object(CommandLine &cmd)
     if (rv != CKR_OK)
         return rv;
     if (!found) {
-        BIO_printf(bio_err, "No certificate object matches the PKCS#11 URI '%s'\n", cmd.uri_text);
+        BIO_printf(bio_err, "No certificate object matches the PKCS#11 URI '%s'\n",
+                   shown_uri(cmd.uri_text).c_str());
         return TOOL_FAILURE;
     }
     cmd.label = resolved_label.c_str();

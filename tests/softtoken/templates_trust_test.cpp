@@ -153,6 +153,11 @@ TEST_F(Templates, EveryBadTemplateIsRefusedWithItsCode) {
   CK_OBJECT_HANDLE copy;
   EXPECT_EQ(f->C_CopyObject(s, data, sign.data(), sign.size(), &copy), CKR_ATTRIBUTE_TYPE_INVALID);
   EXPECT_EQ(f->C_SetAttributeValue(s, data, sign.data(), sign.size()), CKR_ATTRIBUTE_TYPE_INVALID);
+  // So do attributes that are fixed where a class has them.
+  for (CK_ATTRIBUTE_TYPE type : {CKA_KEY_TYPE, CKA_CERTIFICATE_TYPE, CKA_VALUE_LEN, CKA_GOSTR3410_PARAMS}) {
+    EXPECT_EQ(f->C_CopyObject(s, data, Template().ulong(type, 1).data(), 1, &copy), CKR_ATTRIBUTE_TYPE_INVALID) << type;
+    EXPECT_EQ(f->C_SetAttributeValue(s, data, Template().ulong(type, 1).data(), 1), CKR_ATTRIBUTE_TYPE_INVALID) << type;
+  }
   // Generation refuses an unknown hash set before it computes anything.
   CK_MECHANISM gen{CKM_GOSTR3410_KEY_PAIR_GEN, nullptr, 0};
   Template pt, kt;

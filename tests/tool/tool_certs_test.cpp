@@ -266,6 +266,10 @@ TEST_F(KeySearch, KeyMissingIsNoFailure)
     ProcessResult r = tool(on_token({"-pkeyfind", "-label", "abc"}), "1234\n");
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, "Certificate label: 'abc'\nPrivate key not found\nOK\n");
+    // A key found whose label can't be read is a failure.
+    client().put_private_key(label_with_zero(std::string(300, 'k')), make_id(20, 7));
+    r = tool(on_token({"-pkeyfind", "-label", "abc"}), "1234\n");
+    EXPECT_EQ(r.exit_status, 0x50);  // the low byte of CKR_BUFFER_TOO_SMALL
 }
 
 TEST_F(KeySearch, UnknownLabelIsReported)
@@ -302,13 +306,14 @@ TEST_F(KeySearch, WrongPinFailsTheLogin)
 TEST_F(KeySearch, NoPinOrTooLongAPinFailsThePrompt)
 {
     put({"abc"});
-    // 127 characters fit the PIN buffer; 128 do not.
-    ProcessResult r = tool(on_token({"-pkeyfind", "-label", "abc"}), std::string(127, '1') + "\n");
+    // 255 bytes fit the PIN buffer; 256 do not.
+    ProcessResult r = tool(on_token({"-pkeyfind", "-label", "abc"}), std::string(255, '1') + "\n");
     EXPECT_EQ(r.exit_status, 0xA0);
-    for (const std::string &input : {std::string(), std::string(128, '1') + "\n"}) {
+    for (const std::string &input : {std::string(), std::string(256, '1') + "\n"}) {
         r = tool(on_token({"-pkeyfind", "-label", "abc"}), input);
         EXPECT_EQ(r.exit_status, 255);
-        EXPECT_EQ(r.out, "Can't get user PIN\nfind_private_key_for_certificate failed, rc = 0xffffffff\n");
+        EXPECT_EQ(r.out, (input.empty() ? "" : "The answer is longer than 255 bytes\n") +
+                             std::string("Can't get user PIN\nfind_private_key_for_certificate failed, rc = 0xffffffff\n"));
     }
 }
 

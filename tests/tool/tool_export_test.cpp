@@ -159,6 +159,7 @@ TEST_F(Export, ReplacedFilesKeepTheirModeAndLinksAreWrittenThrough)
     chmod(kept.c_str(), 0640);
     std::ofstream(target) << "old";
     std::filesystem::create_symlink(target, link);
+    std::filesystem::create_hard_link(kept, dir + "/hard.der");  // written in place, it stays a link
     for (const std::string &path : {kept, fresh, link}) {
         ProcessResult r = tool(on_token({"-label", "abc", "-outfile", path, "-outform", "der"}));
         EXPECT_EQ(r.exit_status, 0) << path << r.out;
@@ -173,7 +174,8 @@ TEST_F(Export, ReplacedFilesKeepTheirModeAndLinksAreWrittenThrough)
     EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask);
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(read_file(target), der);
-    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"fresh.der", "kept.der", "link.der", "target.der"}));
+    EXPECT_TRUE(read_file(dir + "/hard.der") == der && std::filesystem::hard_link_count(kept) == 2);
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"fresh.der", "hard.der", "kept.der", "link.der", "target.der"}));
 }
 
 TEST_F(Export, ValueThatIsNoCertificateFailsThePemExport)
@@ -287,13 +289,14 @@ TEST_F(Removal, WrongPinDeletesNothing)
 TEST_F(Removal, MissingOrTooLongPinFailsThePrompt)
 {
     put({"abc"});
-    // The PIN buffer holds 31 characters.
-    for (const std::string &input : {std::string(), std::string(32, '1') + "\n"}) {
+    // The PIN buffer holds 255 bytes.
+    for (const std::string &input : {std::string(), std::string(256, '1') + "\n"}) {
         ProcessResult r = tool(on_token({"-remove", "-label", "abc"}), input);
         EXPECT_EQ(r.exit_status, 6);
-        EXPECT_EQ(r.out, "Can't get user PIN\nremove_certificate failed, rc = 0x6\n");
+        EXPECT_EQ(r.out, (input.empty() ? "" : "The answer is longer than 255 bytes\n") +
+                             std::string("Can't get user PIN\nremove_certificate failed, rc = 0x6\n"));
     }
-    ProcessResult r = tool(on_token({"-remove", "-label", "abc"}), std::string(31, '1') + "\n");
+    ProcessResult r = tool(on_token({"-remove", "-label", "abc"}), std::string(255, '1') + "\n");
     EXPECT_EQ(r.out, "Token LOGIN failed\nremove_certificate failed, rc = 0x6\n");
     EXPECT_EQ(client().count_certificates(), 1u);
 }

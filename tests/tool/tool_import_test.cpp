@@ -67,6 +67,19 @@ TEST_F(Import, UnreadableFile)
     EXPECT_EQ(r.out, "Can't read " + path + " file: No such file or directory\ninput_der failed, rc = 0x6\n");
     r = tool(on_token({"-infile", path, "-inform", "p12", "-label", "x"}), "secret\n");
     EXPECT_EQ(r.out, "Can't read " + path + " file: No such file or directory\ninput_p12 failed, rc = 0x6\n");
+    r = tool(on_token({"-infile", token_.dir(), "-label", "x"}));
+    EXPECT_EQ(r.out, "Can't read " + token_.dir() + " file: Is a directory\ninput_pem failed, rc = 0x6\n");
+}
+
+TEST_F(Import, LabelsAreNoLongerThanListingsRead)
+{
+    const std::string path = token_.dir() + "/c.pem", longest(255, 'l');
+    write_bytes(path, pem_of(make_certificate_der("x")));
+    ProcessResult r = tool(on_token({"-infile", path, "-label", longest + "l"}));
+    EXPECT_EQ(r.exit_status, 6);
+    EXPECT_EQ(r.out, "The label is 256 bytes long: labels longer than 255 bytes can't be listed\n");
+    ASSERT_EQ(tool(on_token({"-infile", path, "-label", longest}), "1234\n").exit_status, 0);
+    EXPECT_EQ(tool(on_token({"-certlist"})).out, "Certificate objects:\n1: label: '" + longest + "'\nOK\n");
 }
 
 TEST_F(Import, FileWithoutCertificate)
@@ -111,7 +124,7 @@ TEST_F(Import, WrongPinStoresNothing)
     write_bytes(p12, make_p12("secret"));
     const std::string pem = token_.dir() + "/c.pem";
     write_bytes(pem, pem_of(make_certificate_der("x")));
-    ProcessResult r = tool(on_token({"-infile", pem, "-label", "x"}), "9999\n");
+    ProcessResult r = tool(on_token({"-infile", pem, "-label", "x"}), std::string(255, '9') + "\n");
     EXPECT_EQ(r.exit_status, 6);
     EXPECT_EQ(r.out, "Token LOGIN failed\ninput_pem failed, rc = 0x6\n");
     EXPECT_EQ(client().count_certificates(), 0u);
@@ -157,9 +170,9 @@ TEST_F(Import, PasswordTooLongFailsThePrompt)
     const std::string path = token_.dir() + "/a.p12";
     write_bytes(path, make_p12("secret"));
     ProcessResult r = tool(on_token({"-infile", path, "-inform", "p12", "-label", "x"}),
-                           std::string(32, 'p') + "\n");
+                           std::string(256, 'p') + "\n");
     EXPECT_EQ(r.exit_status, 6);
-    EXPECT_EQ(r.out, "Can't get container password\ninput_p12 failed, rc = 0x6\n");
+    EXPECT_EQ(r.out, "The answer is longer than 255 bytes\nCan't get container password\ninput_p12 failed, rc = 0x6\n");
 }
 
 }  // namespace

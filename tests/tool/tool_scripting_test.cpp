@@ -53,7 +53,9 @@ TEST_F(Scripting, MistakesAreUsageErrorsNamingTheArgument)
          "-passin takes pass:TEXT, env:VAR, file:PATH, fd:N or stdin, not 'pass...'"},
         {{"-p11", m, "-json", "-certlist", "-print", "-label", "a"},
          "-json goes only with -p11info, -slotlist, -tokeninfo and -certlist, not with -print"},
-        {{"-p11", m, "-uri", "foo:bar"}, "-uri 'foo:bar' is no PKCS#11 URI for this tool: URI scheme must be 'pkcs11:'"},
+        {{"-p11", m, "-uri", "foo:bar?pin-value=1234"}, "-uri 'foo:bar' is no PKCS#11 URI for this tool: URI scheme must be 'pkcs11:'"},
+        {{"-p11", m, "-infile", "c.pem", "-label", ""}, "-label needs a label, not ''"},
+        {{"-p11", m, "-uri", "pkcs11:object=", "-print"}, "-uri names an object with an empty label"},
         {{"-p11", m, "-uri", "pkcs11:type=private;object=a", "-print"},
          "-uri 'pkcs11:type=private;object=a' is no PKCS#11 URI for this tool: the object it names is no certificate"},
         {{"-p11", m, "-uri", "pkcs11:token=a", "-slot", "1"}, "-uri names the token: give it without -slot"},
@@ -69,8 +71,9 @@ TEST_F(Scripting, MistakesAreUsageErrorsNamingTheArgument)
         SCOPED_TRACE(shown);
         ProcessResult r = tool(c.args);
         EXPECT_EQ(r.exit_status, 255);
-        EXPECT_EQ(r.out, (c.complaint.empty() ? "" : c.complaint + "\n") + expected_usage(kTokencert));
-        EXPECT_EQ(r.err, "");
+        const bool json = std::find(c.args.begin(), c.args.end(), "-json") != c.args.end();  // stdout: JSON only
+        EXPECT_EQ(json ? r.err : r.out, (c.complaint.empty() ? "" : c.complaint + "\n") + expected_usage(kTokencert));
+        EXPECT_EQ(json ? r.out : r.err, "");
     }
 }
 
@@ -105,6 +108,8 @@ TEST_F(Scripting, PinFromEverySourceReplacesThePrompt)
         {"stdin", "", 6, "Can't read the user PIN from stdin (-pin): nothing to read\n"},
         {"env:NO_SUCH_PIN", "", 6, "Can't read the user PIN from env:NO_SUCH_PIN (-pin): no such variable in the environment\n"},
         {"pass:", "", 6, "The user PIN from pass: (-pin) is empty\n"},
+        {"stdin", "\n", 6, "The user PIN from stdin (-pin) is empty\n"},
+        {"pass:" + std::string(256, '1'), "", 6, "The user PIN from pass: (-pin) is longer than 255 bytes\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.source);
@@ -120,6 +125,20 @@ TEST_F(Scripting, PinFromEverySourceReplacesThePrompt)
     EXPECT_EQ(r.out, "Certificate object 'abc' removed from the token\nOK\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(client().count_certificates(), 0u);
+}
+
+// A token's labels never drive the terminal: control bytes are escaped.
+TEST_F(Scripting, LabelsAreShownWithControlBytesEscaped)
+{
+    const std::string label = "a\x1b[2J\x07\xd0\x90", shown = "a\\x1b[2J\\x07\xd0\x90";
+    put({label});
+    const std::string out = token_.dir() + "/c.pem";
+    ProcessResult r = tool(on_token({"-certlist", "-pkeyfind", "-attributes", "-outfile", out, "-label", label, "-pin", "pass:1234"}));
+    for (const std::string &line : {"1: label: '" + shown + "'", "Certificate label: '" + shown + "'",
+                                    "\nlabel: '" + shown + "'", "Certificate object '" + shown + "' exported to '" + out + "' file"})
+        EXPECT_NE(r.out.find(line + "\n"), std::string::npos) << line;
+    r = tool(on_token({"-remove", "-label", label + "\x1b", "-pin", "pass:1234"}));
+    EXPECT_EQ(r.out, "No certificate object with label '" + shown + "\\x1b' found\nremove_certificate failed, rc = 0x6\n");
 }
 
 // ---- JSON listings and URIs, on both modules ----
@@ -286,7 +305,8 @@ TEST_P(ModuleScripting, JsonListingsMatchTheModulesOwnAnswers)
     // Errors stay text, with their status, and no document follows.
     ProcessResult r = tool({"-slot", "7", "-certlist", "-json"});
     EXPECT_EQ(r.exit_status, 3);
-    EXPECT_EQ(r.out, "C_OpenSession error: 3 ( CKR_SLOT_ID_INVALID)\n");
+    EXPECT_EQ(r.err, "C_OpenSession error: 3 ( CKR_SLOT_ID_INVALID)\n");
+    EXPECT_EQ(r.out, "");
 }
 
 TEST_P(ModuleScripting, UriChoosesTheTokenAndTheCertificate)
@@ -317,14 +337,14 @@ TEST_P(ModuleScripting, UriChoosesTheTokenAndTheCertificate)
         {"pkcs11:manufacturer=" + manufacturer + ";token=other", "other"},
         {"pkcs11:serial=" + serial + ";token=other", nullptr},
         {"pkcs11:model=no%20such%20model", nullptr},
-        {"pkcs11:manufacturer=nobody", nullptr},
+        {"pkcs11:manufacturer=nobody?pin-value=1234", nullptr},  // the PIN is never shown
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.uri);
         ProcessResult r = tool({"-uri", c.uri, "-tokeninfo", "-json"});
         if (c.label == nullptr) {
             EXPECT_EQ(r.exit_status, 6);
-            EXPECT_EQ(r.out, "No token matches the PKCS#11 URI '" + c.uri + "'\n");
+            EXPECT_EQ(r.err, "No token matches the PKCS#11 URI '" + c.uri.substr(0, c.uri.find('?')) + "'\n");
             continue;
         }
         ASSERT_EQ(r.exit_status, 0) << r.out;

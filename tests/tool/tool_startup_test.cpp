@@ -99,6 +99,7 @@ TEST_F(Startup, ZeroSlotsEndsWithSixBeforeAnyListing)
     EXPECT_EQ(r.exit_status, 6);
     EXPECT_EQ(r.out, "C_GetSlotCount returned 0 slots.\n"
                      "Check that your tokens are installed correctly.\n");
+    EXPECT_EQ(faulty({{"FAULTMOD_ZERO_SLOTS", "1"}}, {"-p11info", "-json"}).err, r.out);
 }
 
 TEST_F(Startup, FailingMainSessionExitsWithItsCode)
@@ -149,12 +150,12 @@ TEST_F(Startup, TokenWithoutInitializedFlagStopsGuardedActions)
     put({"abc"});
     for (const std::vector<std::string> &action :
          {std::vector<std::string>{"-certlist"}, {"-label", "abc", "-attributes"},
-          {"-label", "abc", "-outfile", token_.dir() + "/x.pem"}}) {
+          {"-label", "abc", "-outfile", token_.dir() + "/x.pem"}, {"-certlist", "-json"}}) {
         std::vector<std::string> args{"-slot", token_.slot_text()};
         args.insert(args.end(), action.begin(), action.end());
         ProcessResult r = faulty({{"FAULTMOD_CLEAR_TOKEN_FLAGS", "0x400"}}, args);
         EXPECT_EQ(r.exit_status, 6);
-        EXPECT_EQ(r.out, "Token not initialized\n");
+        EXPECT_EQ(action.back() == "-json" ? r.err : r.out, "Token not initialized\n");  // -json: stdout is JSON only
     }
     // The token information is shown without the check.
     ProcessResult r = faulty({{"FAULTMOD_CLEAR_TOKEN_FLAGS", "0x400"}},

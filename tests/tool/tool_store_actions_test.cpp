@@ -42,9 +42,10 @@ TEST_F(StoreActions, RemoveDeletesEveryCertificateWithTheLabelAndNothingElse)
     EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "Certificate object 'twin' removed from the token\nOK\n");
     EXPECT_EQ(client().count_certificates(), 1u);
-    // Nothing left with the label: a second removal still succeeds.
+    // Nothing left with the label: a second removal fails.
     r = tool(on_token({"-remove", "-label", "twin"}), "1234\n");
-    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.exit_status, 6);
+    EXPECT_EQ(r.out, "No certificate object with label 'twin' found\nremove_certificate failed, rc = 0x6\n");
     EXPECT_EQ(client().count_certificates(), 1u);
 }
 

@@ -13,6 +13,7 @@
 #include "expected_usage.h"
 #include "options.h"
 #include "p11_errors.h"
+#include "printable_text.h"
 #include "tool_state.h"
 
 namespace {
@@ -146,6 +147,16 @@ std::unique_ptr<Parsed> parse(std::vector<std::string> words)
     argv.push_back(nullptr);
     p->ok = parse_command_line(static_cast<int>(p->words.size()), argv.data(), p->cmd);
     return p;
+}
+
+TEST(PrintableText, ControlBytesAreEscapedEveryOtherByteKept)
+{
+    for (int b = 0; b < 256; ++b) {
+        const std::string one(1, static_cast<char>(b));
+        const std::string escaped = "\\x" + std::string("0123456789abcdef").substr(b >> 4, 1) + "0123456789abcdef"[b & 15];
+        EXPECT_EQ(printable(one), b < 0x20 || b == 0x7f ? escaped : one) << b;
+        EXPECT_EQ(printable("\xc2" + one), b >= 0x80 && b < 0xa0 ? "\\xc2" + escaped : "\xc2" + printable(one)) << b;
+    }
 }
 
 TEST(CommandLine, UsageCases)
