@@ -40,6 +40,8 @@
 #define PKCS11_CTRL_RESERVED 214
 #define PKCS11_CTRL_FIRST PKCS11_CTRL_ATTACH_API
 #define PKCS11_CTRL_COUNT 14
+// Outside the range above: keeps a PIN for the first use of a token key.
+#define PKCS11_CTRL_LOGIN_ON_USE 220
 
 // slot_id value meaning that no slot was chosen.
 #define P11_NO_SLOT ((CK_SLOT_ID)0xFFFFFFFFUL)
@@ -64,6 +66,9 @@ struct P11_ENGINE_CTX {
     CK_ULONG pin_len = 0;
     p11_pin_callback pin_callback = nullptr;
     unsigned char logged_in = 0;
+    // PIN kept by LOGIN_ON_USE until a token key is first used; tried at
+    // most once, then dropped.
+    SecretString login_on_use_pin;
     std::optional<std::string> label_index_path;
     std::optional<std::string> default_token_path;    // stored only
     std::optional<std::string> default_token_serial;  // stored only

@@ -5,6 +5,7 @@
 
 #include "gost28147_paramset.h"
 #include "p11_engine_session.h"
+#include "pkcs11_login_on_use.h"
 
 #include <openssl/engine.h>
 #include <openssl/evp.h>
@@ -37,6 +38,8 @@ const ENGINE_CMD_DEFN kCommands[] = {
      ENGINE_CMD_FLAG_STRING},
     {PKCS11_CTRL_SET_SESSION, "SET_SESSION", "Set already opened session", ENGINE_CMD_FLAG_STRING},
     {PKCS11_CTRL_ATTACH_API_FUNCS, "ATTACH_API_FUNCS", "Attach to PKCS#11 API library function list",
+     ENGINE_CMD_FLAG_STRING},
+    {PKCS11_CTRL_LOGIN_ON_USE, "LOGIN_ON_USE", "Set PIN to log in with when a token key is first used",
      ENGINE_CMD_FLAG_STRING},
     {0, nullptr, nullptr, 0},
 };
@@ -137,6 +140,9 @@ int ctrl_login(ENGINE *e, P11_ENGINE_CTX *ctx, long i, void *p, void (*f)(void))
 
     if (!ctx->function_list)
         return fail("PKCS11_CTRL_LOGIN: api not attached\n");
+    // A locked PIN is not asked for nor tried.
+    if (!p11_user_pin_may_be_tried(ctx, false))
+        return 0;
 
     if (!callback) {
         // The PIN is the argument itself; it is not kept after the login.
@@ -259,7 +265,7 @@ int pkcs11_engine_ctrl(ENGINE *e, int cmd, long i, void *p, void (*f)(void)) {
     P11_ENGINE_CTX *ctx = p11_engine_ctx_or_report(e);
     if (!ctx)
         return 0;
-    if (cmd < PKCS11_CTRL_FIRST || cmd > PKCS11_CTRL_FIRST + PKCS11_CTRL_COUNT) {
+    if (cmd != PKCS11_CTRL_LOGIN_ON_USE && (cmd < PKCS11_CTRL_FIRST || cmd > PKCS11_CTRL_FIRST + PKCS11_CTRL_COUNT)) {
         fprintf(stderr, "param %d out of range [0, %d]\n", cmd - PKCS11_CTRL_FIRST, PKCS11_CTRL_COUNT);
         return 0;
     }
@@ -295,6 +301,8 @@ int pkcs11_engine_ctrl(ENGINE *e, int cmd, long i, void *p, void (*f)(void)) {
         return ctrl_set_session(ctx, i);
     case PKCS11_CTRL_ATTACH_API_FUNCS:
         return attach_api_funcs(ctx, p);
+    case PKCS11_CTRL_LOGIN_ON_USE:
+        return ctrl_login_on_use(ctx, text);
     default:  // PKCS11_CTRL_RESERVED
         return 1;
     }
@@ -355,8 +363,13 @@ int login(ENGINE *e) {
     ctx->pin_len = ctx->pin.size();
     if (!ctx->function_list)
         return 1;
-    CK_UTF8CHAR *pin = reinterpret_cast<CK_UTF8CHAR *>(ctx->pin.data());
-    CK_RV rv = ctx->function_list->C_Login(ctx->session, CKU_USER, pin, ctx->pin_len);
+    return user_login(ctx, ctx->pin);
+}
+
+int user_login(P11_ENGINE_CTX *ctx, const SecretString &pin) {
+    // C_Login does not write through the PIN pointer.
+    CK_UTF8CHAR *text = reinterpret_cast<CK_UTF8CHAR *>(const_cast<char *>(pin.c_str()));
+    CK_RV rv = ctx->function_list->C_Login(ctx->session, CKU_USER, text, pin.size());
     if (rv != CKR_OK && rv != CKR_USER_ALREADY_LOGGED_IN) {
         fprintf(stderr, "C_Login failed, rc = 0x%lx\n", rv);
         return 0;

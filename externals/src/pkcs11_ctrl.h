@@ -23,6 +23,9 @@ int open_session(ENGINE *e);
 int close_session(ENGINE *e);
 // C_Login as the user with the kept PIN (no module attached: succeeds).
 int login(ENGINE *e);
+// C_Login as the user with `pin` on the context's session (module attached);
+// sets logged_in on success, else prints "C_Login failed, rc = 0x%x\n".
+int user_login(P11_ENGINE_CTX *ctx, const SecretString &pin);
 // C_Logout on the current session.
 int logout(ENGINE *e);
 

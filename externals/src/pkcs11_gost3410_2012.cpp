@@ -21,6 +21,7 @@
 #include "p11_key_objects.h"
 #include "pkcs11_ameth.h"
 #include "pkcs11_core_eng.h"
+#include "pkcs11_login_on_use.h"
 
 namespace {
 
@@ -358,6 +359,8 @@ int pkcs11_gost2012_do_sign(ENGINE *e, const unsigned char *dgst, int dlen, unsi
         std::fputs("pkcs11_gost2001_do_sign: ENGINE_get_ex_data failed\n", stderr);
         return 0;
     }
+    if (!p11_login_on_use(e))
+        return 0;
     P11Session session;
     if (!session.open_or_report(ctx))
         return 0;

@@ -19,6 +19,7 @@
 #include "p11_key_objects.h"
 #include "pkcs11_ameth.h"
 #include "pkcs11_core_eng.h"
+#include "pkcs11_login_on_use.h"
 #include "pkcs11_pmeth.h"
 #include "secret_string.h"
 #include "zkc_ber.h"
@@ -352,7 +353,7 @@ bool mark_peer_key(EVP_PKEY_CTX *ctx, const p11_gost2012_key &a, const p11_gost2
 int find_priv_key(ENGINE *e, const p11_gost2012_key *key, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE *handle)
 {
     P11_ENGINE_CTX *ctx = p11_engine_ctx_or_report(e);
-    if (ctx == nullptr || key == nullptr || handle == nullptr)
+    if (ctx == nullptr || key == nullptr || handle == nullptr || !p11_login_on_use(e))
         return 0;
     *handle = CK_INVALID_HANDLE;
     P11FindResult found = p11_find_key_objects(ctx->function_list, session, CKO_PRIVATE_KEY, *key);

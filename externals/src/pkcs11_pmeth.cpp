@@ -19,6 +19,7 @@
 #include "pkcs11_core_eng.h"
 #include "pkcs11_gost3410_2012.h"
 #include "pkcs11_keyx.h"
+#include "pkcs11_login_on_use.h"
 
 namespace {
 
@@ -236,7 +237,7 @@ int keygen_for(int method_nid, EVP_PKEY_CTX *ctx, EVP_PKEY *pkey)
     }
     ENGINE *engine = EVP_PKEY_get0_engine(pkey);
     const P11_ENGINE_CTX *engine_ctx = p11_engine_ctx_or_report(engine);
-    if (engine_ctx == nullptr)
+    if (engine_ctx == nullptr || !p11_login_on_use(engine))
         return 0;
     P11Session session;
     if (!session.open_or_report(engine_ctx))

@@ -4,6 +4,7 @@
 #include "ossl_ptr.h"
 #include "pkcs11_core_eng.h"
 #include "pkcs11_ctrl.h"
+#include "pkcs11_login_on_use.h"
 #include "secret_string.h"
 
 #include <openssl/ui.h>
@@ -21,7 +22,7 @@ constexpr const char *kPrompt = "Enter token user PIN:";
 bool p11_login_through_ui(ENGINE *e, UI_METHOD *ui_method, void *callback_data, const char *who)
 {
     P11_ENGINE_CTX *ctx = p11_engine_ctx_or_report(e);
-    if (!ctx)
+    if (!ctx || !p11_login_on_use(e))
         return false;
     if (ctx->logged_in || !ui_method)
         return true;

@@ -140,6 +140,7 @@ TEST(EngineBind, CommandTableIsExact) {
         {211, "PRIVATE_KEY_SENSITIVE", "Private key CKA_SENSITIVE attribute"},
         {212, "SET_SESSION", "Set already opened session"},
         {213, "ATTACH_API_FUNCS", "Attach to PKCS#11 API library function list"},
+        {220, "LOGIN_ON_USE", "Set PIN to log in with when a token key is first used"},
     };
     const ENGINE_CMD_DEFN *defns = pkcs11_engine_cmd_defns();
     size_t k = 0;
