@@ -1,7 +1,6 @@
-// LOGIN with its three PIN sources, LOGOUT, and LOGIN_ON_USE.
+// LOGIN with its three PIN sources, LOGOUT, and a wrong LOGIN_ON_USE PIN.
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include "engine_test_support.h"
-#include "module_token.h"
 #include "pkcs11_login_on_use.h"
 #include "softhsm_token.h"
 
@@ -263,87 +262,14 @@ TEST(LoginPrompt, NoInputAtAllDoesNotHang) {
     EXPECT_EQ(child.status, 0);
 }
 
-// LOGIN_ON_USE on our software token, which counts wrong PINs: the PIN is
-// kept without a module call, tried at most once, at the first use, and
-// never on a token whose user PIN is locked or has one try left.
-namespace {
-
-CK_FUNCTION_LIST *counted_module = nullptr;
-int login_calls = 0;
-CK_RV counting_login(CK_SESSION_HANDLE s, CK_USER_TYPE type, CK_UTF8CHAR_PTR pin, CK_ULONG len) {
-    ++login_calls;
-    return counted_module->C_Login(s, type, pin, len);
-}
-
-}  // namespace
-
-TEST(LoginOnUse, ThePinWaitsForTheFirstUseIsTriedOnceAndSparesALockedOrLastTry) {
-    const char *kWrong = "00000000";
-    const std::string kLastTry = "LOGIN: the token's user PIN has one try left; the configured PIN is not tried\n";
-    const std::string kLocked = "LOGIN: the token's user PIN is locked\n";
-    struct Case {
-        int wrong_before;  // wrong PINs the token has counted already
-        bool right_pin;
-        std::string err;   // of the first use
-        int tries;         // C_Login calls it made
-        std::string login_err;  // of a LOGIN with the right PIN afterwards
-    } cases[] = {
-        {0, true, "", 1, ""},
-        {0, false, "C_Login failed, rc = 0xa0\nlogin failed\n", 1, ""},
-        {9, true, kLastTry, 0, ""},  // LOGIN, an entered PIN, still takes the last try
-        {10, true, kLocked, 0, kLocked},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(std::to_string(c.wrong_before) + (c.right_pin ? " right" : " wrong"));
-        auto token = make_module_token(ModuleKind::softtoken);
-        ASSERT_TRUE(token->ok()) << token->error();
-        counted_module = token->functions();
-        CK_SESSION_HANDLE s = token->open_session(false);
-        for (int k = 0; k < c.wrong_before; ++k)
-            counted_module->C_Login(s, CKU_USER, (CK_UTF8CHAR *)kWrong, 8);
-        auto flags = [&] {
-            CK_TOKEN_INFO info{};
-            counted_module->C_GetTokenInfo(token->slot(), &info);
-            return info.flags & (CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED);
-        };
-        const CK_FLAGS before = flags();
-        CK_FUNCTION_LIST counting = *counted_module;
-        counting.C_Login = counting_login;
-        login_calls = 0;
-        FreshEngine engine;
-        std::string err;
-        ASSERT_EQ(engine.ctrl(PKCS11_CTRL_ATTACH_API_FUNCS, 0, &counting), 1);
-        engine.ctx()->slot_id = token->slot();
-        ASSERT_EQ(engine.ctrl_string("LOGIN_ON_USE", c.right_pin ? token->user_pin() : kWrong, &err), 1) << err;
-        EXPECT_EQ(login_calls, 0);
-
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(p11_login_on_use(engine.get()), c.err.empty());
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
-        EXPECT_EQ(login_calls, c.tries);
-        EXPECT_EQ(engine.ctx()->logged_in, c.err.empty() ? 1 : 0);
-        EXPECT_TRUE(engine.ctx()->login_on_use_pin.empty());
-        EXPECT_EQ(flags(), c.tries && !c.right_pin ? CKF_USER_PIN_COUNT_LOW : before);
-        // Dropped: a second use tries nothing.
-        EXPECT_TRUE(p11_login_on_use(engine.get()));
-        EXPECT_EQ(login_calls, c.tries);
-
-        EXPECT_EQ(engine.ctrl_string("LOGIN", token->user_pin(), &err), c.login_err.empty() ? 1 : 0);
-        EXPECT_EQ(err, c.login_err);
-        EXPECT_EQ(login_calls, c.tries + (c.login_err.empty() ? 1 : 0));
-        counted_module->C_CloseSession(s);
-    }
-}
-
-TEST(LoginOnUse, TakesOnlyAPinAndKeepsItWithoutAModule) {
-    FreshEngine engine;
+TEST_F(Login, OnUseAWrongPinIsTriedOnceThenDropped) {
     std::string err;
-    EXPECT_EQ(engine.ctrl_string("LOGIN_ON_USE", "", &err), 0);
+    EXPECT_EQ(engine_.ctrl_string("LOGIN_ON_USE", "", &err), 0);
     EXPECT_EQ(err, "PKCS11_CTRL_LOGIN_ON_USE: PIN not set\n");
-    EXPECT_EQ(engine.ctrl(PKCS11_CTRL_LOGIN_ON_USE, 0, nullptr, nullptr, &err), 0);
-    EXPECT_EQ(err, "PKCS11_CTRL_LOGIN_ON_USE: PIN not set\n");
-    // Without a module the PIN is kept, and a use has nothing to log in to.
-    EXPECT_EQ(engine.ctrl_string("LOGIN_ON_USE", "1234", &err), 1) << err;
-    EXPECT_STREQ(engine.ctx()->login_on_use_pin.c_str(), "1234");
-    EXPECT_TRUE(p11_login_on_use(engine.get()));
+    ASSERT_EQ(engine_.ctrl_string("LOGIN_ON_USE", "0000", &err), 1) << err;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(p11_login_on_use(engine_.get()));
+    EXPECT_TRUE(p11_login_on_use(engine_.get()));  // nothing left to try
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "C_Login failed, rc = 0xa0\nlogin failed\n");
+    EXPECT_TRUE(engine_.ctx()->login_on_use_pin.empty());
 }

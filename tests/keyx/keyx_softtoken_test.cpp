@@ -404,15 +404,12 @@ TEST_F(KeyTransport, DamagedOrMismatchedTransportsAreRefusedWithTheirLines)
         EXPECT_EQ(out, Bytes(32, 0xAA)) << "the output is not written";
         EXPECT_EQ(objects(), before);
     }
-    // Every byte of the MAC counts: one changed bit anywhere in it is refused.
+    // Every byte of the MAC counts.
     ASSERT_EQ(mac.size(), 4u);
     for (std::size_t at = 0; at < mac.size(); ++at) {
-        SCOPED_TRACE("MAC byte " + std::to_string(at));
         Bytes changed = mac, out;
         changed[at] ^= 0x01;
-        std::string err;
-        EXPECT_EQ(unwrap(r256.key.get(), nullptr, rebuilt(p256, key, changed), out, &err), 0);
-        EXPECT_EQ(err, "gost3410_kek_dec. Wrong MAC\ngost3410_kek_dec failed, rc = 6");
+        EXPECT_EQ(unwrap(r256.key.get(), nullptr, rebuilt(p256, key, changed), out), 0) << "MAC byte " << at;
     }
 }
 
