@@ -404,8 +404,6 @@ TEST_F(KeyTransport, DamagedOrMismatchedTransportsAreRefusedWithTheirLines)
         EXPECT_EQ(out, Bytes(32, 0xAA)) << "the output is not written";
         EXPECT_EQ(objects(), before);
     }
-    // Every byte of the MAC counts.
-    ASSERT_EQ(mac.size(), 4u);
     for (std::size_t at = 0; at < mac.size(); ++at) {
         Bytes changed = mac, out;
         changed[at] ^= 0x01;
