@@ -32,7 +32,7 @@ engine_id = zk_p11_core_2012
 dynamic_path = $engines/zk_p11_core_2012.so
 ATTACH_API = $module
 OPEN_SESSION = CKF_SERIAL_SESSION|CKF_RW_SESSION
-LOGIN = 1234
+LOGIN_ON_USE = 1234
 LABEL_INDEX_PATH = $work/label_index
 default_algorithms = ALL
 init = 1
@@ -40,7 +40,7 @@ init = 1
 distinguished_name = req_dn
 [req_dn]
 EOF
-sed -e 's/^LOGIN = 1234/LOGIN = 1234\nPRIVATE_KEY_EXTRACTABLE = 1\nPRIVATE_KEY_SENSITIVE = 0/' engine.cnf >extractable.cnf
+sed -e 's/^LOGIN_ON_USE = 1234/LOGIN_ON_USE = 1234\nPRIVATE_KEY_EXTRACTABLE = 1\nPRIVATE_KEY_SENSITIVE = 0/' engine.cnf >extractable.cnf
 printf 'GOST through the openssl command\n' >data.txt
 
 # show CMD...: prints the command (paths shortened) and runs it, both

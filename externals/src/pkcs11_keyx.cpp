@@ -469,7 +469,8 @@ int pkey_pkcs11_encrypt(EVP_PKEY_CTX *ctx, unsigned char *out, std::size_t *outl
 {
     ENGINE *e = nullptr;
     P11_ENGINE_CTX *ectx = engine_of(ctx, &e);
-    if (ectx == nullptr || outlen == nullptr)
+    // The ephemeral key pair is a private object: the user logs in.
+    if (ectx == nullptr || outlen == nullptr || !p11_login_on_use(e))
         return 0;
     const p11_gost2012_key *recipient = gost_key_record(EVP_PKEY_CTX_get0_pkey(ctx));
     const GostKeyAlg *alg = recipient != nullptr ? gost_key_alg(recipient->alg_nid) : nullptr;

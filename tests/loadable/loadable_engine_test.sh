@@ -487,8 +487,9 @@ login_on_use)
     for k in $(seq 12); do OPENSSL_CONF="$work/wrong.cnf" ossl dgst dgst -md_gost12_256 "$work/m1.bin"; done
     expect_eq "12 digests, PIN counter untouched" "$rc $(pin_flags)" "0 "
     sign() { OPENSSL_CONF="$work/$1" ossl sign dgst -engine "$engine_id" -keyform engine -sign on-use -out "$work/sig" "$work/m1.bin"; }
-    sign right.cnf
-    expect_ok "the right PIN signs on use"
+    OPENSSL_CONF="$work/right.cnf" ossl cert req -new -x509 -engine "$engine_id" -keyform engine -key on-use -subj /CN=u -out "$work/u.pem"
+    OPENSSL_CONF="$work/right.cnf" ossl wrap cms -encrypt -gost89 -in "$work/m1.bin" -recip "$work/u.pem" -out "$work/m1.p7m"
+    expect_ok "the right PIN signs and wraps a key on use"
     for k in $(seq 9); do sign wrong.cnf; done
     expect_eq "a wrong PIN: one try, failure" "$rc $(grep -c 'C_Login failed, rc = 0xa0' <<<"$err")" "1 1"
     expect_eq "9 runs, 9 tries" "$(pin_flags)" "USER_PIN_COUNT_LOW USER_PIN_FINAL_TRY"
