@@ -5,12 +5,11 @@
 #define OPENSSL_SUPPRESS_DEPRECATED  // EVP_CIPHER_meth_*, EVP_MD_meth_*, ENGINE, EVP_CIPHER_CTX_iv
 #include "zkc_gost28147.h"
 
+#include "gost89_update.h"
 #include "gost_objects.h"
-#include "oid_der.h"
 #include "pkcs11_core_eng.h"
 #include "pkcs11_pmeth.h"
 
-#include <openssl/asn1t.h>
 #include <openssl/engine.h>
 #include <openssl/objects.h>
 #include <openssl/rand.h>
@@ -18,13 +17,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-
-ASN1_NDEF_SEQUENCE(ZKC_CIPHER_PARAMS) = {
-    ASN1_SIMPLE(ZKC_CIPHER_PARAMS, iv, ASN1_OCTET_STRING),
-    ASN1_SIMPLE(ZKC_CIPHER_PARAMS, enc_param_set, ASN1_OBJECT),
-} ASN1_NDEF_SEQUENCE_END(ZKC_CIPHER_PARAMS)
-
-IMPLEMENT_ASN1_FUNCTIONS(ZKC_CIPHER_PARAMS)
 
 namespace {
 
@@ -64,12 +56,9 @@ P11_ENGINE_CTX *mac_engine_ctx() { return engine_ctx(ENGINE_get_digest_engine(go
 // The core's parameter set for param_nid; the engine's default set when the
 // NID names no object or the core does not know it.
 const GOST28147_89_PARAM *resolve_paramset(int param_nid, const P11_ENGINE_CTX *engine) {
-    const GOST28147_89_PARAM *param = nullptr;
-    unsigned char der[16];
-    // An OID whose content passes 14 bytes does not fit and counts as unknown.
-    std::size_t len = param_nid != NID_undef ? oid_der_from_nid(param_nid, der, sizeof der) : 0;
-    if (len != 0 && GOST28147_89_FindParByDerOid(der, static_cast<uint32_t>(len), &param) == 0)
+    if (const GOST28147_89_PARAM *param = gost89_paramset_of_nid(param_nid))
         return param;
+    const GOST28147_89_PARAM *param = nullptr;
     const unsigned char *fallback = engine->gost28147_params_der;
     int rc = GOST28147_89_FindParByDerOid(fallback, fallback[1] + 2u, &param);
     if (rc != 0) {
@@ -141,25 +130,11 @@ int cipher_reinit(EVP_CIPHER_CTX *ctx, CipherKind kind) {
     return cipher_setup(ctx, kind, c->key, EVP_CIPHER_CTX_iv(ctx), EVP_CIPHER_CTX_is_encrypting(ctx));
 }
 
-// The core takes 32-bit lengths; EVP hands out up to SIZE_MAX bytes at once.
-constexpr size_t kMaxCoreChunk = size_t(1) << 30;
-
 int zkc_cipher_do(EVP_CIPHER_CTX *ctx, unsigned char *out, const unsigned char *in, size_t inl) {
     if (!out)
         return 1;
-    zkc_cipher_ctx *c = cipher_data(ctx);
-    do {
-        size_t n = inl < kMaxCoreChunk ? inl : kMaxCoreChunk;
-        GOST_DATA_BLOB bin = {static_cast<uint32_t>(n), const_cast<unsigned char *>(in)};
-        GOST_DATA_BLOB bout = {static_cast<uint32_t>(n), out};
-        int rc = GOST28147_89_Update(&c->core, &bin, &bout);
-        if (rc != 0)
-            return fail_rc("GOST28147_89_Update failed, rc = 0x%x\n", rc);
-        in += n;
-        out += bout.cbData;
-        inl -= n;
-    } while (inl != 0);
-    return 1;
+    int rc = gost89_update(&cipher_data(ctx)->core, in, inl, out);
+    return rc == 0 ? 1 : fail_rc("GOST28147_89_Update failed, rc = 0x%x\n", rc);
 }
 
 int zkc_cipher_cleanup(EVP_CIPHER_CTX *ctx) {
@@ -361,18 +336,10 @@ int zkc_imit_init_modify(EVP_MD_CTX *ctx) {
 }
 
 int zkc_imit_update(EVP_MD_CTX *ctx, const void *data, size_t count) {
-    zkc_cipher_ctx *c = mac_data(ctx);
-    const auto *in = static_cast<const unsigned char *>(data);
-    while (count != 0) {
-        size_t n = count < kMaxCoreChunk ? count : kMaxCoreChunk;
-        GOST_DATA_BLOB bin = {static_cast<uint32_t>(n), const_cast<unsigned char *>(in)};
-        int rc = GOST28147_89_Update(&c->core, &bin, nullptr);
-        if (rc != 0)
-            return fail_rc("GOST28147_89_Update failed, rc = 0x%x\n", rc);
-        in += n;
-        count -= n;
-    }
-    return 1;
+    if (count == 0)
+        return 1;
+    int rc = gost89_update(&mac_data(ctx)->core, static_cast<const unsigned char *>(data), count, nullptr);
+    return rc == 0 ? 1 : fail_rc("GOST28147_89_Update failed, rc = 0x%x\n", rc);
 }
 
 int zkc_imit_final(EVP_MD_CTX *ctx, unsigned char *md) {

@@ -17,6 +17,7 @@
 #include <openssl/evp.h>
 
 #include "gost28147_89.h"
+#include "gost89_params.h"
 
 // Cipher controls (EVP_CIPHER_CTX_ctrl), beside EVP_CTRL_RAND_KEY and
 // EVP_CTRL_PBE_PRF_NID. "gost89-cnt" answers only the first of these.
@@ -36,7 +37,6 @@
 #define ZKC_MAC_CTRL_KEY_LEN (EVP_MD_CTRL_ALG_CTRL + 3)       // p2: int receiving 32
 #define ZKC_MAC_CTRL_SET_KEY (EVP_MD_CTRL_ALG_CTRL + 4)       // p1: 32, p2: the key
 
-#define ZKC_GOST89_IV_LEN 8
 #define ZKC_GOST_MAC_LEN 4
 
 // Context data of both ciphers and of the MAC.
@@ -48,14 +48,8 @@ struct zkc_cipher_ctx {
     int mode;                       // core mode code chosen by control; 0 = CFB
 };
 
-// The cipher parameters of an AlgorithmIdentifier (Gost28147-89-Parameters
-// of RFC 4357): SEQUENCE { iv OCTET STRING (8 bytes), encryptionParamSet
-// OBJECT IDENTIFIER }.
-struct ZKC_CIPHER_PARAMS {
-    ASN1_OCTET_STRING *iv;
-    ASN1_OBJECT *enc_param_set;
-};
-DECLARE_ASN1_FUNCTIONS(ZKC_CIPHER_PARAMS)
+// The cipher parameters of an AlgorithmIdentifier: ZKC_CIPHER_PARAMS
+// (gost89_params.h).
 
 const EVP_CIPHER *zkc_gost89_cipher(void);
 const EVP_CIPHER *zkc_gost89_cnt_cipher(void);

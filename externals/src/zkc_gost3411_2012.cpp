@@ -1,12 +1,12 @@
 // The engine's GOST R 34.11-94 and GOST R 34.11-2012 digests: thin EVP shells
 // over the crypto core's hash contexts. One template serves the three
-// digests; each digest's core calls and lines are its traits below.
+// digests; each digest's core calls (gost_digest_core.h) and lines are its
+// traits below.
 #define OPENSSL_SUPPRESS_DEPRECATED  // EVP_MD_meth_*
 #include "zkc_gost3411_2012.h"
 
+#include "gost_digest_core.h"
 #include "gost_objects.h"
-#include "gost_r3411_94.h"
-#include "hash_low/gost_r3411_2012.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -18,18 +18,8 @@
 
 namespace {
 
-struct Digest94 {
-    using Ctx = GOSTR3411_94_CTX;
+struct Digest94 : GostDigestCore94 {
     static constexpr GostObj obj = GostObj::md_gost94;
-    static constexpr int size = GOSTR3411_94_DIGEST_SIZE;
-    static constexpr int block = GOSTR3411_94_BLOCK_SIZE;
-    // The CryptoPro parameter set, chosen by its DER OID.
-    static int init(Ctx *c) {
-        const GOSTR3411_94_PARAM *set = GOSTR3411_94_DefaultParam();
-        return GOSTR3411_94_Init_more_par(c, set->der, set->der_len, nullptr, 0);
-    }
-    static int update(Ctx *c, const uint8_t *data, size_t n) { return GOSTR3411_94_Update(c, data, n); }
-    static int final(Ctx *c, uint8_t *out) { return GOSTR3411_94_Final(c, out); }
     static constexpr const char *init_line = "GOSTR3411_94_Init failed, rc = 0x%x\n";
     static constexpr const char *update_line = "GOSTR3411_94_Update failed, rc = 0x%x\n";
     static constexpr const char *final_line = "GOSTR3411_94_Final failed, rc = 0x%x\n";
@@ -37,14 +27,8 @@ struct Digest94 {
     static constexpr const char *cleanup_line = "zkc_digest_94_cleanup: zkc_digest_94_init failed, rc = 0x%x\n";
 };
 
-struct Digest256 {
-    using Ctx = GOSTR3411_2012_CTX;
+struct Digest256 : GostDigestCore256 {
     static constexpr GostObj obj = GostObj::gost3411_2012_256;
-    static constexpr int size = 32;
-    static constexpr int block = GOSTR3411_2012_BLOCK_SIZE;
-    static int init(Ctx *c) { return GOSTR3411_2012_256_Init(c); }
-    static int update(Ctx *c, const uint8_t *data, size_t n) { return GOSTR3411_2012_256_Update(c, data, n); }
-    static int final(Ctx *c, uint8_t *out) { return GOSTR3411_2012_256_Final(c, out); }
     static constexpr const char *init_line = "GOSTR3411_2012_256_Init failed, rc = 0x%x\n";
     static constexpr const char *update_line = "GOSTR3411_256_Update failed, rc = 0x%x\n";
     static constexpr const char *final_line = "GOSTR3411_2012_256_Final failed, rc = 0x%x\n";
@@ -52,14 +36,8 @@ struct Digest256 {
     static constexpr const char *cleanup_line = "zkc_digest_256_cleanup: zkc_digest_256_init failed, rc = 0x%x\n";
 };
 
-struct Digest512 {
-    using Ctx = GOSTR3411_2012_CTX;
+struct Digest512 : GostDigestCore512 {
     static constexpr GostObj obj = GostObj::gost3411_2012_512;
-    static constexpr int size = 64;
-    static constexpr int block = GOSTR3411_2012_BLOCK_SIZE;
-    static int init(Ctx *c) { return GOSTR3411_2012_512_Init(c); }
-    static int update(Ctx *c, const uint8_t *data, size_t n) { return GOSTR3411_2012_512_Update(c, data, n); }
-    static int final(Ctx *c, uint8_t *out) { return GOSTR3411_2012_512_Final(c, out); }
     static constexpr const char *init_line = "GOSTR3411_2012_512_Init failed, rc = 0x%x\n";
     static constexpr const char *update_line = "GOSTR3411_2012_512_Update failed, rc = 0x%x\n";
     static constexpr const char *final_line = "GOSTR3411_2012_512_Final failed, rc = 0x%x\n";
