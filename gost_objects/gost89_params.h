@@ -19,9 +19,10 @@ struct ZKC_CIPHER_PARAMS {
 };
 DECLARE_ASN1_FUNCTIONS(ZKC_CIPHER_PARAMS)
 
-// The core's parameter set of the object a NID stands for; nullptr when the
-// NID names no object, its OID does not fit 16 bytes of DER or the core does
-// not know it.
+// The core's parameter set of an OID; nullptr when there is no object, its
+// DER does not fit 16 bytes or the core does not know it.
+const GOST28147_89_PARAM *gost89_paramset_of_object(const ASN1_OBJECT *obj);
+// The same for the object a NID stands for.
 const GOST28147_89_PARAM *gost89_paramset_of_nid(int nid);
 
 // The same for a set named by a short or long name or dotted OID text.
