@@ -38,5 +38,13 @@ const GOST28147_89_PARAM *gost89_paramset_of_nid(int nid)
 
 const GOST28147_89_PARAM *gost89_paramset_by_name(const char *name)
 {
-    return gost89_paramset_of_nid(gost_txt2nid(name));
+    if (name == nullptr)
+        return nullptr;
+    if (const GOST28147_89_PARAM *param = gost89_paramset_of_nid(gost_txt2nid(name)))
+        return param;
+    // A dotted OID OpenSSL has no object for.
+    ASN1_OBJECT *obj = OBJ_txt2obj(name, 1);
+    const GOST28147_89_PARAM *param = gost89_paramset_of_object(obj);
+    ASN1_OBJECT_free(obj);
+    return param;
 }
