@@ -19,12 +19,14 @@ const OSSL_PARAM *gettable_params(void *)
         OSSL_PARAM_utf8_ptr(OSSL_PROV_PARAM_VERSION, nullptr, 0),
         OSSL_PARAM_utf8_ptr(OSSL_PROV_PARAM_BUILDINFO, nullptr, 0),
         OSSL_PARAM_int(OSSL_PROV_PARAM_STATUS, nullptr),
+        OSSL_PARAM_utf8_ptr(ZK_PROV_PARAM_PKCS11_MODULE_PATH, nullptr, 0),
         OSSL_PARAM_END,
     };
     return kParams;
 }
 
-int get_params(void *, OSSL_PARAM params[])
+// The configured PKCS#11 module is shown (where the PIN comes from is not).
+int get_params(void *provctx, OSSL_PARAM params[])
 {
     OSSL_PARAM *p = OSSL_PARAM_locate(params, OSSL_PROV_PARAM_NAME);
     if (p && !OSSL_PARAM_set_utf8_ptr(p, "GOST algorithms and PKCS#11 tokens (" ZK_PROVIDER_NAME ")"))
@@ -34,6 +36,9 @@ int get_params(void *, OSSL_PARAM params[])
         return 0;
     p = OSSL_PARAM_locate(params, OSSL_PROV_PARAM_BUILDINFO);
     if (p && !OSSL_PARAM_set_utf8_ptr(p, "tokencert 0.1"))
+        return 0;
+    p = OSSL_PARAM_locate(params, ZK_PROV_PARAM_PKCS11_MODULE_PATH);
+    if (p && !OSSL_PARAM_set_utf8_ptr(p, static_cast<const ProvCtx *>(provctx)->pkcs11_module_path.c_str()))
         return 0;
     p = OSSL_PARAM_locate(params, OSSL_PROV_PARAM_STATUS);
     return p == nullptr || OSSL_PARAM_set_int(p, 1);
