@@ -52,16 +52,6 @@ void *newctx(void *provctx)
     return ctx;
 }
 
-void freectx(void *vctx)
-{
-    auto *ctx = static_cast<CipherCtx *>(vctx);
-    if (ctx)
-        OPENSSL_cleanse(ctx, sizeof *ctx);
-    delete ctx;
-}
-
-void *dupctx(void *vctx) { return new (std::nothrow) CipherCtx(*static_cast<const CipherCtx *>(vctx)); }
-
 // The core keyed for the current set, IV and direction: the stream starts
 // again from the IV.
 int start(CipherCtx *ctx)
@@ -293,8 +283,8 @@ const OSSL_PARAM *settable_ctx_params(void *, void *)
 template <const CipherKind &Kind>
 const OSSL_DISPATCH kFunctions[] = {
     {OSSL_FUNC_CIPHER_NEWCTX, zk_fn(newctx<Kind>)},
-    {OSSL_FUNC_CIPHER_FREECTX, zk_fn(freectx)},
-    {OSSL_FUNC_CIPHER_DUPCTX, zk_fn(dupctx)},
+    {OSSL_FUNC_CIPHER_FREECTX, zk_fn(zk_freectx<CipherCtx>)},
+    {OSSL_FUNC_CIPHER_DUPCTX, zk_fn(zk_dupctx<CipherCtx>)},
     {OSSL_FUNC_CIPHER_ENCRYPT_INIT, zk_fn(encrypt_init)},
     {OSSL_FUNC_CIPHER_DECRYPT_INIT, zk_fn(decrypt_init)},
     {OSSL_FUNC_CIPHER_UPDATE, zk_fn(update)},

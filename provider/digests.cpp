@@ -27,23 +27,6 @@ void *newctx(void *provctx)
     return ctx;
 }
 
-// Hash states of HMAC keys pass through here: wiped before they go.
-template <class D>
-void freectx(void *vctx)
-{
-    auto *ctx = static_cast<DigestCtx<D> *>(vctx);
-    if (ctx)
-        OPENSSL_cleanse(&ctx->core, sizeof ctx->core);
-    delete ctx;
-}
-
-template <class D>
-void *dupctx(void *vctx)
-{
-    const auto *src = static_cast<const DigestCtx<D> *>(vctx);
-    return new (std::nothrow) DigestCtx<D>(*src);
-}
-
 template <class D>
 int init(void *vctx, const OSSL_PARAM *)
 {
@@ -107,8 +90,8 @@ const OSSL_PARAM *gettable_params(void *)
 template <class D>
 const OSSL_DISPATCH kFunctions[] = {
     {OSSL_FUNC_DIGEST_NEWCTX, zk_fn(newctx<D>)},
-    {OSSL_FUNC_DIGEST_FREECTX, zk_fn(freectx<D>)},
-    {OSSL_FUNC_DIGEST_DUPCTX, zk_fn(dupctx<D>)},
+    {OSSL_FUNC_DIGEST_FREECTX, zk_fn(zk_freectx<DigestCtx<D>>)},
+    {OSSL_FUNC_DIGEST_DUPCTX, zk_fn(zk_dupctx<DigestCtx<D>>)},
     {OSSL_FUNC_DIGEST_INIT, zk_fn(init<D>)},
     {OSSL_FUNC_DIGEST_UPDATE, zk_fn(update<D>)},
     {OSSL_FUNC_DIGEST_FINAL, zk_fn(final<D>)},

@@ -34,16 +34,6 @@ void *newctx(void *provctx)
     return ctx;
 }
 
-void freectx(void *vctx)
-{
-    auto *ctx = static_cast<MacCtx *>(vctx);
-    if (ctx)
-        OPENSSL_cleanse(ctx, sizeof *ctx);
-    delete ctx;
-}
-
-void *dupctx(void *vctx) { return new (std::nothrow) MacCtx(*static_cast<const MacCtx *>(vctx)); }
-
 // Reads an octet string of exactly n bytes into out; false (with the reason)
 // for any other length.
 bool read_exact(const MacCtx *ctx, const OSSL_PARAM *p, unsigned char *out, size_t n, ProvReason reason)
@@ -161,8 +151,8 @@ const OSSL_PARAM *settable_ctx_params(void *, void *)
 
 const OSSL_DISPATCH kFunctions[] = {
     {OSSL_FUNC_MAC_NEWCTX, zk_fn(newctx)},
-    {OSSL_FUNC_MAC_FREECTX, zk_fn(freectx)},
-    {OSSL_FUNC_MAC_DUPCTX, zk_fn(dupctx)},
+    {OSSL_FUNC_MAC_FREECTX, zk_fn(zk_freectx<MacCtx>)},
+    {OSSL_FUNC_MAC_DUPCTX, zk_fn(zk_dupctx<MacCtx>)},
     {OSSL_FUNC_MAC_INIT, zk_fn(init)},
     {OSSL_FUNC_MAC_UPDATE, zk_fn(update)},
     {OSSL_FUNC_MAC_FINAL, zk_fn(final)},

@@ -6,6 +6,9 @@
 
 #include <openssl/core.h>
 #include <openssl/core_dispatch.h>
+#include <openssl/crypto.h>
+
+#include <new>
 
 #include <string>
 
@@ -57,6 +60,19 @@ int zk_raise(const ProvCtx *prov, ProvReason reason, const char *detail = nullpt
 // A function as a dispatch table entry.
 template <class F>
 inline void (*zk_fn(F f))(void) { return reinterpret_cast<void (*)(void)>(f); }
+
+// The life of an operation's context: made with new (nothrow), copied whole,
+// wiped before it goes (keys, key schedules and HMAC states live there).
+template <class Ctx>
+void *zk_dupctx(void *vctx) { return new (std::nothrow) Ctx(*static_cast<const Ctx *>(vctx)); }
+template <class Ctx>
+void zk_freectx(void *vctx)
+{
+    auto *ctx = static_cast<Ctx *>(vctx);
+    if (ctx)
+        OPENSSL_cleanse(ctx, sizeof *ctx);
+    delete ctx;
+}
 
 // The GOST 28147-89 parameter set of a fresh cipher or MAC context:
 // id-tc26-gost-28147-param-Z (CryptoPro key meshing).
