@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include <stdlib.h>
 
@@ -74,7 +75,7 @@ protected:
     // protected with GOST algorithms (PBKDF2 with the PRF prf_nid, a MAC with
     // mac_md) or, with prf_nid 0, with OpenSSL's standard ones.
     std::string container(const KeyCase &c, const std::string &password, Bytes *cert_der, int prf_nid = 0,
-                          const char *mac_md = nullptr)
+                          const char *mac_md = nullptr, const std::string &name = "import.p12")
     {
         PkeyPtr key = generate_gost_key_pair(nid(c.alg), nid(c.paramset));
         *cert_der = certificate_der(key.get());
@@ -96,7 +97,7 @@ protected:
         }
         // In the token's own directory (removed with it): CTest runs the
         // cases side by side, and other checkouts share /tmp.
-        std::string path = dir_ + "/import.p12";
+        std::string path = dir_ + "/" + name;
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(p12.data()), p12.size());
         return path;
     }
@@ -260,34 +261,134 @@ TEST_F(GostImport, WrongPinStoresNothing)
     EXPECT_EQ(object_count(), 0u);
 }
 
-// A store step that fails takes away what the import created before it,
-// whatever stood on the token under other labels stays.
-TEST_F(GostImport, FailedStoreStepLeavesNothingBehind)
+// A failed import takes away exactly the objects it made: not what stood
+// under its label before (another key pair), nor its key pair under another
+// label, whatever step fails, and also when its first search fails.
+TEST_F(GostImport, FailedImportDestroysOnlyWhatItMade)
 {
     Bytes der;
+    const std::string other = container(kCases[1], "secret", &der, 0, nullptr, "other.p12");
     const std::string path = container(kCases[2], "secret", &der);
-    ASSERT_EQ(tool({"-infile", path, "-inform", "p12", "-label", "earlier"},
-                   std::string("secret\n") + token_->user_pin() + "\n")
-                  .exit_status,
-              0);
+    const std::string input = std::string("secret\n") + token_->user_pin() + "\n";
+    ASSERT_EQ(tool({"-infile", other, "-inform", "p12", "-label", "again"}, input).exit_status, 0);
+    ASSERT_EQ(tool({"-infile", path, "-inform", "p12", "-label", "earlier"}, input).exit_status, 0);
     const struct {
-        const char *skip;
-        const char *line;
-    } steps[] = {{"0", "STORE_store_private_key failed\n"},
-                 {"1", "STORE_store_public_key failed\n"},
-                 {"2", "STORE_certificate failed\n"}};
+        const char *faults;
+        std::string lines;
+        size_t objects;
+    } steps[] = {{"C_CreateObject@0", "STORE_store_private_key failed\n", 6},
+                 {"C_CreateObject@1", "STORE_store_public_key failed\n", 6},
+                 {"C_CreateObject@2", "STORE_certificate failed\n", 6},
+                 {"C_FindObjectsInit", "C_FindObjectsInit error: 5 ( CKR_GENERAL_ERROR)\n", 6},
+                 {"C_CreateObject@2,C_DestroyObject@1", "Could not remove the private key object 'again' made by this "
+                  "import (C_DestroyObject error 0x5)\nSTORE_certificate failed\n", 7}};
     for (const auto &step : steps) {
-        SCOPED_TRACE(step.line);
-        ProcessResult r = tool({"-infile", path, "-inform", "p12", "-label", "again"},
-                               std::string("secret\n") + token_->user_pin() + "\n",
-                               {{"FAULTMOD_TARGET", token_->module_path()},
-                                {"FAULTMOD_FUNC", "C_CreateObject"},
-                                {"FAULTMOD_RV", "0x5"},
-                                {"FAULTMOD_SKIP", step.skip}},
+        SCOPED_TRACE(step.faults);
+        ProcessResult r = tool({"-infile", path, "-inform", "p12", "-label", "again"}, input,
+                               {{"FAULTMOD_TARGET", token_->module_path()}, {"FAULTMOD_FUNC", step.faults}},
                                kFaultModule);
         EXPECT_EQ(r.exit_status, 6);
-        EXPECT_EQ(r.out, std::string(step.line) + "input_p12 failed, rc = 0x6\n");
-        EXPECT_EQ(object_count(), 3u);
+        EXPECT_EQ(r.out, step.lines + "input_p12 failed, rc = 0x6\n");
+        EXPECT_EQ(object_count(), step.objects);
+    }
+}
+
+// Two imports under one label at once, the first held before its last
+// object: whether it then fails or succeeds, the other keeps its objects.
+TEST_F(GostImport, ConcurrentImportsUnderOneLabel)
+{
+    Bytes der;
+    const std::string other = container(kCases[1], "secret", &der, 0, nullptr, "other.p12");
+    const std::string path = container(kCases[2], "secret", &der);
+    const std::string input = std::string("secret\n") + token_->user_pin() + "\n", hold = dir_ + "/hold";
+    const struct {
+        const char *rv;
+        int status;
+        size_t objects;
+    } cases[] = {{"0x5", 6, 3}, {"forward", 0, 9}};
+    for (const auto &c : cases) {
+        const std::string label = std::string("shared ") + c.rv;
+        auto held = std::async(std::launch::async, [&] {
+            return tool({"-infile", path, "-inform", "p12", "-label", label}, input,
+                        {{"FAULTMOD_TARGET", token_->module_path()}, {"FAULTMOD_FUNC", "C_CreateObject@2"},
+                         {"FAULTMOD_HOLD", hold}, {"FAULTMOD_RV", c.rv}},
+                        kFaultModule);
+        });
+        while (!std::filesystem::exists(hold) && held.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        }
+        EXPECT_EQ(tool({"-infile", other, "-inform", "p12", "-label", label}, input).exit_status, 0);
+        std::filesystem::remove(hold);
+        EXPECT_EQ(held.get().exit_status, c.status);
+        EXPECT_EQ(object_count(), c.objects);
+    }
+}
+
+// An import killed before its second or third object, run again, completes
+// the key pair: three objects under the label and identifier, nothing else
+// touched (the pair under another label, another pair under this label).
+TEST_F(GostImport, InterruptedImportCompletesOnRerun)
+{
+    Bytes der;
+    const std::string other = container(kCases[1], "secret", &der, 0, nullptr, "other.p12");
+    const std::string path = container(kCases[0], "secret", &der);
+    const std::string input = std::string("secret\n") + token_->user_pin() + "\n";
+    ASSERT_EQ(tool({"-infile", path, "-inform", "p12", "-label", "elsewhere"}, input).exit_status, 0);
+    size_t expected = 3;
+    for (const char *kill : {"C_CreateObject@1", "C_CreateObject@2", "C_CreateObject@9"}) {
+        SCOPED_TRACE(kill);
+        const std::string label = std::string("resumed ") + kill;
+        ASSERT_EQ(tool({"-infile", other, "-inform", "p12", "-label", label}, input).exit_status, 0);
+        tool({"-infile", path, "-inform", "p12", "-label", label}, input,
+             {{"FAULTMOD_TARGET", token_->module_path()}, {"FAULTMOD_FUNC", kill}, {"FAULTMOD_EXIT", "1"}},
+             kFaultModule);
+        EXPECT_EQ(tool({"-infile", path, "-inform", "p12", "-label", label}, input).exit_status, 0);
+        EXPECT_EQ(object_count(), expected += 6);
+    }
+}
+
+// Containers whose MAC, encrypted contents or shrouded key (inside the
+// encrypted contents) ask for 2^31-1 iterations are refused at once.
+TEST_F(GostImport, AbsurdIterationCountIsRefused)
+{
+    const long huge = 0x7fffffff;
+    const struct {
+        long mac, content, key;
+        const char *what;
+    } cases[] = {{huge, 2, 2, "MAC"}, {2, huge, 2, "content encryption"}, {2, 2, huge, "key encryption"}};
+    auto pbes2 = [](long iter) {
+        return PKCS5_pbe2_set_iv(EVP_aes_256_cbc(), int(iter), nullptr, 0, nullptr, NID_hmacWithSHA256);
+    };
+    for (const auto &c : cases) {
+        X509_SIG *shrouded = X509_SIG_new();  // junk, never decrypted
+        X509_ALGOR *key_alg = nullptr, *key_pbe = pbes2(c.key), *content_pbe = pbes2(c.content);
+        ASN1_OCTET_STRING *junk = nullptr;
+        X509_SIG_getm(shrouded, &key_alg, &junk);
+        X509_ALGOR_copy(key_alg, key_pbe);
+        ASN1_OCTET_STRING_set(junk, reinterpret_cast<const unsigned char *>("junk"), 4);
+        STACK_OF(PKCS12_SAFEBAG) *bags = sk_PKCS12_SAFEBAG_new_null();
+        sk_PKCS12_SAFEBAG_push(bags, PKCS12_SAFEBAG_create0_pkcs8(shrouded));
+        STACK_OF(PKCS7) *safes = nullptr;
+        ASSERT_TRUE(PKCS12_add_safe(&safes, bags, NID_aes_256_cbc, 2, "secret"));
+        if (c.content == huge)  // the contents become junk too
+            X509_ALGOR_copy(sk_PKCS7_value(safes, 0)->d.encrypted->enc_data->algorithm, content_pbe);
+        PKCS12 *p12 = PKCS12_add_safes(safes, 0);
+        ASSERT_TRUE(PKCS12_set_mac(p12, "secret", -1, nullptr, 0, 2, EVP_sha256()));
+        const ASN1_INTEGER *mac_iter = nullptr;
+        PKCS12_get0_mac(nullptr, nullptr, nullptr, &mac_iter, p12);
+        ASN1_INTEGER_set(const_cast<ASN1_INTEGER *>(mac_iter), c.mac);
+        const std::string path = dir_ + "/absurd.p12";
+        BIO *file = BIO_new_file(path.c_str(), "wb");
+        i2d_PKCS12_bio(file, p12);
+        BIO_free(file);
+        PKCS12_free(p12);
+        sk_PKCS7_pop_free(safes, PKCS7_free);
+        sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+        X509_ALGOR_free(key_pbe);
+        X509_ALGOR_free(content_pbe);
+        ProcessResult r = tool({"-infile", path, "-inform", "p12", "-label", "x"},
+                               std::string("secret\n") + token_->user_pin() + "\n");
+        EXPECT_EQ(r.out, "Can't import " + path + ": its " + c.what +
+                             " iteration count 2147483647 is above 10000000\ninput_p12 failed, rc = 0x6\n");
     }
 }
 
