@@ -116,7 +116,8 @@ CK_RV store_key_pair(EVP_PKEY *key, X509 *certificate, const char *label)
         CK_RV rv = object->second != CK_INVALID_HANDLE ? p11_functions->C_DestroyObject(tool_session, object->second)
                                                        : CKR_OBJECT_HANDLE_INVALID;
         if (rv != CKR_OK)
-            BIO_printf(bio_err, "Could not remove the %s object '%s' made by this import (C_DestroyObject error 0x%lx)\n",
+            BIO_printf(bio_err,
+                       "Could not remove the %s object '%s' made by this import (C_DestroyObject error 0x%lx)\n",
                        object->first->name, label, static_cast<unsigned long>(rv));
     }
     BIO_puts(bio_err, failure);

@@ -3,10 +3,8 @@
 //   FAULTMOD_TARGET   path of the real module (default: SoftHSM2)
 //   FAULTMOD_FUNC     name of the function to fail, e.g. C_OpenSession, or several,
 //                     comma-separated, each with "@N" for a skip count of its own
-//   FAULTMOD_RV       the code it returns (C syntax, default 0x5), or "forward": the
-//                     call goes on to the real module (after FAULTMOD_HOLD)
-//   FAULTMOD_HOLD     a file the failing call creates, then waits until it is gone
-//   FAULTMOD_EXIT     when set, the failing call ends the process (_exit(9))
+//   FAULTMOD_RV       the code it returns (C syntax, default 0x5)
+//   FAULTMOD_RUN      a shell command the failing call runs first (kill -9 $PPID: a crash)
 //   FAULTMOD_SKIP     calls of that function that pass before it fails (default 0)
 //   FAULTMOD_ATTR     for C_GetAttributeValue: fail only queries of this type
 //   FAULTMOD_CLEAR_TOKEN_FLAGS  bits removed from C_GetTokenInfo's flags
@@ -18,7 +16,6 @@
 //   FAULTMOD_HUGE_LENGTH        when set, C_GetAttributeValue answers length
 //                               queries (no value buffer) of the FAULTMOD_ATTR
 //                               type, or of every type, with an absurd length
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -59,16 +56,9 @@ bool fault_now(const char *function)
                                                      : std::strtoul(target.c_str() + at + 1, nullptr, 0);
         if (calls_seen[function]++ < skip)
             return false;
-        if (const char *hold = env("FAULTMOD_HOLD")) {
-            if (FILE *file = std::fopen(hold, "w"))
-                std::fclose(file);
-            for (int wait = 0; wait < 600 && access(hold, F_OK) == 0; ++wait)
-                usleep(100000);
-        }
-        if (env("FAULTMOD_EXIT") != nullptr)
-            _exit(9);
-        const char *rv = env("FAULTMOD_RV");
-        return rv == nullptr || std::strcmp(rv, "forward") != 0;
+        if (env("FAULTMOD_RUN") != nullptr && std::system(env("FAULTMOD_RUN")) == -1)
+            _exit(8);
+        return true;
     }
     return false;
 }
