@@ -1,5 +1,6 @@
 // Storing certificates and GOST keys on the token: store_object builds the
-// object's template and creates it in the engine's session.
+// object's template, creates it in the engine's session and, when asked
+// (STORE_PARAM_OBJECT_HANDLE), hands the new object's handle back.
 #define OPENSSL_SUPPRESS_DEPRECATED  // ENGINE, EVP_PKEY_get0
 #include "gost_objects.h"
 #include "gost_params.h"
