@@ -55,6 +55,12 @@ enum STORE_ATTR_TYPES {
 // Parameter codes. Key generation reads EVP_TYPE (pointer to an int NID of
 // the key algorithm) and KEY_PARAMETERS (pointer to an int NID of the
 // parameter set).
+// OBJECT_HANDLE is an output of the STORE_store_* calls: its value points to
+// value_size bytes into which the back end, once it has made the object,
+// writes its own handle of it (the token back end: a CK_OBJECT_HANDLE, and an
+// item too small for one is refused before anything is made); *value_length,
+// when given, gets the size written. A caller that keeps these handles can
+// take back exactly the objects it made.
 enum STORE_PARAM_TYPES {
     STORE_PARAM_EVP_TYPE = 0x01,
     STORE_PARAM_BITS = 0x02,
@@ -62,7 +68,8 @@ enum STORE_PARAM_TYPES {
     STORE_PARAM_KEY_NO_PARAMETERS = 0x04,
     STORE_PARAM_AUTH_PASSPHRASE = 0x05,
     STORE_PARAM_AUTH_KRB5_TICKET = 0x06,
-    STORE_PARAM_TYPE_NUM = 0x06
+    STORE_PARAM_OBJECT_HANDLE = 0x07,
+    STORE_PARAM_TYPE_NUM = 0x07
 };
 
 enum STORE_CERTIFICATE_STATUS {

@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include <sys/stat.h>
 
@@ -20,59 +18,13 @@
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
+#include "import_store.h"
 #include "ossl_ptr.h"
-#include "p11_session.h"
+#include "p12_iterations.h"
 #include "pin_prompt.h"
 #include "tool_state.h"
 
 namespace {
-
-// The attribute list every store call of one import gets: the label.
-class LabelAttributes {
-public:
-    explicit LabelAttributes(const char *label) : label_(label)
-    {
-        items_[0] = {STORE_ATTR_FRIENDLYNAME, label_.data(), label_.size() + 1, nullptr};
-        items_[1] = {STORE_ATTR_END, nullptr, 0, nullptr};
-    }
-    OPENSSL_ITEM *items() { return items_; }
-
-private:
-    std::string label_;
-    OPENSSL_ITEM items_[2];
-};
-
-// The objects an import creates under its label, so that a failed import can
-// take them away again: what carries the label before the import is noted,
-// and whatever carries it afterwards and was not there before is destroyed.
-class ImportUndo {
-public:
-    explicit ImportUndo(const char *label) : label_(label) { before_ = labelled(); }
-    void destroy_new_objects()
-    {
-        for (CK_OBJECT_HANDLE h : labelled())
-            if (std::find(before_.begin(), before_.end(), h) == before_.end())
-                p11_functions->C_DestroyObject(tool_session, h);
-    }
-
-private:
-    std::vector<CK_OBJECT_HANDLE> labelled()
-    {
-        std::vector<CK_OBJECT_HANDLE> found;
-        CK_ATTRIBUTE tmpl = {CKA_LABEL, label_.data(), static_cast<CK_ULONG>(label_.size() + 1)};
-        if (p11_functions->C_FindObjectsInit(tool_session, &tmpl, 1) != CKR_OK)
-            return found;
-        CK_OBJECT_HANDLE batch[32];
-        CK_ULONG count = 0;
-        while (p11_functions->C_FindObjects(tool_session, batch, 32, &count) == CKR_OK && count > 0)
-            found.insert(found.end(), batch, batch + std::min<CK_ULONG>(count, 32));
-        p11_functions->C_FindObjectsFinal(tool_session);
-        return found;
-    }
-
-    std::string label_;
-    std::vector<CK_OBJECT_HANDLE> before_;
-};
 
 // True for the key algorithms a token key pair can be made of: GOST R
 // 34.10-2001 and GOST R 34.10-2012 (256 and 512 bits).
@@ -181,6 +133,8 @@ CK_RV input_p12(const char *label, const char *path)
         BIO_printf(bio_err, "Can't convert DER file %s to P12\n", path);
         return TOOL_FAILURE;
     }
+    if (!pkcs12_iterations_acceptable(container.get(), password.data(), path))
+        return TOOL_FAILURE;
     EVP_PKEY *raw_key = nullptr;
     X509 *raw_certificate = nullptr;
     STACK_OF(X509) *raw_others = nullptr;
@@ -207,24 +161,9 @@ CK_RV input_p12(const char *label, const char *path)
 
     if (!login_through_engine())
         return TOOL_FAILURE;
-    LabelAttributes attributes(label);
-    ImportUndo undo(label);
-    const char *failure = nullptr;
-    if (!STORE_store_private_key(token_store, key.get(), attributes.items(), nullptr))
-        failure = "STORE_store_private_key failed\n";
-    else if (!STORE_store_public_key(token_store, key.get(), attributes.items(), nullptr))
-        failure = "STORE_store_public_key failed\n";
-    else if (!STORE_store_certificate(token_store, certificate.get(), attributes.items(), nullptr))
-        failure = "STORE_certificate failed\n";
-    CK_RV result = CKR_OK;
-    if (failure) {
-        // A half-imported key pair would stand in the way of a retry.
-        undo.destroy_new_objects();
-        BIO_puts(bio_err, failure);
-        result = TOOL_FAILURE;
-    } else {
+    CK_RV result = store_key_pair(key.get(), certificate.get(), label);
+    if (result == CKR_OK)
         BIO_printf(bio_out, "Keypair and certificate objects '%s' imported from '%s' file\n", label, path);
-    }
     logout_through_engine();
     return result;
 }

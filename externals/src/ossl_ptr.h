@@ -24,6 +24,8 @@ template <class T, auto Free>
 using Ptr = std::unique_ptr<T, Deleter<Free>>;
 
 inline void free_certificates(STACK_OF(X509) *s) { sk_X509_pop_free(s, X509_free); }
+inline void free_pkcs7_stack(STACK_OF(PKCS7) *s) { sk_PKCS7_pop_free(s, PKCS7_free); }
+inline void free_safebags(STACK_OF(PKCS12_SAFEBAG) *s) { sk_PKCS12_SAFEBAG_pop_free(s, PKCS12_SAFEBAG_free); }
 
 using BioPtr = Ptr<BIO, BIO_free>;
 using X509Ptr = Ptr<X509, X509_free>;

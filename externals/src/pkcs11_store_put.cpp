@@ -1,5 +1,6 @@
 // Storing certificates and GOST keys on the token: store_object builds the
-// object's template and creates it in the engine's session.
+// object's template, creates it in the engine's session and, when asked
+// (STORE_PARAM_OBJECT_HANDLE), hands the new object's handle back.
 #define OPENSSL_SUPPRESS_DEPRECATED  // ENGINE, EVP_PKEY_get0
 #include "gost_objects.h"
 #include "gost_params.h"
@@ -21,7 +22,31 @@ namespace {
 
 CK_BBOOL on_token(const P11_ENGINE_CTX *ctx) { return (ctx->session_flags & CKF_RW_SESSION) ? CK_TRUE : CK_FALSE; }
 
-int store_key(P11_ENGINE_CTX *ctx, int type, EVP_PKEY *pkey, const OPENSSL_ITEM *attributes) {
+// The caller's STORE_PARAM_OBJECT_HANDLE item, or nullptr when it asks for
+// no handle. False when that item cannot hold a handle.
+bool handle_output(OPENSSL_ITEM *parameters, OPENSSL_ITEM **out) {
+    *out = nullptr;
+    for (OPENSSL_ITEM *p = parameters; p && p->code != STORE_ATTR_END; ++p)
+        if (p->code == STORE_PARAM_OBJECT_HANDLE)
+            *out = p;
+    return !*out || (*out)->value_size >= sizeof(CK_OBJECT_HANDLE);
+}
+
+// C_CreateObject in the engine's session; the new handle goes to `handle_out`
+// when the caller asked for it.
+CK_RV create_object(P11_ENGINE_CTX *ctx, CK_ATTRIBUTE *templ, CK_ULONG count, OPENSSL_ITEM *handle_out) {
+    CK_OBJECT_HANDLE object = CK_INVALID_HANDLE;
+    CK_RV rv = ctx->function_list->C_CreateObject(ctx->session, templ, count, &object);
+    if (rv == CKR_OK && handle_out) {
+        std::memcpy(handle_out->value, &object, sizeof(object));
+        if (handle_out->value_length)
+            *handle_out->value_length = sizeof(object);
+    }
+    return rv;
+}
+
+int store_key(P11_ENGINE_CTX *ctx, int type, EVP_PKEY *pkey, const OPENSSL_ITEM *attributes,
+              OPENSSL_ITEM *handle_out) {
     const bool is_private = type == STORE_OBJECT_TYPE_PRIVATE_KEY;
     const int base_id = EVP_PKEY_get_base_id(pkey);
     const GostKeyAlg *alg = gost_key_alg(base_id);
@@ -98,9 +123,7 @@ int store_key(P11_ENGINE_CTX *ctx, int type, EVP_PKEY *pkey, const OPENSSL_ITEM 
         templ[n++] = {CKA_ID, const_cast<unsigned char *>(key->key_id), gost_key_id_len(*key)};
         templ[n++] = {CKA_VALUE, const_cast<unsigned char *>(key->pub_key), key->pub_key_len};
     }
-    CK_OBJECT_HANDLE object = 0;
-    CK_RV rv = ctx->function_list ? ctx->function_list->C_CreateObject(ctx->session, templ, n, &object)
-                                  : CKR_GENERAL_ERROR;
+    CK_RV rv = create_object(ctx, templ, n, handle_out);
     if (rv != CKR_OK) {
         std::fprintf(stderr, is_private ? "store_object: C_CreateObject failed rc = 0x%x\n"
                                         : "C_CreateObject failed, rc = 0x%x\n",
@@ -131,7 +154,8 @@ bool certificate_key_id(X509 *certificate, unsigned char id[kGostKeyIdLen], p11_
     return true;
 }
 
-int store_certificate(P11_ENGINE_CTX *ctx, X509 *certificate, const OPENSSL_ITEM *attributes) {
+int store_certificate(P11_ENGINE_CTX *ctx, X509 *certificate, const OPENSSL_ITEM *attributes,
+                      OPENSSL_ITEM *handle_out) {
     CK_FUNCTION_LIST *f = ctx->function_list;
     unsigned char default_id[kGostKeyIdLen];
     p11_gost2012_key *gost_key = nullptr;
@@ -197,8 +221,7 @@ int store_certificate(P11_ENGINE_CTX *ctx, X509 *certificate, const OPENSSL_ITEM
         {CKA_TOKEN, &token, sizeof(token)},
         {CKA_CERTIFICATE_CATEGORY, &category, sizeof(category)},
     };
-    CK_OBJECT_HANDLE object = 0;
-    CK_RV rv = f->C_CreateObject(ctx->session, templ, 9, &object);
+    CK_RV rv = create_object(ctx, templ, 9, handle_out);
     OPENSSL_free(value);
     OPENSSL_free(subject);
     if (rv != CKR_OK) {
@@ -210,7 +233,8 @@ int store_certificate(P11_ENGINE_CTX *ctx, X509 *certificate, const OPENSSL_ITEM
 
 }  // namespace
 
-int zk_store_store_object(STORE *store, int type, STORE_OBJECT *data, OPENSSL_ITEM attributes[], OPENSSL_ITEM[]) {
+int zk_store_store_object(STORE *store, int type, STORE_OBJECT *data, OPENSSL_ITEM attributes[],
+                          OPENSSL_ITEM parameters[]) {
     if (!data)
         return 0;
     if (type != STORE_OBJECT_TYPE_X509_CERTIFICATE && type != STORE_OBJECT_TYPE_PRIVATE_KEY &&
@@ -223,7 +247,14 @@ int zk_store_store_object(STORE *store, int type, STORE_OBJECT *data, OPENSSL_IT
         std::fprintf(stderr, "store_object: api not attached\n");
         return 0;
     }
+    OPENSSL_ITEM *handle_out = nullptr;
+    if (!handle_output(parameters, &handle_out)) {
+        std::fprintf(stderr, "store_object: the object handle parameter cannot hold a handle\n");
+        return 0;
+    }
     if (type == STORE_OBJECT_TYPE_X509_CERTIFICATE)
-        return data->data.x509.certificate ? store_certificate(ctx, data->data.x509.certificate, attributes) : 0;
-    return data->data.key ? store_key(ctx, type, data->data.key, attributes) : 0;
+        return data->data.x509.certificate
+                   ? store_certificate(ctx, data->data.x509.certificate, attributes, handle_out)
+                   : 0;
+    return data->data.key ? store_key(ctx, type, data->data.key, attributes, handle_out) : 0;
 }

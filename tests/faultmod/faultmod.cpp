@@ -1,8 +1,10 @@
 // A PKCS#11 module for tests: forwards every call to a real module and makes
 // one named function fail, as the test's environment asks:
 //   FAULTMOD_TARGET   path of the real module (default: SoftHSM2)
-//   FAULTMOD_FUNC     name of the function to fail, e.g. C_OpenSession
+//   FAULTMOD_FUNC     name of the function to fail, e.g. C_OpenSession, or several,
+//                     comma-separated, each with "@N" for a skip count of its own
 //   FAULTMOD_RV       the code it returns (C syntax, default 0x5)
+//   FAULTMOD_RUN      a shell command the failing call runs first (kill -9 $PPID: a crash)
 //   FAULTMOD_SKIP     calls of that function that pass before it fails (default 0)
 //   FAULTMOD_ATTR     for C_GetAttributeValue: fail only queries of this type
 //   FAULTMOD_CLEAR_TOKEN_FLAGS  bits removed from C_GetTokenInfo's flags
@@ -16,16 +18,19 @@
 //                               type, or of every type, with an absurd length
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <sstream>
 #include <string>
 
 #include <dlfcn.h>
+#include <unistd.h>
 #include <p11-kit/pkcs11.h>
 
 namespace {
 
 CK_FUNCTION_LIST *real = nullptr;
 CK_FUNCTION_LIST wrapped;
-unsigned long calls_seen = 0;
+std::map<std::string, unsigned long> calls_seen;
 
 const char *env(const char *name)
 {
@@ -42,10 +47,20 @@ unsigned long env_number(const char *name, unsigned long fallback)
 // True when this call of `function` is to fail.
 bool fault_now(const char *function)
 {
-    const char *target = env("FAULTMOD_FUNC");
-    if (target == nullptr || std::strcmp(target, function) != 0)
-        return false;
-    return calls_seen++ >= env_number("FAULTMOD_SKIP", 0);
+    std::istringstream targets(env("FAULTMOD_FUNC") != nullptr ? env("FAULTMOD_FUNC") : "");
+    for (std::string target; std::getline(targets, target, ',');) {
+        size_t at = target.find('@');
+        if (target.substr(0, at) != function)
+            continue;
+        unsigned long skip = at == std::string::npos ? env_number("FAULTMOD_SKIP", 0)
+                                                     : std::strtoul(target.c_str() + at + 1, nullptr, 0);
+        if (calls_seen[function]++ < skip)
+            return false;
+        if (env("FAULTMOD_RUN") != nullptr && std::system(env("FAULTMOD_RUN")) == -1)
+            _exit(8);
+        return true;
+    }
+    return false;
 }
 
 CK_RV fault_rv() { return env_number("FAULTMOD_RV", CKR_GENERAL_ERROR); }

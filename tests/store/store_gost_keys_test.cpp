@@ -138,10 +138,12 @@ TEST_P(GostStore, StoredKeysCarryTheirTemplatesAndTheCertificateJoinsThem)
 
     PkeyPtr key = gost_key_from_values(nid(c.alg), nid(c.paramset), donor.value);
     p11_gost2012_key *rec = record(key.get());
-    OPENSSL_ITEM attrs[] = {label_item("pair"), kEnd};
+    OPENSSL_ITEM attrs[] = {label_item("pair"), kEnd}, no_room[] = {{STORE_PARAM_OBJECT_HANDLE, rec, 1, nullptr}, kEnd};
     testing::internal::CaptureStderr();
+    EXPECT_EQ(STORE_store_private_key(store_, key.get(), attrs, no_room), 0);
     EXPECT_EQ(STORE_store_private_key(store_, key.get(), attrs, nullptr), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "store_object: private key value not loaded\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "store_object: the object handle parameter cannot hold a handle\n"
+                                                      "store_object: private key value not loaded\n");
     rec->priv_key[0] = 7;
     rec->priv_key_loaded = 1;
     ASSERT_EQ(STORE_store_private_key(store_, key.get(), attrs, nullptr), 1);

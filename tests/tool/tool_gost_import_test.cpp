@@ -5,6 +5,7 @@
 #include "gost_objects.h"
 #include "gost_test_keys.h"
 #include "module_token.h"
+#include "ossl_ptr.h"
 #include "pkcs11_core_eng.h"
 #include "run_process.h"
 
@@ -13,6 +14,7 @@
 #include <openssl/pkcs12.h>
 #include <openssl/sha.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -74,7 +76,7 @@ protected:
     // protected with GOST algorithms (PBKDF2 with the PRF prf_nid, a MAC with
     // mac_md) or, with prf_nid 0, with OpenSSL's standard ones.
     std::string container(const KeyCase &c, const std::string &password, Bytes *cert_der, int prf_nid = 0,
-                          const char *mac_md = nullptr)
+                          const char *mac_md = nullptr, const std::string &name = "import.p12")
     {
         PkeyPtr key = generate_gost_key_pair(nid(c.alg), nid(c.paramset));
         *cert_der = certificate_der(key.get());
@@ -96,9 +98,19 @@ protected:
         }
         // In the token's own directory (removed with it): CTest runs the
         // cases side by side, and other checkouts share /tmp.
-        std::string path = dir_ + "/import.p12";
+        std::string path = dir_ + "/" + name;
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(p12.data()), p12.size());
         return path;
+    }
+
+    // Imports a container (password "secret"), through the fault module when faults are given.
+    ProcessResult import(const std::string &path, const std::string &label,
+                         std::map<std::string, std::string> faults = {})
+    {
+        if (!faults.empty())
+            faults["FAULTMOD_TARGET"] = token_->module_path();
+        return tool({"-infile", path, "-inform", "p12", "-label", label},
+                    std::string("secret\n") + token_->user_pin() + "\n", faults, faults.empty() ? "" : kFaultModule);
     }
 
     // Every object on the token (the user logged in), by class.
@@ -260,34 +272,83 @@ TEST_F(GostImport, WrongPinStoresNothing)
     EXPECT_EQ(object_count(), 0u);
 }
 
-// A store step that fails takes away what the import created before it,
-// whatever stood on the token under other labels stays.
-TEST_F(GostImport, FailedStoreStepLeavesNothingBehind)
+// A store step that fails takes away what the import created before it, and
+// only that: another key pair under the same label, this key pair under
+// another label, and what an import under the same label made meanwhile stay.
+// So also when the first search fails, or a removal. Killed, then run again,
+// an import completes what it or an earlier one left, and only once.
+TEST_F(GostImport, FailedOrKilledImportTouchesOnlyItsOwnObjects)
 {
     Bytes der;
+    const std::string other = container(kCases[1], "secret", &der, 0, nullptr, "other.p12");
+    const std::string third = container(kCases[0], "secret", &der, 0, nullptr, "third.p12");
     const std::string path = container(kCases[2], "secret", &der);
-    ASSERT_EQ(tool({"-infile", path, "-inform", "p12", "-label", "earlier"},
-                   std::string("secret\n") + token_->user_pin() + "\n")
-                  .exit_status,
-              0);
+    ASSERT_EQ(import(other, "again").exit_status, 0);
+    ASSERT_EQ(import(path, "earlier").exit_status, 0);
+    const std::string rival = "timeout 60 " + kTokencert + " -p11 " + token_->module_path() + " -slot " +
+                              token_->slot_text() + " -infile " + third + " -inform p12 -label again -passin " +
+                              "pass:secret -pin pass:" + token_->user_pin();
     const struct {
-        const char *skip;
-        const char *line;
-    } steps[] = {{"0", "STORE_store_private_key failed\n"},
-                 {"1", "STORE_store_public_key failed\n"},
-                 {"2", "STORE_certificate failed\n"}};
+        const char *faults;
+        std::string run, line;
+        size_t objects;
+    } steps[] = {{"C_CreateObject@0", "", "STORE_store_private_key failed\n", 6},
+                 {"C_CreateObject@1", "", "STORE_store_public_key failed\n", 6},
+                 {"C_CreateObject@2", "", "STORE_certificate failed\n", 6},
+                 {"C_FindObjectsInit", "", "C_FindObjectsInit error: 5 ( CKR_GENERAL_ERROR)\n", 6},
+                 {"C_CreateObject@2", rival,
+                  "Keypair and certificate objects 'again' imported from '" + third + "' file\nOK\n"
+                  "STORE_certificate failed\n", 9},
+                 {"C_CreateObject@2,C_DestroyObject@1", "", "Could not remove the private key object 'again' made by "
+                  "this import (C_DestroyObject error 0x5)\nSTORE_certificate failed\n", 10}};
     for (const auto &step : steps) {
-        SCOPED_TRACE(step.line);
-        ProcessResult r = tool({"-infile", path, "-inform", "p12", "-label", "again"},
-                               std::string("secret\n") + token_->user_pin() + "\n",
-                               {{"FAULTMOD_TARGET", token_->module_path()},
-                                {"FAULTMOD_FUNC", "C_CreateObject"},
-                                {"FAULTMOD_RV", "0x5"},
-                                {"FAULTMOD_SKIP", step.skip}},
-                               kFaultModule);
-        EXPECT_EQ(r.exit_status, 6);
-        EXPECT_EQ(r.out, std::string(step.line) + "input_p12 failed, rc = 0x6\n");
-        EXPECT_EQ(object_count(), 3u);
+        EXPECT_EQ(import(path, "again", {{"FAULTMOD_FUNC", step.faults}, {"FAULTMOD_RUN", step.run}}).out,
+                  step.line + "input_p12 failed, rc = 0x6\n");
+        EXPECT_EQ(object_count(), step.objects);
+    }
+    // What the failed removal left is taken up: the public key is made; the
+    // process dies before the certificate.
+    EXPECT_EQ(import(path, "again", {{"FAULTMOD_FUNC", "C_CreateObject@1"}, {"FAULTMOD_RUN", "kill -9 $PPID"}}).signal,
+              SIGKILL);
+    EXPECT_EQ(object_count(), 11u);
+    for (int run = 0; run < 2; ++run)
+        EXPECT_EQ(import(path, "again").exit_status, 0);
+    EXPECT_EQ(object_count(), 12u);
+}
+
+// Containers whose MAC, encrypted contents or shrouded key (inside the
+// encrypted contents) ask for 2^31-1 iterations are refused at once.
+TEST_F(GostImport, AbsurdIterationCountIsRefused)
+{
+    const char *parts[] = {"MAC", "content encryption", "key encryption"};
+    auto pbes2 = [](int iter) {
+        return ossl::Ptr<X509_ALGOR, X509_ALGOR_free>(
+            PKCS5_pbe2_set_iv(EVP_aes_256_cbc(), iter, nullptr, 0, nullptr, NID_hmacWithSHA256));
+    };
+    for (int huge = 0; huge < 3; ++huge) {
+        auto count = [huge](int part) { return part == huge ? 0x7fffffff : 2; };
+        X509_SIG *shrouded = X509_SIG_new();  // junk, never decrypted
+        X509_ALGOR *key_alg = nullptr;
+        ASN1_OCTET_STRING *junk = nullptr;
+        X509_SIG_getm(shrouded, &key_alg, &junk);
+        X509_ALGOR_copy(key_alg, pbes2(count(2)).get());
+        ASN1_OCTET_STRING_set(junk, reinterpret_cast<const unsigned char *>("junk"), 4);
+        ossl::Ptr<STACK_OF(PKCS12_SAFEBAG), ossl::free_safebags> bags(sk_PKCS12_SAFEBAG_new_null());
+        sk_PKCS12_SAFEBAG_push(bags.get(), PKCS12_SAFEBAG_create0_pkcs8(shrouded));
+        STACK_OF(PKCS7) *contents = nullptr;
+        ASSERT_TRUE(PKCS12_add_safe(&contents, bags.get(), NID_aes_256_cbc, 2, "secret"));
+        ossl::Ptr<STACK_OF(PKCS7), ossl::free_pkcs7_stack> safes(contents);
+        if (huge == 1)  // the contents become junk too
+            X509_ALGOR_copy(sk_PKCS7_value(contents, 0)->d.encrypted->enc_data->algorithm, pbes2(count(1)).get());
+        ossl::Pkcs12Ptr p12(PKCS12_add_safes(contents, 0));
+        ASSERT_TRUE(PKCS12_set_mac(p12.get(), "secret", -1, nullptr, 0, 2, EVP_sha256()));
+        const ASN1_INTEGER *mac_iter = nullptr;
+        PKCS12_get0_mac(nullptr, nullptr, nullptr, &mac_iter, p12.get());
+        ASN1_INTEGER_set(const_cast<ASN1_INTEGER *>(mac_iter), count(0));
+        const std::string path = dir_ + "/absurd.p12";
+        i2d_PKCS12_bio(ossl::BioPtr(BIO_new_file(path.c_str(), "wb")).get(), p12.get());
+        EXPECT_EQ(import(path, "x").out, "Can't import " + path + ": its " + parts[huge] + " iteration count " +
+                                             "2147483647 is above 10000000\ninput_p12 failed, rc = 0x6\n");
     }
 }
 
