@@ -12,7 +12,7 @@
 
 #include "listings.h"
 #include "ossl_ptr.h"
-#include "pkcs11_uri.h"
+#include "token_uri.h"
 #include "tool_state.h"
 
 using json = nlohmann::ordered_json;

@@ -8,7 +8,7 @@
 
 #include <openssl/bio.h>
 
-#include "pkcs11_uri.h"
+#include "token_uri.h"
 
 // What the parser kept; texts point into argv and are null until given
 // (the label may instead point into `uri`).

@@ -1,7 +1,6 @@
 #include "p11_key_objects.h"
 
 #include <cstdio>
-#include <exception>
 #include <vector>
 
 P11FindResult p11_find_key_objects(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_OBJECT_CLASS cls,
@@ -17,31 +16,15 @@ P11FindResult p11_find_key_objects(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE sessio
 X509 *p11_read_certificate(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                            const char *attr_line)
 {
-    CK_ATTRIBUTE attr = {CKA_VALUE, nullptr, 0};
-    CK_RV rv = f->C_GetAttributeValue(session, object, &attr, 1);
     std::vector<unsigned char> value;
-    if (rv == CKR_OK) {
-        if (attr.ulValueLen == CK_UNAVAILABLE_INFORMATION)
-            rv = CKR_ATTRIBUTE_TYPE_INVALID;
-        else {
-            try {
-                value.resize(attr.ulValueLen);
-            } catch (const std::exception &) {
-                rv = CKR_HOST_MEMORY;  // a length no memory can hold
-            }
-        }
-    }
-    if (rv == CKR_OK) {
-        attr.pValue = value.data();
-        rv = f->C_GetAttributeValue(session, object, &attr, 1);
-    }
+    CK_RV rv = token_read_attribute(f, session, object, CKA_VALUE, value);
     if (rv != CKR_OK) {
         std::fprintf(stderr, attr_line, static_cast<unsigned>(rv));
         return nullptr;
     }
     const unsigned char *p = value.data();
-    X509 *certificate = d2i_X509(nullptr, &p, static_cast<long>(attr.ulValueLen));
-    if (!certificate || p != value.data() + attr.ulValueLen) {
+    X509 *certificate = d2i_X509(nullptr, &p, static_cast<long>(value.size()));
+    if (!certificate || p != value.data() + value.size()) {
         X509_free(certificate);
         std::fprintf(stderr, "Certificate object value is not a DER certificate\n");
         return nullptr;

@@ -6,12 +6,12 @@
 #include "gost28147_paramset.h"
 #include "p11_engine_session.h"
 #include "pkcs11_login_on_use.h"
+#include "token_login.h"
+#include "token_module.h"
 
 #include <openssl/engine.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
-
-#include <dlfcn.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -57,15 +57,8 @@ int fail(const char *message) {
 // call to see that the module answers.
 int initialise_and_probe(P11_ENGINE_CTX *ctx) {
     CK_FUNCTION_LIST *f = ctx->function_list;
-    CK_C_INITIALIZE_ARGS args;
-    memset(&args, 0, sizeof args);
-    args.flags = CKF_OS_LOCKING_OK;
-    CK_RV rv = f->C_Initialize(&args);
-    if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
-        rv = f->C_Initialize(nullptr);
-        if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED)
-            return fail("C_Initialize failed (check PKCS#11 library path or function list pointer).\n");
-    }
+    if (!token_module_initialize(f))
+        return fail("C_Initialize failed (check PKCS#11 library path or function list pointer).\n");
     CK_ULONG count = 0;
     if (f->C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK)
         return fail("C_GetSlotList failed\n");
@@ -73,19 +66,18 @@ int initialise_and_probe(P11_ENGINE_CTX *ctx) {
 }
 
 int attach_api(P11_ENGINE_CTX *ctx, const char *path) {
-    void *library = path ? dlopen(path, RTLD_NOW | RTLD_LOCAL) : nullptr;
-    if (!library) {
+    CK_FUNCTION_LIST *list = nullptr;
+    switch (token_module_load(path, &list)) {
+    case TokenModuleLoad::not_loaded:
         fprintf(stderr, "Can't load library %s\n", path ? path : "(null)");
         return 0;
-    }
-    // The library stays loaded for the life of the process.
-    auto get_function_list = reinterpret_cast<CK_C_GetFunctionList>(dlsym(library, "C_GetFunctionList"));
-    if (!get_function_list)
+    case TokenModuleLoad::no_entry:
         return fail("GetProcAddress failed\n");
-    CK_FUNCTION_LIST *list = nullptr;
-    (void)get_function_list(&list);
-    if (!list)
+    case TokenModuleLoad::no_list:
         return fail("C_GetFunctionList failed\n");
+    case TokenModuleLoad::ok:
+        break;
+    }
     ctx->function_list = list;
     return initialise_and_probe(ctx);
 }
@@ -367,10 +359,8 @@ int login(ENGINE *e) {
 }
 
 int user_login(P11_ENGINE_CTX *ctx, const SecretString &pin) {
-    // C_Login does not write through the PIN pointer.
-    CK_UTF8CHAR *text = reinterpret_cast<CK_UTF8CHAR *>(const_cast<char *>(pin.c_str()));
-    CK_RV rv = ctx->function_list->C_Login(ctx->session, CKU_USER, text, pin.size());
-    if (rv != CKR_OK && rv != CKR_USER_ALREADY_LOGGED_IN) {
+    CK_RV rv = token_user_login(ctx->function_list, ctx->session, pin.c_str(), pin.size());
+    if (rv != CKR_OK) {
         fprintf(stderr, "C_Login failed, rc = 0x%lx\n", rv);
         return 0;
     }

@@ -22,6 +22,7 @@
 #include "pkcs11_ameth.h"
 #include "pkcs11_core_eng.h"
 #include "pkcs11_login_on_use.h"
+#include "token_keyops.h"
 
 namespace {
 
@@ -368,17 +369,13 @@ int pkcs11_gost2012_do_sign(ENGINE *e, const unsigned char *dgst, int dlen, unsi
     CK_OBJECT_HANDLE priv = CK_INVALID_HANDLE;
     if (!signing_key(ctx, session.handle(), *key, &priv))
         return 0;
-    CK_MECHANISM mech{alg->sign_mechanism, nullptr, 0};
-    CK_RV rv = f->C_SignInit(session.handle(), &mech, priv);
-    if (rv != CKR_OK) {
-        report(kSign, "C_SignInit", rv);
-        return 0;
-    }
     unsigned char out[kGostPubKeyMax];
     CK_ULONG out_len = sizeof out;
-    rv = f->C_Sign(session.handle(), const_cast<unsigned char *>(dgst), static_cast<CK_ULONG>(dlen), out, &out_len);
+    const char *failed_call = nullptr;
+    CK_RV rv = token_sign(f, session.handle(), alg->sign_mechanism, priv, dgst, static_cast<CK_ULONG>(dlen), out,
+                          &out_len, &failed_call);
     if (rv != CKR_OK) {
-        report(kSign, "C_Sign", rv);
+        report(kSign, failed_call, rv);
         return 0;
     }
     session.close();

@@ -22,6 +22,8 @@
 #include "pkcs11_login_on_use.h"
 #include "pkcs11_pmeth.h"
 #include "secret_string.h"
+#include "token_keyops.h"
+#include "token_session.h"
 #include "zkc_ber.h"
 
 namespace {
@@ -30,31 +32,6 @@ constexpr std::size_t kMacLen = GOST28147_89_MAC_SIZE;
 constexpr std::size_t kParamsMax = 16;  // parameter-set OIDs read from the token
 
 #define KEYX_LINE(fmt, ...) std::fprintf(stderr, "%s:%d " fmt, __FILE__, __LINE__, ##__VA_ARGS__)
-
-// A token object made during one call, destroyed when the call is done.
-class ObjectGuard {
-public:
-    ObjectGuard(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session) : f_(f), session_(session) {}
-    ObjectGuard(const ObjectGuard &) = delete;
-    ObjectGuard &operator=(const ObjectGuard &) = delete;
-    ~ObjectGuard() { destroy(); }
-    CK_OBJECT_HANDLE *out() { return &handle_; }
-    CK_OBJECT_HANDLE get() const { return handle_; }
-    // C_DestroyObject, once; CKR_OK when there is nothing to destroy.
-    CK_RV destroy()
-    {
-        if (handle_ == CK_INVALID_HANDLE)
-            return CKR_OK;
-        CK_OBJECT_HANDLE h = handle_;
-        handle_ = CK_INVALID_HANDLE;
-        return f_->C_DestroyObject(session_, h);
-    }
-
-private:
-    CK_FUNCTION_LIST *f_;
-    CK_SESSION_HANDLE session_;
-    CK_OBJECT_HANDLE handle_ = CK_INVALID_HANDLE;
-};
 
 // A cipher context holds the key: wiped when done.
 struct CipherCtx {
@@ -139,7 +116,7 @@ CK_RV derive_kek(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE s, bool is512, const uns
         {CKA_EXTRACTABLE, &kTrue, sizeof kTrue}, {CKA_ENCRYPT, &kTrue, sizeof kTrue},
         {CKA_DECRYPT, &kTrue, sizeof kTrue},
     };
-    ObjectGuard derived(f, s);
+    TokenObjectGuard derived(f, s);
     CK_RV rv = f->C_DeriveKey(s, &mech, base, tmpl, sizeof tmpl / sizeof tmpl[0], derived.out());
     if (rv != CKR_OK) {
         std::fprintf(stderr, "%s. C_DeriveKey failed, rc = 0x%lx\n", who, rv);
@@ -382,48 +359,18 @@ int pkcs11_vko_derive(unsigned int peer_pub_len, ENGINE *e, unsigned char *out, 
     }
     if (*out_len < kKeyxKeyLen || peer_pub == nullptr || ukm == nullptr || ctx->function_list == nullptr)
         return 0;
-    CK_FUNCTION_LIST *f = ctx->function_list;
-    std::vector<unsigned char> pub(peer_pub, peer_pub + peer_pub_len), ukm_copy(ukm, ukm + ukm_len);
-    CK_GOSTR3410_DERIVE_PARAMS params{CKD_NULL, pub.data(), pub.size(), ukm_copy.data(), ukm_copy.size()};
-    CK_MECHANISM mech{derive_mechanism(peer_pub_len == 128), &params, sizeof params};
-    CK_OBJECT_CLASS cls = CKO_SECRET_KEY;
-    CK_KEY_TYPE type = CKK_GOST28147;
-    CK_ATTRIBUTE tmpl[] = {
-        {CKA_CLASS, &cls, sizeof cls},
-        {CKA_KEY_TYPE, &type, sizeof type},
-        {CKA_TOKEN, &kFalse, sizeof kFalse},
-        {CKA_PRIVATE, &kFalse, sizeof kFalse},
-        {CKA_ENCRYPT, &kTrue, sizeof kTrue},
-        {CKA_DECRYPT, &kTrue, sizeof kTrue},
-        {CKA_WRAP, &kTrue, sizeof kTrue},
-        {CKA_UNWRAP, &kTrue, sizeof kTrue},
-        {CKA_GOST28147_PARAMS, ctx->gost28147_params_der, engine_params_len(*ctx)},
-        {CKA_EXTRACTABLE, &kTrue, sizeof kTrue},
-        {CKA_SENSITIVE, &kFalse, sizeof kFalse},
-    };
-    ObjectGuard agreed(f, session);
-    CK_RV rv = f->C_DeriveKey(session, &mech, priv, tmpl, sizeof tmpl / sizeof tmpl[0], agreed.out());
+    const char *failed_call = nullptr;
+    CK_RV rv = token_vko_derive(ctx->function_list, session, priv, peer_pub, peer_pub_len, ukm, ukm_len,
+                                ctx->gost28147_params_der, engine_params_len(*ctx), out, &failed_call);
     if (rv != CKR_OK) {
-        std::fprintf(stderr, "C_DeriveKey failed: rc = 0x%lx\n", rv);
+        if (failed_call == nullptr)
+            std::fputs("VKO length != 32\n", stderr);
+        else if (std::strcmp(failed_call, "C_DestroyObject") == 0)
+            std::fprintf(stderr, "C_DestroyObject failed, rc = 0x%lx\n", rv);
+        else
+            std::fprintf(stderr, "%s failed: rc = 0x%lx\n", failed_call, rv);
         return 0;
     }
-    SecretBytes<kKeyxKeyLen> value;
-    CK_ATTRIBUTE get{CKA_VALUE, value.data, value.size()};
-    rv = f->C_GetAttributeValue(session, agreed.get(), &get, 1);
-    if (rv != CKR_OK) {
-        std::fprintf(stderr, "C_GetAttributeValue failed: rc = 0x%lx\n", rv);
-        return 0;
-    }
-    if (get.ulValueLen != kKeyxKeyLen) {
-        std::fputs("VKO length != 32\n", stderr);
-        return 0;
-    }
-    rv = agreed.destroy();
-    if (rv != CKR_OK) {
-        std::fprintf(stderr, "C_DestroyObject failed, rc = 0x%lx\n", rv);
-        return 0;
-    }
-    std::memcpy(out, value.data, kKeyxKeyLen);
     *out_len = kKeyxKeyLen;
     return 1;
 }
@@ -524,7 +471,7 @@ int pkey_pkcs11_encrypt(EVP_PKEY_CTX *ctx, unsigned char *out, std::size_t *outl
         return 0;
     }
 
-    ObjectGuard recipient_obj(f, session.handle());
+    TokenObjectGuard recipient_obj(f, session.handle());
     CK_RV rv = f->C_CreateObject(session.handle(), tmpl, sizeof tmpl / sizeof tmpl[0], recipient_obj.out());
     if (rv != CKR_OK) {
         std::fprintf(stderr, "C_CreateObject failed, rc = 0x%lx\n", rv);
@@ -627,7 +574,7 @@ CK_RV gost3410_kek_enc(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_OBJECT
         if (sender.same_as(recipient))
             base = sender_priv;
     }
-    ObjectGuard eph_pub(f, session), eph_priv(f, session);
+    TokenObjectGuard eph_pub(f, session), eph_priv(f, session);
     unsigned char eph_value[kGostPubKeyMax] = {};
     CK_ULONG eph_value_len = 0;
     if (base == CK_INVALID_HANDLE) {

@@ -1,6 +1,7 @@
 #include "pkcs11_login_on_use.h"
 
 #include "pkcs11_ctrl.h"
+#include "token_login.h"
 
 #include <cstdio>
 #include <cstring>
@@ -16,21 +17,21 @@ int ctrl_login_on_use(P11_ENGINE_CTX *ctx, const char *p) {
 }
 
 bool p11_user_pin_may_be_tried(const P11_ENGINE_CTX *ctx, bool configured_pin) {
-    CK_TOKEN_INFO info;
-    CK_RV rv = ctx->function_list->C_GetTokenInfo(ctx->slot_id, &info);
-    if (rv != CKR_OK) {
-        if (configured_pin)
-            std::fprintf(stderr, "C_GetTokenInfo failed, rc = 0x%lx\n", rv);
-        return !configured_pin;  // an entered PIN: C_Login answers for itself
+    CK_RV rv = CKR_OK;
+    switch (token_user_pin_verdict(ctx->function_list, ctx->slot_id, configured_pin, &rv)) {
+    case TokenPinVerdict::info_failed:
+        std::fprintf(stderr, "C_GetTokenInfo failed, rc = 0x%lx\n", rv);
+        return false;
+    case TokenPinVerdict::locked:
+        std::fputs("LOGIN: the token's user PIN is locked\n", stderr);
+        return false;
+    case TokenPinVerdict::final_try:
+        std::fputs("LOGIN: the token's user PIN has one try left; the configured PIN is not tried\n", stderr);
+        return false;
+    case TokenPinVerdict::may_try:
+        break;
     }
-    const char *why = nullptr;
-    if (info.flags & CKF_USER_PIN_LOCKED)
-        why = "LOGIN: the token's user PIN is locked\n";
-    else if (configured_pin && (info.flags & CKF_USER_PIN_FINAL_TRY))
-        why = "LOGIN: the token's user PIN has one try left; the configured PIN is not tried\n";
-    if (why)
-        std::fputs(why, stderr);
-    return why == nullptr;
+    return true;
 }
 
 bool p11_login_on_use(ENGINE *e) {

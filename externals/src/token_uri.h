@@ -1,7 +1,7 @@
 // PKCS#11 URIs (RFC 7512): naming a token and an object the way other PKCS#11
 // tools do, through p11-kit's parser and formatter.
-#ifndef TOKENCERT_PKCS11_URI_H
-#define TOKENCERT_PKCS11_URI_H
+#ifndef TOKEN_URI_H
+#define TOKEN_URI_H
 
 #include <memory>
 #include <string>
@@ -18,13 +18,21 @@ public:
     TokenUri(const TokenUri &) = delete;
     TokenUri &operator=(const TokenUri &) = delete;
 
-    // Parses `text`: true, or false with `error` saying why.
-    bool parse(const char *text, std::string &error);
+    // Parses `text`: true, or false with `error` saying why. With
+    // certificates_only, a URI naming another type of object is refused.
+    bool parse(const char *text, std::string &error, bool certificates_only = true);
 
     bool has_label() const { return has_label_; }
     const std::string &label() const { return label_; }
     bool has_id() const { return has_id_; }
     const std::vector<unsigned char> &id() const { return id_; }
+    // The object class of a `type` attribute.
+    bool has_class() const { return has_class_; }
+    CK_OBJECT_CLASS object_class() const { return class_; }
+    // Query attributes; nullptr when not given.
+    const char *pin_value() const;
+    const char *pin_source() const;
+    const char *module_path() const;
 
     // Whether the module, a slot and its token match every attribute the URI
     // gives for them (an attribute left out matches anything).
@@ -39,6 +47,8 @@ private:
     std::unique_ptr<p11_kit_uri, Free> uri_;
     bool has_label_ = false;
     bool has_id_ = false;
+    bool has_class_ = false;
+    CK_OBJECT_CLASS class_ = 0;
     std::string label_;
     std::vector<unsigned char> id_;
 };

@@ -1,4 +1,4 @@
-#include "pkcs11_uri.h"
+#include "token_uri.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -10,7 +10,7 @@ void TokenUri::Free::operator()(p11_kit_uri *uri) const { p11_kit_uri_free(uri);
 TokenUri::TokenUri() = default;
 TokenUri::~TokenUri() = default;
 
-bool TokenUri::parse(const char *text, std::string &error)
+bool TokenUri::parse(const char *text, std::string &error, bool certificates_only)
 {
     uri_.reset(p11_kit_uri_new());
     if (!uri_) {
@@ -30,7 +30,9 @@ bool TokenUri::parse(const char *text, std::string &error)
         CK_OBJECT_CLASS object_class = 0;
         if (type->ulValueLen == sizeof(object_class))
             std::memcpy(&object_class, type->pValue, sizeof(object_class));
-        if (object_class != CKO_CERTIFICATE) {
+        has_class_ = true;
+        class_ = object_class;
+        if (certificates_only && object_class != CKO_CERTIFICATE) {
             error = "the object it names is no certificate";
             return false;
         }
@@ -50,6 +52,10 @@ bool TokenUri::parse(const char *text, std::string &error)
     }
     return true;
 }
+
+const char *TokenUri::pin_value() const { return p11_kit_uri_get_pin_value(uri_.get()); }
+const char *TokenUri::pin_source() const { return p11_kit_uri_get_pin_source(uri_.get()); }
+const char *TokenUri::module_path() const { return p11_kit_uri_get_module_path(uri_.get()); }
 
 bool TokenUri::matches_module(const CK_INFO &info) const
 {
