@@ -47,6 +47,10 @@ enum ProvReason : int {
     ZK_R_BAD_PARAMETER,
     ZK_R_RANDOM_FAILED,
     ZK_R_OUT_OF_MEMORY,
+    ZK_R_PKCS11_URI,
+    ZK_R_TOKEN_FAILURE,
+    ZK_R_NOT_FOUND,
+    ZK_R_LOGIN,
 };
 
 // OpenSSL's reason table of these codes (for get_reason_strings).
@@ -87,5 +91,6 @@ bool zk_write_paramset(const OSSL_PARAM params[], const GOST28147_89_PARAM *set)
 extern const OSSL_ALGORITHM zk_digests[];
 extern const OSSL_ALGORITHM zk_ciphers[];
 extern const OSSL_ALGORITHM zk_macs[];
+extern const OSSL_ALGORITHM zk_stores[];
 
 #endif

@@ -15,6 +15,10 @@ const OSSL_ITEM *zk_reason_strings()
         {ZK_R_BAD_PARAMETER, const_cast<char *>("invalid parameter value")},
         {ZK_R_RANDOM_FAILED, const_cast<char *>("random generator failed")},
         {ZK_R_OUT_OF_MEMORY, const_cast<char *>("out of memory")},
+        {ZK_R_PKCS11_URI, const_cast<char *>("unusable PKCS#11 URI")},
+        {ZK_R_TOKEN_FAILURE, const_cast<char *>("token operation failed")},
+        {ZK_R_NOT_FOUND, const_cast<char *>("no such object on the token")},
+        {ZK_R_LOGIN, const_cast<char *>("token login refused")},
         {0, nullptr},
     };
     return kReasons;

@@ -54,6 +54,8 @@ const OSSL_ALGORITHM *query_operation(void *, int operation_id, int *no_cache)
         return zk_ciphers;
     case OSSL_OP_MAC:
         return zk_macs;
+    case OSSL_OP_STORE:
+        return zk_stores;
     default:
         return nullptr;
     }
