@@ -5,6 +5,7 @@
 // private key is used.
 #include <openssl/core_names.h>
 #include <openssl/core_object.h>
+#include <openssl/objects.h>
 #include <openssl/params.h>
 #include <openssl/store.h>
 
@@ -189,7 +190,8 @@ bool add_item(StoreCtx &ctx, CK_SLOT_ID slot, CK_SESSION_HANDLE s, CK_OBJECT_HAN
         token->id = info.id;
     }
     item.type = OSSL_OBJECT_PKEY;
-    item.data_type = gost_nid2sn(rec.alg_nid);
+    // Key management knows the algorithm by OpenSSL's short name of its OID.
+    item.data_type = OBJ_nid2sn(rec.alg_nid);
     item.reference = zk_token_key_register(rec, std::move(token));
     if (item.reference.empty())
         return zk_raise(ctx.prov, ZK_R_OUT_OF_MEMORY);

@@ -1,0 +1,261 @@
+// Token keys and certificates by pkcs11: URI. In this process: the store
+// loader as OpenSSL drives it, key management loading its references, and
+// signing on the token; each case runs in a child of its own, since a
+// process keeps one login state per token. From outside: the openssl
+// command on our software token and on SoftHSM2.
+#include <gtest/gtest.h>
+
+#include <openssl/core_names.h>
+#include <openssl/core_object.h>
+#include <openssl/params.h>
+#include <openssl/store.h>
+
+#include <cstdarg>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "gost_objects.h"
+#include "module_token.h"
+#include "run_process.h"
+#include "test_certs.h"
+#include "token_keys.h"
+
+namespace {
+
+const Bytes kCurveA = {0x06, 0x07, 0x2A, 0x85, 0x03, 0x02, 0x02, 0x23, 0x01};  // 1.2.643.2.2.35.1
+const Bytes kHash256 = {0x06, 0x08, 0x2A, 0x85, 0x03, 0x07, 0x01, 0x01, 0x02, 0x02};  // 1.2.643.7.1.1.2.2
+const Bytes kDigest(32, 0x5A);
+
+#define CHILD_CHECK(cond)                                                                    \
+    do {                                                                                     \
+        if (!(cond)) {                                                                       \
+            std::fprintf(stderr, "line %d: %s\n%s", __LINE__, #cond, g_errors.c_str());      \
+            return 1;                                                                        \
+        }                                                                                    \
+    } while (0)
+
+// The provider's errors as "reason: text" lines.
+std::string g_errors;
+void new_error(const OSSL_CORE_HANDLE *) {}
+void record_error(const OSSL_CORE_HANDLE *, uint32_t reason, const char *fmt, va_list args)
+{
+    char text[512] = "";
+    if (fmt)
+        std::vsnprintf(text, sizeof text, fmt, args);
+    g_errors += std::to_string(reason) + ": " + text + "\n";
+}
+bool raised(ProvReason reason, const char *text = "")
+{
+    return g_errors.find(std::to_string(reason) + ": ") != std::string::npos && g_errors.find(text) != std::string::npos;
+}
+
+// Our software token "pt" holding a GOST key pair made by C_GenerateKeyPair
+// (label "K" without zero byte, 1-byte CKA_ID 07) and a certificate "C";
+// the user logged out again.
+struct Token {
+    std::unique_ptr<ModuleToken> module = make_module_token(ModuleKind::softtoken, "pt");
+    Bytes pub_value, cert = make_certificate_der("pt cert");
+    ProvCtx prov;
+
+    bool make()
+    {
+        CK_FUNCTION_LIST *f = module->ok() && gost_objects_init() ? module->functions() : nullptr;
+        CK_SESSION_HANDLE s = f ? module->open_session(true) : 0;
+        if (s == 0)
+            return false;
+        CK_BBOOL yes = CK_TRUE;
+        unsigned char id = 7;
+        CK_ATTRIBUTE pub[] = {{CKA_TOKEN, &yes, 1}, {CKA_GOSTR3410_PARAMS, const_cast<unsigned char *>(kCurveA.data()), 9},
+                              {CKA_GOSTR3411_PARAMS, const_cast<unsigned char *>(kHash256.data()), 10},
+                              {CKA_ID, &id, 1}, {CKA_LABEL, const_cast<char *>("K"), 1}, {CKA_VERIFY, &yes, 1}};
+        CK_ATTRIBUTE priv[] = {{CKA_TOKEN, &yes, 1}, {CKA_ID, &id, 1}, {CKA_LABEL, const_cast<char *>("K"), 1},
+                               {CKA_SIGN, &yes, 1}, {CKA_DERIVE, &yes, 1}};
+        CK_MECHANISM m{CKM_GOSTR3410_KEY_PAIR_GEN, nullptr, 0};
+        CK_OBJECT_HANDLE hp = 0, hk = 0, hc = 0;
+        unsigned char value[64];
+        CK_ATTRIBUTE get{CKA_VALUE, value, sizeof value};
+        bool ok = f->C_GenerateKeyPair(s, &m, pub, 6, priv, 5, &hp, &hk) == CKR_OK &&
+                  f->C_GetAttributeValue(s, hp, &get, 1) == CKR_OK &&
+                  create_certificate(f, s, cert, label_without_zero("C"), make_id(1, 7), &hc) == CKR_OK;
+        pub_value.assign(value, value + sizeof value);
+        f->C_Logout(s);
+        f->C_CloseSession(s);
+        prov.pkcs11_module_path = module->module_path();
+        prov.new_error = new_error;
+        prov.vset_error = record_error;
+        return ok;
+    }
+    CK_FLAGS flags()
+    {
+        CK_TOKEN_INFO info{};
+        module->functions()->C_GetTokenInfo(module->slot(), &info);
+        return info.flags;
+    }
+    void fail_logins(int n)
+    {
+        CK_SESSION_HANDLE s = module->open_session(false);
+        for (int i = 0; i < n; ++i)
+            module->functions()->C_Login(s, CKU_USER, (CK_UTF8CHAR *)"0000", 4);
+        module->functions()->C_CloseSession(s);
+    }
+};
+
+struct Found {
+    std::vector<std::string> data_types;
+    std::vector<Bytes> certs;
+    std::vector<std::unique_ptr<ProvKey, void (*)(ProvKey *)>> keys;
+    ProvCtx *prov = nullptr;
+};
+
+int take_object(const OSSL_PARAM params[], void *arg)
+{
+    auto *found = static_cast<Found *>(arg);
+    const OSSL_PARAM *type = OSSL_PARAM_locate_const(params, OSSL_OBJECT_PARAM_DATA_TYPE);
+    const OSSL_PARAM *data = OSSL_PARAM_locate_const(params, OSSL_OBJECT_PARAM_DATA);
+    const OSSL_PARAM *ref = OSSL_PARAM_locate_const(params, OSSL_OBJECT_PARAM_REFERENCE);
+    found->data_types.push_back(static_cast<const char *>(type->data));
+    if (data)
+        found->certs.emplace_back(static_cast<const unsigned char *>(data->data),
+                                  static_cast<const unsigned char *>(data->data) + data->data_size);
+    if (ref)  // key management loads the reference while the loader is open
+        found->keys.emplace_back(zk_token_key_load(found->prov, ref->data, ref->data_size), zk_key_free);
+    return ref == nullptr || found->keys.back() != nullptr;
+}
+
+template <class Fn>
+Fn store_fn(int id)
+{
+    for (const OSSL_DISPATCH *d = zk_stores[0].implementation; d->function_id; ++d)
+        if (d->function_id == id)
+            return reinterpret_cast<Fn>(d->function);
+    return nullptr;
+}
+
+// Opens the URI with the pkcs11 loader and loads to its end, as OpenSSL's
+// store does; false when opening or a load fails.
+bool load_all(ProvCtx &prov, const std::string &uri, Found &found, int expect = 0)
+{
+    found.prov = &prov;
+    void *ctx = store_fn<OSSL_FUNC_store_open_fn *>(OSSL_FUNC_STORE_OPEN)(&prov, uri.c_str());
+    if (ctx == nullptr)
+        return false;
+    OSSL_PARAM params[] = {OSSL_PARAM_construct_int(OSSL_STORE_PARAM_EXPECT, &expect), OSSL_PARAM_END};
+    bool ok = store_fn<OSSL_FUNC_store_set_ctx_params_fn *>(OSSL_FUNC_STORE_SET_CTX_PARAMS)(ctx, params);
+    while (ok && !store_fn<OSSL_FUNC_store_eof_fn *>(OSSL_FUNC_STORE_EOF)(ctx))
+        ok = store_fn<OSSL_FUNC_store_load_fn *>(OSSL_FUNC_STORE_LOAD)(ctx, take_object, &found, nullptr, nullptr);
+    store_fn<OSSL_FUNC_store_close_fn *>(OSSL_FUNC_STORE_CLOSE)(ctx);
+    return ok;
+}
+
+bool signs(const ProvKey &key)
+{
+    unsigned char sig[64];
+    size_t sig_len = sizeof sig;
+    return zk_token_sign(key, kDigest.data(), kDigest.size(), sig, &sig_len) && sig_len == 64;
+}
+
+// Verified by the token itself with the public key of the pair.
+bool token_verifies(Token &t, const ProvKey &key)
+{
+    unsigned char sig[64];
+    size_t sig_len = sizeof sig;
+    CK_FUNCTION_LIST *f = t.module->functions();
+    CK_SESSION_HANDLE s = t.module->open_session(false);
+    CK_OBJECT_CLASS cls = CKO_PUBLIC_KEY;
+    CK_ATTRIBUTE templ[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_LABEL, const_cast<char *>("K"), 1}};
+    CK_OBJECT_HANDLE pub = 0;
+    CK_ULONG n = 0;
+    CK_MECHANISM m{CKM_GOSTR3410, nullptr, 0};
+    bool ok = zk_token_sign(key, kDigest.data(), kDigest.size(), sig, &sig_len) &&
+              f->C_FindObjectsInit(s, templ, 2) == CKR_OK && f->C_FindObjects(s, &pub, 1, &n) == CKR_OK &&
+              f->C_FindObjectsFinal(s) == CKR_OK && n == 1 && f->C_VerifyInit(s, &m, pub) == CKR_OK &&
+              f->C_Verify(s, const_cast<unsigned char *>(kDigest.data()), 32, sig, 64) == CKR_OK;
+    f->C_CloseSession(s);
+    return ok;
+}
+
+void expect_child_ok(const std::function<int()> &body)
+{
+    ProcessResult r = run_function(body, {"", {}, std::chrono::milliseconds(60000)});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+}
+
+}  // namespace
+
+TEST(ProviderTokenStore, LoadsWithoutLoginAndSignsOnTheTokenAtFirstUse)
+{
+    expect_child_ok([] {
+        Token t;
+        CHILD_CHECK(t.make());
+        t.prov.pkcs11_pin_source.assign("pass:12345678", 13);
+        Found certs, priv, pub;
+        CHILD_CHECK(load_all(t.prov, "pkcs11:token=pt", certs, OSSL_STORE_INFO_CERT));
+        CHILD_CHECK(certs.certs == std::vector<Bytes>{t.cert} && certs.data_types[0] == "CERTIFICATE");
+        CHILD_CHECK(load_all(t.prov, "pkcs11:token=pt;object=K;type=private", priv));
+        CHILD_CHECK(load_all(t.prov, "pkcs11:token=pt;id=%07;type=public", pub));
+        CHILD_CHECK(priv.keys.size() == 1 && pub.keys.size() == 1 && priv.data_types[0] == "gost2012_256");
+        const ProvKey &key = *priv.keys[0];
+        CHILD_CHECK(key.on_token() && !pub.keys[0]->on_token() && key.rec.key_id_len == 1);
+        CHILD_CHECK(Bytes(key.rec.pub_key, key.rec.pub_key + 64) == t.pub_value);
+        CHILD_CHECK(std::memcmp(pub.keys[0]->rec.pub_key, key.rec.pub_key, 64) == 0);
+        CHILD_CHECK(!(t.flags() & CKF_USER_PIN_COUNT_LOW));
+        CHILD_CHECK(token_verifies(t, key) && signs(key));
+        return 0;
+    });
+}
+
+TEST(ProviderTokenStore, AUriNamingNothingMatchesNothingAndAMalformedOneIsRefused)
+{
+    expect_child_ok([] {
+        Token t;
+        CHILD_CHECK(t.make());
+        const std::pair<const char *, ProvReason> cases[] = {
+            {"pkcs11:token=nosuch", ZK_R_NOT_FOUND},
+            {"pkcs11:token=pt;object=nosuch", ZK_R_NOT_FOUND},
+            {"pkcs11:token=pt;id=%08;type=private", ZK_R_NOT_FOUND},
+            {"pkcs11:token=pt;object=C;type=public", ZK_R_NOT_FOUND},
+            {"pkcs11:token=pt;colour=blue", ZK_R_PKCS11_URI},
+            {"pkcs11:token=pt;type=data", ZK_R_PKCS11_URI},
+            {"pkcs11:token=pt?pin-source=|cat", ZK_R_PKCS11_URI},
+            {"pkcs11:token=pt?module-path=/nonexistent.so", ZK_R_BAD_PARAMETER},
+        };
+        for (const auto &c : cases) {
+            g_errors.clear();
+            Found found;
+            CHILD_CHECK(!load_all(t.prov, c.first, found) && found.certs.empty() && found.keys.empty());
+            CHILD_CHECK(raised(c.second));
+        }
+        t.prov.pkcs11_module_path.clear();
+        Found found;
+        CHILD_CHECK(!load_all(t.prov, "pkcs11:token=pt", found) && raised(ZK_R_PKCS11_URI, "no PKCS#11 module"));
+        return 0;
+    });
+}
+
+TEST(ProviderTokenStore, AWrongPinIsTriedOnceAndNoPinOnATokenWithOneTryLeft)
+{
+    expect_child_ok([] {
+        Token t;
+        CHILD_CHECK(t.make());
+        t.fail_logins(8);
+        Found found;
+        CHILD_CHECK(load_all(t.prov, "pkcs11:token=pt;object=K;type=private?pin-value=0000", found));
+        CHILD_CHECK(!signs(*found.keys[0]) && raised(ZK_R_LOGIN, "C_Login failed"));
+        CHILD_CHECK(!signs(*found.keys[0]) && raised(ZK_R_LOGIN, "not tried again"));
+        CHILD_CHECK((t.flags() & CKF_USER_PIN_FINAL_TRY) && !(t.flags() & CKF_USER_PIN_LOCKED));
+        return 0;
+    });
+    expect_child_ok([] {
+        Token t;
+        CHILD_CHECK(t.make());
+        t.fail_logins(9);
+        std::ofstream("pin.txt") << "12345678\n";
+        Found found;
+        CHILD_CHECK(load_all(t.prov, "pkcs11:token=pt;object=K;type=private?pin-source=file:pin.txt", found));
+        CHILD_CHECK(!signs(*found.keys[0]) && raised(ZK_R_LOGIN, "one try left"));
+        CHILD_CHECK(t.flags() & CKF_USER_PIN_FINAL_TRY);
+        std::filesystem::remove("pin.txt");
+        return 0;
+    });
+}
