@@ -39,6 +39,9 @@ struct StoreCtx {
     std::shared_ptr<TokenPin> pin = std::make_shared<TokenPin>();
     int expect = 0;
     bool searched = false;
+    // A failed search ends the store, but only after one more load: OpenSSL
+    // counts a failed load as an error only while the store is not at its end.
+    bool failed = false, failure_seen = false;
     std::vector<StoreItem> items;
     std::size_t next = 0;
 
@@ -261,17 +264,22 @@ bool search(StoreCtx &ctx)
 int store_load(void *vctx, OSSL_CALLBACK *object_cb, void *object_cbarg, OSSL_PASSPHRASE_CALLBACK *, void *)
 {
     auto *ctx = static_cast<StoreCtx *>(vctx);
+    if (ctx->failed) {
+        ctx->failure_seen = true;
+        return 0;
+    }
     if (!ctx->searched) {
         bool ok = false;
         try {
-            ok = search(*ctx);
+            ok = search(*ctx) && (!ctx->items.empty() ||
+                                  zk_raise(ctx->prov, ZK_R_NOT_FOUND, "nothing matches %s", ctx->shown.c_str()));
         } catch (const std::bad_alloc &) {
             zk_raise(ctx->prov, ZK_R_OUT_OF_MEMORY);
         }
-        if (!ok)
+        if (!ok) {
+            ctx->failed = true;
             return 0;
-        if (ctx->items.empty())
-            return zk_raise(ctx->prov, ZK_R_NOT_FOUND, "nothing matches %s", ctx->shown.c_str());
+        }
     }
     if (ctx->next >= ctx->items.size())
         return 0;
@@ -291,7 +299,7 @@ int store_load(void *vctx, OSSL_CALLBACK *object_cb, void *object_cbarg, OSSL_PA
 int store_eof(void *vctx)
 {
     auto *ctx = static_cast<StoreCtx *>(vctx);
-    return ctx->searched && ctx->next >= ctx->items.size();
+    return ctx->failed ? ctx->failure_seen : ctx->searched && ctx->next >= ctx->items.size();
 }
 
 int store_close(void *vctx)

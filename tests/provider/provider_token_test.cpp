@@ -259,3 +259,75 @@ TEST(ProviderTokenStore, AWrongPinIsTriedOnceAndNoPinOnATokenWithOneTryLeft)
         return 0;
     });
 }
+
+namespace {
+
+// The openssl command with the provider configured for the token's module,
+// under a timeout, without a terminal.
+ProcessResult openssl_on(ModuleToken &token, std::vector<std::string> args)
+{
+    const std::string cnf = std::filesystem::temp_directory_path() / ("pt-" + std::to_string(getpid()) + ".cnf");
+    std::ofstream(cnf) << "openssl_conf = init\n[init]\nproviders = providers\n[providers]\ndefault = dflt\n"
+                          "zk_p11_core_2012 = zk\n[dflt]\nactivate = 1\n[zk]\nmodule = " TOKENCERT_BINARY_DIR
+                          "/providers/zk_p11_core_2012.so\nactivate = 1\npkcs11-module-path = "
+                       << token.module_path() << "\npkcs11-pin-source = pass:" << token.user_pin() << "\n";
+    std::map<std::string, std::string> env = token.env();
+    env["OPENSSL_CONF"] = cnf;
+    if (*TOKENCERT_OPENSSL_PRELOAD)
+        env["LD_PRELOAD"] = TOKENCERT_OPENSSL_PRELOAD;
+    args.insert(args.begin(), "openssl");
+    ProcessResult r = run_process(args, {"", env, std::chrono::milliseconds(60000)});
+    std::filesystem::remove(cnf);
+    return r;
+}
+
+}  // namespace
+
+TEST(ProviderTokenCommand, StoreutlListsTheCertificatesOfATokenByItsLabel)
+{
+    for (ModuleKind kind : {ModuleKind::softtoken, ModuleKind::softhsm}) {
+        SCOPED_TRACE(module_kind_name(kind));
+        std::unique_ptr<ModuleToken> token = make_module_token(kind, "e2e");
+        ASSERT_TRUE(token->ok()) << token->error();
+        const Bytes der = make_certificate_der("e2e cert");
+        CK_OBJECT_HANDLE h = 0;
+        CK_SESSION_HANDLE s = token->open_session(true);
+        ASSERT_EQ(create_certificate(token->functions(), s, der, label_with_zero("C"), make_id(20), &h), CKR_OK);
+        token->functions()->C_Logout(s);
+        ProcessResult r = openssl_on(*token, {"storeutl", "-certs", "pkcs11:token=e2e"});
+        EXPECT_EQ(r.exit_status, 0) << r.err;
+        EXPECT_EQ(r.out, "0: Certificate\n" + pem_of(der) + "Total found: 1\n");
+        r = openssl_on(*token, {"storeutl", "-certs", "pkcs11:token=e2e;object=D"});
+        EXPECT_EQ(r.exit_status, 1);
+        EXPECT_NE(r.err.find("no such object on the token::0:nothing matches pkcs11:token=e2e;object=D"),
+                  std::string::npos) << r.err;
+    }
+}
+
+// Signing needs the provider's key management for GOST keys; without it
+// OpenSSL has nothing to load the reference into.
+TEST(ProviderTokenCommand, PkeyutlSignsWithATokenKeyOfAOneByteId)
+{
+    Token t;
+    ASSERT_TRUE(t.make()) << t.module->error();
+    ProcessResult r = openssl_on(*t.module, {"list", "-key-managers"});
+    if (r.out.find("gost2012_256") == std::string::npos)
+        GTEST_SKIP() << "no key management for GOST keys in the provider";
+    const std::string digest = std::filesystem::temp_directory_path() / ("pt-digest-" + std::to_string(getpid()));
+    std::ofstream(digest, std::ios::binary).write(reinterpret_cast<const char *>(kDigest.data()), 32);
+    r = openssl_on(*t.module, {"pkeyutl", "-sign", "-inkey", "pkcs11:token=pt;object=K;type=private", "-in", digest});
+    std::filesystem::remove(digest);
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    ASSERT_EQ(r.out.size(), 64u);
+    CK_FUNCTION_LIST *f = t.module->functions();
+    CK_SESSION_HANDLE s = t.module->open_session(false);
+    CK_OBJECT_CLASS cls = CKO_PUBLIC_KEY;
+    CK_ATTRIBUTE templ[] = {{CKA_CLASS, &cls, sizeof cls}};
+    CK_OBJECT_HANDLE pub = 0;
+    CK_ULONG n = 0;
+    CK_MECHANISM m{CKM_GOSTR3410, nullptr, 0};
+    ASSERT_TRUE(f->C_FindObjectsInit(s, templ, 1) == CKR_OK && f->C_FindObjects(s, &pub, 1, &n) == CKR_OK && n == 1);
+    f->C_FindObjectsFinal(s);
+    ASSERT_EQ(f->C_VerifyInit(s, &m, pub), CKR_OK);
+    EXPECT_EQ(f->C_Verify(s, const_cast<unsigned char *>(kDigest.data()), 32, (CK_BYTE_PTR)r.out.data(), 64), CKR_OK);
+}
