@@ -248,7 +248,8 @@ bool search(StoreCtx &ctx)
         CK_SLOT_INFO slot_info;
         CK_TOKEN_INFO token_info;
         if (ctx.f->C_GetSlotInfo(slot, &slot_info) != CKR_OK || !ctx.uri.matches_slot(slot, slot_info) ||
-            ctx.f->C_GetTokenInfo(slot, &token_info) != CKR_OK || !ctx.uri.matches_token(token_info))
+            ctx.f->C_GetTokenInfo(slot, &token_info) != CKR_OK || !ctx.uri.matches_token(token_info) ||
+            !(token_info.flags & CKF_TOKEN_INITIALIZED))
             continue;
         TokenSession session;
         rv = session.open(ctx.f, slot, CKF_SERIAL_SESSION);

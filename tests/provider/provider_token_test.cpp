@@ -212,6 +212,7 @@ TEST(ProviderTokenStore, AUriNamingNothingMatchesNothingAndAMalformedOneIsRefuse
         CHILD_CHECK(t.make());
         const std::pair<const char *, ProvReason> cases[] = {
             {"pkcs11:token=nosuch", ZK_R_NOT_FOUND},
+            {"pkcs11:object=nosuch", ZK_R_NOT_FOUND},
             {"pkcs11:token=pt;object=nosuch", ZK_R_NOT_FOUND},
             {"pkcs11:token=pt;id=%08;type=private", ZK_R_NOT_FOUND},
             {"pkcs11:token=pt;object=C;type=public", ZK_R_NOT_FOUND},
