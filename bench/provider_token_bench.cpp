@@ -29,13 +29,7 @@ constexpr const char *kUri = "pkcs11:object=K;type=private";
 constexpr int kOthers = 1000;
 
 template <class Fn>
-Fn store_fn(int id)
-{
-    for (const OSSL_DISPATCH *d = zk_stores[0].implementation; d->function_id; ++d)
-        if (d->function_id == id)
-            return reinterpret_cast<Fn>(d->function);
-    return nullptr;
-}
+Fn store_fn(int id) { return zk_dispatch_find<Fn>(zk_stores[0].implementation, id); }
 
 struct Loaded {
     ProvCtx *prov;

@@ -65,6 +65,17 @@ int zk_raise(const ProvCtx *prov, ProvReason reason, const char *detail = nullpt
 template <class F>
 inline void (*zk_fn(F f))(void) { return reinterpret_cast<void (*)(void)>(f); }
 
+// The function of a dispatch table with that id, as type Fn; nullptr when
+// the table has none.
+template <class Fn>
+inline Fn zk_dispatch_find(const OSSL_DISPATCH *table, int id)
+{
+    for (; table->function_id != 0; ++table)
+        if (table->function_id == id)
+            return reinterpret_cast<Fn>(table->function);
+    return nullptr;
+}
+
 // The life of an operation's context: made with new (nothrow), copied whole,
 // wiped before it goes (keys, key schedules and HMAC states live there).
 template <class Ctx>

@@ -124,13 +124,7 @@ int take_object(const OSSL_PARAM params[], void *arg)
 }
 
 template <class Fn>
-Fn store_fn(int id)
-{
-    for (const OSSL_DISPATCH *d = zk_stores[0].implementation; d->function_id; ++d)
-        if (d->function_id == id)
-            return reinterpret_cast<Fn>(d->function);
-    return nullptr;
-}
+Fn store_fn(int id) { return zk_dispatch_find<Fn>(zk_stores[0].implementation, id); }
 
 // Opens the URI with the pkcs11 loader and loads to its end, as OpenSSL's
 // store does; false when opening or a load fails.
