@@ -22,6 +22,7 @@
 #include "ossl_ptr.h"
 #include "p12_iterations.h"
 #include "pin_prompt.h"
+#include "printable_text.h"
 #include "tool_state.h"
 
 namespace {
@@ -76,7 +77,7 @@ CK_RV store_certificate(X509 *certificate, const char *label, const char *path)
     LabelAttributes attributes(label);
     CK_RV result = CKR_OK;
     if (STORE_store_certificate(token_store, certificate, attributes.items(), nullptr)) {
-        BIO_printf(bio_out, "Certificate object '%s' imported from '%s' file\n", label, path);
+        BIO_printf(bio_out, "Certificate object '%s' imported from '%s' file\n", printable(label).c_str(), path);
     } else {
         BIO_printf(bio_err, "STORE_certificate failed\n");
         result = TOOL_FAILURE;
@@ -163,7 +164,7 @@ CK_RV input_p12(const char *label, const char *path)
         return TOOL_FAILURE;
     CK_RV result = store_key_pair(key.get(), certificate.get(), label);
     if (result == CKR_OK)
-        BIO_printf(bio_out, "Keypair and certificate objects '%s' imported from '%s' file\n", label, path);
+        BIO_printf(bio_out, "Keypair and certificate objects '%s' imported from '%s' file\n", printable(label).c_str(), path);
     logout_through_engine();
     return result;
 }

@@ -9,6 +9,7 @@
 
 #include "ossl_ptr.h"
 #include "p11_session.h"
+#include "printable_text.h"
 #include "tool_state.h"
 
 namespace {
@@ -88,7 +89,7 @@ CK_RV store_key_pair(EVP_PKEY *key, X509 *certificate, const char *label)
 {
     KeyPairObjects objects;
     if (!describe_key_pair(key, certificate, label, objects)) {
-        BIO_printf(bio_err, "Can't encode the key pair of '%s'\n", label);
+        BIO_printf(bio_err, "Can't encode the key pair of '%s'\n", printable(label).c_str());
         return TOOL_FAILURE;
     }
     LabelAttributes attributes(label);
@@ -118,7 +119,7 @@ CK_RV store_key_pair(EVP_PKEY *key, X509 *certificate, const char *label)
         if (rv != CKR_OK)
             BIO_printf(bio_err,
                        "Could not remove the %s object '%s' made by this import (C_DestroyObject error 0x%lx)\n",
-                       object->first->name, label, static_cast<unsigned long>(rv));
+                       object->first->name, printable(label).c_str(), static_cast<unsigned long>(rv));
     }
     BIO_puts(bio_err, failure);
     return TOOL_FAILURE;
