@@ -75,14 +75,9 @@ bool take_pin(StoreCtx &ctx)
     return true;
 }
 
-void *store_open(void *provctx, const char *uri)
+StoreCtx *open_uri(ProvCtx *prov, const char *uri)
 {
-    auto *prov = static_cast<ProvCtx *>(provctx);
-    std::unique_ptr<StoreCtx> ctx(new (std::nothrow) StoreCtx);
-    if (!ctx) {
-        zk_raise(prov, ZK_R_OUT_OF_MEMORY);
-        return nullptr;
-    }
+    auto ctx = std::make_unique<StoreCtx>();
     ctx->prov = prov;
     std::string error;
     if (uri == nullptr || !ctx->uri.parse(uri, error, false)) {
@@ -107,6 +102,17 @@ void *store_open(void *provctx, const char *uri)
     if (!take_pin(*ctx) || (ctx->f = zk_token_module(prov, path)) == nullptr)
         return nullptr;
     return ctx.release();
+}
+
+void *store_open(void *provctx, const char *uri)
+{
+    auto *prov = static_cast<ProvCtx *>(provctx);
+    try {
+        return open_uri(prov, uri);
+    } catch (const std::bad_alloc &) {
+        zk_raise(prov, ZK_R_OUT_OF_MEMORY);
+        return nullptr;
+    }
 }
 
 const OSSL_PARAM *store_settable_ctx_params(void *)

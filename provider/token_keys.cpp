@@ -50,10 +50,10 @@ bool is_session_gone(CK_RV rv)
 
 // Runs `op(f, session, private key)` for a token key: logs in when needed,
 // finds the private key by its CKA_ID the first time, and tries once more
-// when the token dropped the session or the handle. CKR_OK, or false after
+// when the token dropped the session or the handle. True, or false after
 // an error on the queue naming the failing call.
 template <typename Op>
-bool with_private_key(const ProvKey &key, Op op)
+bool use_private_key(const ProvKey &key, Op op)
 {
     if (!key.on_token())
         return zk_raise(key.prov, ZK_R_NO_KEY, "not a token key");
@@ -91,6 +91,17 @@ bool with_private_key(const ProvKey &key, Op op)
         ref.priv = CK_INVALID_HANDLE;
         if (is_session_gone(rv))
             slot.session.close();
+    }
+}
+
+// The same, with running out of memory reported as such.
+template <typename Op>
+bool with_private_key(const ProvKey &key, Op op)
+{
+    try {
+        return use_private_key(key, op);
+    } catch (const std::bad_alloc &) {
+        return zk_raise(key.prov, ZK_R_OUT_OF_MEMORY);
     }
 }
 
