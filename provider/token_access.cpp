@@ -11,16 +11,17 @@ namespace {
 
 std::mutex g_lock;  // guards the two tables
 
+// The modules stay loaded; the tables go when the provider is unloaded.
 std::map<std::string, CK_FUNCTION_LIST *> &modules()
 {
-    static auto *table = new std::map<std::string, CK_FUNCTION_LIST *>;  // modules stay loaded
-    return *table;
+    static std::map<std::string, CK_FUNCTION_LIST *> table;
+    return table;
 }
 
 std::map<std::pair<CK_FUNCTION_LIST *, CK_SLOT_ID>, std::shared_ptr<TokenSlot>> &slots()
 {
-    static auto *table = new std::map<std::pair<CK_FUNCTION_LIST *, CK_SLOT_ID>, std::shared_ptr<TokenSlot>>;
-    return *table;
+    static std::map<std::pair<CK_FUNCTION_LIST *, CK_SLOT_ID>, std::shared_ptr<TokenSlot>> table;
+    return table;
 }
 
 // The PIN's text into `out`; false after an error on the queue.

@@ -34,6 +34,9 @@ struct TokenSlot {
     TokenSession session;  // opened at first use; the login lasts while it is open
     bool logged_in = false;
     bool pin_tried = false;  // a PIN was tried and refused: never again
+    // The table goes when the provider is unloaded, at the end of a process
+    // perhaps after the module's own end: the session is left to the module.
+    ~TokenSlot() { session.release(); }
 };
 
 // The record of a token; the same one for every caller.

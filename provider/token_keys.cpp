@@ -29,8 +29,8 @@ std::mutex g_lock;
 std::uint64_t g_next = 1;
 std::map<std::uint64_t, Registered> &registry()
 {
-    static auto *table = new std::map<std::uint64_t, Registered>;
-    return *table;
+    static std::map<std::uint64_t, Registered> table;
+    return table;
 }
 
 bool serial_of(const void *reference, std::size_t size, std::uint64_t *serial)

@@ -26,6 +26,9 @@ public:
     CK_RV open(CK_FUNCTION_LIST *f, CK_SLOT_ID slot, CK_FLAGS flags);
     // C_CloseSession, when open; the code of that call (CKR_OK when closed).
     CK_RV close();
+    // Forgets the session without calling the module (left to the module's
+    // own end, when the module may be gone already).
+    void release() { f_ = nullptr, handle_ = 0; }
 
     CK_SESSION_HANDLE handle() const { return handle_; }
     bool is_open() const { return handle_ != 0; }
