@@ -80,6 +80,7 @@ int sign(const typename Curve<N>::Params &params, const DIGIT_T *d, const DIGIT_
         c.base_mult(w.v.C, w.v.kd);
         c.unload(w.v.Ca, w.v.C);
         const Scalar<N> rr = x_mod_q<N>(c, w.v.Ca);
+        ZKC_DECLASSIFY(&rr, sizeof rr);  // r and s are published
         if (mask_is_zero(rr))
             continue;
         c.fq.to_mont(w.v.t, rr);
@@ -88,6 +89,7 @@ int sign(const typename Curve<N>::Params &params, const DIGIT_T *d, const DIGIT_
         c.fq.mul(w.v.u, w.v.k, eM);
         c.fq.add(w.v.t, w.v.t, w.v.u);
         c.fq.from_mont(w.v.t, w.v.t);
+        ZKC_DECLASSIFY(&w.v.t, sizeof w.v.t);
         if (mask_is_zero(w.v.t))
             continue;
         fe_to_digits<L>(r, N, rr);
