@@ -89,10 +89,21 @@ extern const GOSTR3410_2012_256_PARAMS gostr3410_2012_256_cryptopro_xchb; /* 1.2
 extern const GOSTR3410_2012_512_PARAMS gostr3410_2012_512_test;           /* 1.2.643.7.1.2.1.2.0 */
 extern const GOSTR3410_2012_512_PARAMS gostr3410_2012_512_a;              /* 1.2.643.7.1.2.1.2.1 */
 extern const GOSTR3410_2012_512_PARAMS gostr3410_2012_512_b;              /* 1.2.643.7.1.2.1.2.2 */
+/* The twisted Edwards curves of RFC 7836 in Weierstrass form (cofactor 4). */
+extern const GOSTR3410_2012_256_PARAMS gostr3410_2012_256_tc26_a;         /* 1.2.643.7.1.2.1.1.1 */
+extern const GOSTR3410_2012_512_PARAMS gostr3410_2012_512_tc26_c;         /* 1.2.643.7.1.2.1.2.3 */
 
-/* Enumeration of the built-in curves in table order; NULL past the end. */
+/* Enumeration of the built-in curves in table order; NULL past the end.
+ * GetParSet and FindParByDerOid know the CryptoPro and TC26 sets above;
+ * GetCurve and FindCurveByDerOid the RFC 7836 sets too (after the others). */
 const GOSTR3410_2012_256_PARAMS *GOSTR3410_2012_256_GetParSet(size_t index);
 const GOSTR3410_2012_512_PARAMS *GOSTR3410_2012_512_GetParSet(size_t index);
+const GOSTR3410_2012_256_PARAMS *GOSTR3410_2012_256_GetCurve(size_t index);
+const GOSTR3410_2012_512_PARAMS *GOSTR3410_2012_512_GetCurve(size_t index);
+int GOSTR3410_2012_256_FindCurveByDerOid(const uint8_t *der, uint32_t der_len,
+                                         const GOSTR3410_2012_256_PARAMS **params);
+int GOSTR3410_2012_512_FindCurveByDerOid(const uint8_t *der, uint32_t der_len,
+                                         const GOSTR3410_2012_512_PARAMS **params);
 
 /* Curve lookup by the DER of its OID (06 len content). 0 and *params set on a
  * match; -1 and *params = NULL otherwise; -2 when params is NULL. The 256-bit

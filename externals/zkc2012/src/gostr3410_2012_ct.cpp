@@ -200,9 +200,9 @@ template <std::size_t N> std::shared_ptr<const CurveCtx<N>> curve_ctx(const type
     static std::shared_ptr<const CurveCtx<N>> built[kMax];
     const Params *(*get)(std::size_t) = nullptr;
     if constexpr (N == GOSTR3410_2012_256_DIGITS)
-        get = GOSTR3410_2012_256_GetParSet;
+        get = GOSTR3410_2012_256_GetCurve;
     else
-        get = GOSTR3410_2012_512_GetParSet;
+        get = GOSTR3410_2012_512_GetCurve;
     for (std::size_t i = 0; i < kMax && get(i) != nullptr; ++i) {
         if (get(i) != &params)
             continue;
