@@ -5,37 +5,19 @@
 
 #include <vector>
 
+#include "gostr3410_2012_sizes.h"
+
 namespace softtoken {
 namespace {
 
-// The core's functions of one key size.
-template <size_t N> struct Core;
-template <> struct Core<GOSTR3410_2012_256_DIGITS> {
-  static constexpr size_t kDigits = GOSTR3410_2012_256_DIGITS;
-  using Params = GOSTR3410_2012_256_PARAMS;
-  using Point = GOSTR3410_2012_256_POINT;
-  static const Params* of(const GostCurve& c) { return c.r256; }
-  static constexpr auto generate = GOSTR3410_2012_256_GeneratePublicKey;
-  static constexpr auto check = ecCheckPuKey;
-  static constexpr auto mult = epMult;
-  static constexpr auto unload = GOSTR3410_2012_256_UnloadPublicKeyValue;
-  static constexpr auto sign = GOSTR3410_2012_256_Sign;
-  static constexpr auto verify = GOSTR3410_2012_256_Verify;
-  static constexpr auto vko = GOSTR3410_2012_256_Vko;
-};
-template <> struct Core<GOSTR3410_2012_512_DIGITS> {
-  static constexpr size_t kDigits = GOSTR3410_2012_512_DIGITS;
-  using Params = GOSTR3410_2012_512_PARAMS;
-  using Point = GOSTR3410_2012_512_POINT;
-  static const Params* of(const GostCurve& c) { return c.r512; }
-  static constexpr auto generate = GOSTR3410_2012_512_GeneratePublicKey;
-  static constexpr auto check = GOSTR3410_2012_512_CheckPublicKey;
-  static constexpr auto mult = depMult;
-  static constexpr auto unload = GOSTR3410_2012_512_UnloadPublicKeyValue;
-  static constexpr auto sign = GOSTR3410_2012_512_Sign;
-  static constexpr auto verify = GOSTR3410_2012_512_Verify;
-  static constexpr auto vko = GOSTR3410_2012_512_Vko;
-};
+template <size_t N> using Core = zkc::GostR3410<N>;
+
+template <class K> const typename K::Params* record(const GostCurve& c) {
+  if constexpr (K::kDigits == GOSTR3410_2012_256_DIGITS)
+    return c.r256;
+  else
+    return c.r512;
+}
 
 // Runs f with the Core of the curve's size; a curve without its record
 // (none is built so) is a device error.
@@ -71,7 +53,7 @@ template <class K>
 bool load_point(const GostCurve& c, const uint8_t* in, size_t len, typename K::Point& P) {
   constexpr size_t N = K::kDigits;
   if (!in || len != 2 * c.n) return false;
-  const auto* rec = K::of(c);
+  const auto* rec = record<K>(c);
   Num<N> x, y;
   load_le(in, c.n, x);
   load_le(in + c.n, c.n, y);
@@ -111,7 +93,7 @@ CK_RV sign_with(const GostCurve& c, const SecureBytes& priv, const uint8_t* dige
     Num<N> d, e, r, s;
     load_le(priv.data(), priv.size(), d);
     load_le(digest, len, e);
-    const int rc = K::sign(K::of(c), d.v, e.v, random, random_ctx, r.v, s.v);
+    const int rc = K::sign(record<K>(c), d.v, e.v, random, random_ctx, r.v, s.v);
     if (rc != 0) return rc == -1 ? CKR_KEY_HANDLE_INVALID : no_nonce;
     store_be(s, sig, c.n);
     store_be(r, sig + c.n, c.n);
@@ -153,7 +135,7 @@ CK_RV gost_public_key(const GostCurve& c, const SecureBytes& priv, Bytes& pub) {
     typename K::Point Q;
     load_le(priv.data(), priv.size(), d);
     pub.assign(2 * c.n, 0);
-    return K::generate(K::of(c), d.v, &Q) == 0 && K::unload(&Q, pub.data()) == 0 ? CKR_OK : CKR_DEVICE_ERROR;
+    return K::generate(record<K>(c), d.v, &Q) == 0 && K::unload(&Q, pub.data()) == 0 ? CKR_OK : CKR_DEVICE_ERROR;
   });
 }
 
@@ -194,7 +176,7 @@ CK_RV gost_verify(const GostCurve& c, const uint8_t* pub, size_t pub_len, const 
     load_le(digest, len, e);
     load_be(sig, c.n, s);
     load_be(sig + c.n, c.n, r);
-    return K::verify(K::of(c), &Q, e.v, r.v, s.v) == 0 ? CKR_OK : CKR_SIGNATURE_INVALID;
+    return K::verify(record<K>(c), &Q, e.v, r.v, s.v) == 0 ? CKR_OK : CKR_SIGNATURE_INVALID;
   });
 }
 
@@ -212,11 +194,11 @@ CK_RV gost_vko(const GostCurve& c, const SecureBytes& priv, const uint8_t* peer,
     std::vector<DIGIT_T> wide((ukm_len + 3) / 4 + N, 0);
     for (size_t i = 0; i < ukm_len; ++i) wide[i / 4] |= static_cast<DIGIT_T>(ukm[i]) << (8 * (i % 4));
     Num<N> d, u;
-    if (mpModulo(u.v, wide.data(), wide.size(), K::of(c)->q, N) != 0 || mpIsZero(u.v, N))
+    if (mpModulo(u.v, wide.data(), wide.size(), record<K>(c)->q, N) != 0 || mpIsZero(u.v, N))
       return CKR_MECHANISM_PARAM_INVALID;
     load_le(priv.data(), priv.size(), d);
     // K = (h UKM d mod q) Q with the cofactor h.
-    if (K::vko(K::of(c), d.v, &Q, u.v, &KP) != 0) return CKR_MECHANISM_PARAM_INVALID;
+    if (K::vko(record<K>(c), d.v, &Q, u.v, &KP) != 0) return CKR_MECHANISM_PARAM_INVALID;
     const CK_RV r = K::unload(&KP, kb.data()) == 0 ? CKR_OK : CKR_DEVICE_ERROR;
     OPENSSL_cleanse(&KP, sizeof KP);
     return r;

@@ -9,30 +9,13 @@
 
 #include "gostr3410_2012.h"
 #include "gostr3410_2012_ec.h"
+#include "gostr3410_2012_sizes.h"
 
 namespace {
 
 using namespace zkc::ec;
 
-template <std::size_t N> struct Api;
-template <> struct Api<9> {
-    static constexpr auto get = GOSTR3410_2012_256_GetCurve;
-    static constexpr auto find = GOSTR3410_2012_256_FindCurveByDerOid;
-    static constexpr auto gen = GOSTR3410_2012_256_GeneratePublicKey;
-    static constexpr auto mult = epMult;
-    static constexpr auto sign = GOSTR3410_2012_256_Sign;
-    static constexpr auto verify = GOSTR3410_2012_256_Verify;
-    static constexpr auto vko = GOSTR3410_2012_256_Vko;
-};
-template <> struct Api<17> {
-    static constexpr auto get = GOSTR3410_2012_512_GetCurve;
-    static constexpr auto find = GOSTR3410_2012_512_FindCurveByDerOid;
-    static constexpr auto gen = GOSTR3410_2012_512_GeneratePublicKey;
-    static constexpr auto mult = depMult;
-    static constexpr auto sign = GOSTR3410_2012_512_Sign;
-    static constexpr auto verify = GOSTR3410_2012_512_Verify;
-    static constexpr auto vko = GOSTR3410_2012_512_Vko;
-};
+template <std::size_t N> using Api = zkc::GostR3410<N>;
 
 template <std::size_t N> using Num = std::vector<DIGIT_T>;
 
@@ -118,7 +101,7 @@ template <std::size_t N> void agrees_with_the_affine_arithmetic()
         for (size_t i = 0; i < ks.size(); ++i) {
             const Num<N> &d = ks[i], &k = ks[(i + 3) % ks.size()];
             typename Curve<N>::Point Q, Qk, Pk, K1, K2;
-            ASSERT_EQ(Api<N>::gen(&c, d.data(), &Q), 0);
+            ASSERT_EQ(Api<N>::generate(&c, d.data(), &Q), 0);
             ASSERT_TRUE(same<N>(Q, oracle_mult<N>(c, d.data())));
             ASSERT_EQ(Api<N>::mult(&Qk, &Q, k.data(), &c), 0);
             ASSERT_TRUE(same<N>(Qk, oracle_mult<N>(c, k.data(), &Q)));
@@ -144,7 +127,7 @@ template <std::size_t N> void agrees_with_the_affine_arithmetic()
             EXPECT_EQ(Api<N>::verify(&c, &Q, e.data(), r.data(), s.data()), -1);
             // Agreement: both sides reach (UKM d k mod q) G.
             ukm[0] = rng() | 1u;
-            ASSERT_EQ(Api<N>::gen(&c, k.data(), &Pk), 0);
+            ASSERT_EQ(Api<N>::generate(&c, k.data(), &Pk), 0);
             ASSERT_EQ(Api<N>::vko(&c, d.data(), &Pk, ukm.data(), &K1), 0);
             ASSERT_EQ(Api<N>::vko(&c, k.data(), &Q, ukm.data(), &K2), 0);
             mpModMult(t.data(), ukm.data(), d.data(), c.q, N);
