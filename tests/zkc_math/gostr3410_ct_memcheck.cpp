@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "gostr3410_2012.h"
 
@@ -41,12 +42,16 @@ int run(const Params *c, Load load, Gen gen, Mult mult, Sign sign, Verify verify
 
 int main()
 {
-    int failures = run<GOSTR3410_2012_256_PARAMS, GOSTR3410_2012_256_POINT, 9>(
-        &gostr3410_2012_256_cryptopro_a, GOSTR3410_2012_256_LoadPrivateKeyValue, GOSTR3410_2012_256_GeneratePublicKey,
-        epMult, GOSTR3410_2012_256_Sign, GOSTR3410_2012_256_Verify, GOSTR3410_2012_256_Vko);
-    failures += run<GOSTR3410_2012_512_PARAMS, GOSTR3410_2012_512_POINT, 17>(
-        &gostr3410_2012_512_a, GOSTR3410_2012_512_LoadPrivateKeyValue, GOSTR3410_2012_512_GeneratePublicKey, depMult,
-        GOSTR3410_2012_512_Sign, GOSTR3410_2012_512_Verify, GOSTR3410_2012_512_Vko);
+    // A: field primes 2^w - c (folded products); B: Montgomery products.
+    int failures = 0;
+    for (const auto *c : {&gostr3410_2012_256_cryptopro_a, &gostr3410_2012_256_cryptopro_b})
+        failures += run<GOSTR3410_2012_256_PARAMS, GOSTR3410_2012_256_POINT, 9>(
+            c, GOSTR3410_2012_256_LoadPrivateKeyValue, GOSTR3410_2012_256_GeneratePublicKey, epMult,
+            GOSTR3410_2012_256_Sign, GOSTR3410_2012_256_Verify, GOSTR3410_2012_256_Vko);
+    for (const auto *c : {&gostr3410_2012_512_a, &gostr3410_2012_512_b})
+        failures += run<GOSTR3410_2012_512_PARAMS, GOSTR3410_2012_512_POINT, 17>(
+            c, GOSTR3410_2012_512_LoadPrivateKeyValue, GOSTR3410_2012_512_GeneratePublicKey, depMult,
+            GOSTR3410_2012_512_Sign, GOSTR3410_2012_512_Verify, GOSTR3410_2012_512_Vko);
     std::printf("%d failures\n", failures);
     return failures != 0;
 }

@@ -9,6 +9,7 @@
 
 #include "gostr3410_2012.h"
 #include "gostr3410_2012_ec.h"
+#include "gostr3410_2012_fp.h"
 #include "gostr3410_2012_sizes.h"
 
 namespace {
@@ -158,6 +159,46 @@ TEST(ConstantTimeCurves, AgreeWithTheAffineArithmetic256)
     EXPECT_EQ(GOSTR3410_2012_256_FindParByDerOid(gostr3410_2012_256_tc26_a.der, 11, &c), -1);
 }
 TEST(ConstantTimeCurves, AgreeWithTheAffineArithmetic512) { agrees_with_the_affine_arithmetic<17>(); }
+
+// Field products at the edges (0, 1, 2, p-1, p-2, p-32, 2^(w-1), 2^(w/2) - 1,
+// (p-1)/2; (p-32)^2 makes the folding carry twice) agree with the long-division reference, on every field prime: those
+// of the form 2^w - c (folded) and the others (Montgomery).
+template <std::size_t N> void field_products_agree()
+{
+    constexpr std::size_t L = (N - 1) / 2;
+    for (size_t ci = 0; Api<N>::get(ci); ++ci) {
+        const DIGIT_T *p = Api<N>::get(ci)->p;
+        const Modulus<L> f(p);
+        std::vector<Num<N>> v(9, Num<N>(N, 0));
+        mpShortSub(v[8].data(), p, 32, N);
+        v[1][0] = 1;
+        v[2][0] = 2;
+        mpShortSub(v[3].data(), p, 1, N);
+        mpShortSub(v[4].data(), p, 2, N);
+        v[5][N - 2] = 0x80000000u;
+        for (size_t i = 0; i < (N - 1) / 2; ++i)
+            v[6][i] = 0xFFFFFFFFu;
+        mpShiftRight(v[7].data(), v[3].data(), 1, N);
+        for (const auto &x : v)
+            for (const auto &y : v) {
+                Fe<L> a, b, r;
+                f.to_mont(a, fe_from_digits<L>(x.data()));
+                f.to_mont(b, fe_from_digits<L>(y.data()));
+                f.mul(r, a, b);
+                f.from_mont(r, r);
+                Num<N> got(N), want(N);
+                fe_to_digits<L>(got.data(), N, r);
+                mpModMult(want.data(), x.data(), y.data(), p, N);
+                ASSERT_EQ(got, want) << Api<N>::get(ci)->name;
+            }
+    }
+}
+
+TEST(ConstantTimeCurves, FieldProductsAgreeAtTheEdges)
+{
+    field_products_agree<9>();
+    field_products_agree<17>();
+}
 
 // RFC 5832 / RFC 7091, 7.1: d, e and k on the test curve give the printed (r, s).
 TEST(ConstantTimeCurves, ReproducesThePublishedSignature)

@@ -85,13 +85,17 @@ template <std::size_t L> void fe_to_digits(DIGIT_T *d, std::size_t n, const Fe<L
         d[i] = i < 2 * L ? (DIGIT_T)(a.v[i / 2] >> (32 * (i % 2))) : 0;
 }
 
-// A modulus and its Montgomery constants (R = 2^(64 L)).
+// A modulus and its Montgomery constants (R = 2^(64 L)). A modulus of the
+// form 2^(64 L) - c with c below 2^64 (the field primes of most sets) skips
+// the Montgomery form: its products are reduced by folding the high half
+// times c, twice; "Montgomery form" is then the plain residue (R taken as 1).
 template <std::size_t L> struct Modulus {
     Fe<L> m;
     u64 n0;     // -m^-1 mod 2^64
     Fe<L> one;  // R mod m
     Fe<L> r2;   // R^2 mod m
     Fe<L> m2;   // m - 2, the exponent of inversion
+    u64 c = 0;  // 2^(64 L) - m when that fits one limb, else 0
 
     explicit Modulus(const DIGIT_T *digits) : m(fe_from_digits<L>(digits))
     {
@@ -99,6 +103,18 @@ template <std::size_t L> struct Modulus {
         for (int i = 0; i < 6; ++i)
             inv *= 2 - m.v[0] * inv;
         n0 = (u64)0 - inv;
+        u64 top = ~(u64)0;
+        for (std::size_t i = 1; i < L; ++i)
+            top &= m.v[i];
+        if (top == ~(u64)0 && m.v[0] != 0) {
+            c = (u64)0 - m.v[0];
+            one = r2 = Fe<L>{};
+            one.v[0] = r2.v[0] = 1;
+            Fe<L> two{};
+            two.v[0] = 2;
+            fe_sub_raw(m2, m, two);
+            return;
+        }
         Fe<L> x{};
         x.v[0] = 1;
         for (std::size_t i = 0; i < 64 * L; ++i)
@@ -148,9 +164,15 @@ template <std::size_t L> struct Modulus {
     // r := a b R^-1 mod m (CIOS). a b must be below m R: one operand below m.
     void mul(Fe<L> &r, const Fe<L> &a, const Fe<L> &b) const
     {
+        if (c != 0) {  // a property of the public modulus
+            mul_folded(r, a, b);
+            return;
+        }
         u64 t[L + 2] = {};
+#pragma GCC unroll 8
         for (std::size_t i = 0; i < L; ++i) {
             u64 c = 0;
+#pragma GCC unroll 8
             for (std::size_t j = 0; j < L; ++j) {
                 const u128 s = (u128)a.v[j] * b.v[i] + t[j] + c;
                 t[j] = (u64)s;
@@ -162,6 +184,7 @@ template <std::size_t L> struct Modulus {
             const u64 q = t[0] * n0;
             s = (u128)q * m.v[0] + t[0];
             c = (u64)(s >> 64);
+#pragma GCC unroll 8
             for (std::size_t j = 1; j < L; ++j) {
                 s = (u128)q * m.v[j] + t[j] + c;
                 t[j - 1] = (u64)s;
@@ -206,6 +229,45 @@ template <std::size_t L> struct Modulus {
     }
 
 private:
+    // r := a b mod m for m = 2^(64 L) - c, any a, b below 2^(64 L).
+    void mul_folded(Fe<L> &r, const Fe<L> &a, const Fe<L> &b) const
+    {
+        u64 t[2 * L] = {};
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < L; ++i) {
+            u64 carry = 0;
+#pragma GCC unroll 8
+            for (std::size_t j = 0; j < L; ++j) {
+                const u128 s = (u128)a.v[j] * b.v[i] + t[i + j] + carry;
+                t[i + j] = (u64)s;
+                carry = (u64)(s >> 64);
+            }
+            t[i + L] = carry;
+        }
+        // 2^(64 L) = c (mod m): lo + hi c, below 2^(64 L) (c + 1).
+        u64 carry = 0;
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < L; ++i) {
+            const u128 s = (u128)t[L + i] * c + t[i] + carry;
+            r.v[i] = (u64)s;
+            carry = (u64)(s >> 64);
+        }
+        // Fold the top limb, then once more the carry that may leave (0 or 1).
+        for (int round = 0; round < 2; ++round) {
+            u128 s = (u128)carry * c + r.v[0];
+            r.v[0] = (u64)s;
+            carry = (u64)(s >> 64);
+            for (std::size_t i = 1; i < L; ++i) {
+                s = (u128)r.v[i] + carry;
+                r.v[i] = (u64)s;
+                carry = (u64)(s >> 64);
+            }
+        }
+        Fe<L> d;
+        const u64 borrow = fe_sub_raw(d, r, m);
+        fe_cmov(r, d, (u64)0 - (borrow ^ 1u));
+    }
+
     // x := 2x mod m for x below m (set-up only).
     void dbl(Fe<L> &x) const { add(x, x, x); }
 };
