@@ -37,12 +37,14 @@ template <std::size_t N> struct CurveCtx {
     Fe<L> a, b, b3;
     Proj<L> G;
     std::vector<Proj<L>> comb;
+    bool a_is_minus_3 = false;  // doublings then take the cheaper formulas
     unsigned cofactor = 1;
     std::size_t q_bits = 0;
 
     explicit CurveCtx(const typename Curve<N>::Params &params);
 
     void add(Proj<L> &R, const Proj<L> &P, const Proj<L> &Q) const;
+    void dbl(Proj<L> &R, const Proj<L> &P) const;
     void infinity(Proj<L> &R) const;
     // A public affine point (coordinates reduced mod p first).
     void load(Proj<L> &R, const typename Curve<N>::Point &P) const;
