@@ -209,7 +209,8 @@ template <std::size_t N> bool CurveCtx<N>::on_curve(const Proj<L> &P) const
     return mask_is_zero(t) != 0;
 }
 
-template <std::size_t N> void CurveCtx<N>::mult(Proj<L> &R, const Proj<L> &P, const DIGIT_T *k) const
+template <std::size_t N>
+void CurveCtx<N>::mult(Proj<L> &R, const Proj<L> &P, const DIGIT_T *k, std::size_t windows) const
 {
     struct Work {
         Proj<L> table[16], acc, pick;
@@ -220,7 +221,7 @@ template <std::size_t N> void CurveCtx<N>::mult(Proj<L> &R, const Proj<L> &P, co
     for (std::size_t i = 2; i < 16; ++i)
         add(w.v.table[i], w.v.table[i - 1], P);
     infinity(w.v.acc);
-    for (std::size_t i = kWindows<N>; i-- > 0;) {
+    for (std::size_t i = windows; i-- > 0;) {
         for (int d = 0; d < 4; ++d)
             dbl(w.v.acc, w.v.acc);
         select16(w.v.pick, w.v.table, window<N>(k, i));
@@ -229,10 +230,10 @@ template <std::size_t N> void CurveCtx<N>::mult(Proj<L> &R, const Proj<L> &P, co
     R = w.v.acc;
 }
 
-template <std::size_t N> void CurveCtx<N>::base_mult(Proj<L> &R, const DIGIT_T *k) const
+template <std::size_t N> void CurveCtx<N>::base_mult(Proj<L> &R, const DIGIT_T *k, std::size_t windows) const
 {
     if (comb.empty()) {
-        mult(R, G, k);
+        mult(R, G, k, windows);
         return;
     }
     struct Work {
@@ -240,7 +241,7 @@ template <std::size_t N> void CurveCtx<N>::base_mult(Proj<L> &R, const DIGIT_T *
     };
     Wiped<Work> w;
     infinity(w.v.acc);
-    for (std::size_t i = 0; i < kWindows<N>; ++i) {
+    for (std::size_t i = 0; i < windows; ++i) {
         select16(w.v.pick, &comb[16 * i], window<N>(k, i));
         add(w.v.acc, w.v.acc, w.v.pick);
     }

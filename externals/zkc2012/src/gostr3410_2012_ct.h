@@ -26,6 +26,8 @@ template <std::size_t L> struct Proj {
 template <std::size_t N> constexpr std::size_t kLimbs = (N - 1) / 2;
 // 4-bit windows of a scalar of N digits.
 template <std::size_t N> constexpr std::size_t kWindows = N * MP_BITS_PER_DIGIT / 4;
+// Those of a scalar below 2^(64 L) (reduced mod q): the spare digit skipped.
+template <std::size_t N> constexpr std::size_t kReducedWindows = kLimbs<N> * 16;
 
 // A curve prepared for the arithmetic: the field and scalar moduli, a and 3b
 // in Montgomery form, the base point, and for the built-in curves the
@@ -52,10 +54,11 @@ template <std::size_t N> struct CurveCtx {
     void unload(typename Curve<N>::Point &R, const Proj<L> &P) const;
     // Whether a public point satisfies the curve equation.
     bool on_curve(const Proj<L> &P) const;
-    // R := k P for the unsigned scalar of N digits.
-    void mult(Proj<L> &R, const Proj<L> &P, const DIGIT_T *k) const;
+    // R := k P for the unsigned scalar of N digits, of which the lowest
+    // `windows` 4-bit windows are read (the others must be zero).
+    void mult(Proj<L> &R, const Proj<L> &P, const DIGIT_T *k, std::size_t windows = kWindows<N>) const;
     // R := k G, through the fixed-base table when there is one.
-    void base_mult(Proj<L> &R, const DIGIT_T *k) const;
+    void base_mult(Proj<L> &R, const DIGIT_T *k, std::size_t windows = kWindows<N>) const;
 };
 
 // The prepared form of a curve record: built once for the built-in records

@@ -77,7 +77,7 @@ int sign(const typename Curve<N>::Params &params, const DIGIT_T *d, const DIGIT_
         if (!in_range<N>(c, w.v.k, w.v.kd))
             continue;
         // C = k G, r = x_C mod q, s = r d + k e mod q.
-        c.base_mult(w.v.C, w.v.kd);
+        c.base_mult(w.v.C, w.v.kd, kReducedWindows<N>);
         c.unload(w.v.Ca, w.v.C);
         const Scalar<N> rr = x_mod_q<N>(c, w.v.Ca);
         ZKC_DECLASSIFY(&rr, sizeof rr);  // r and s are published
@@ -113,7 +113,7 @@ bool load_peer(const Ctx<N> &c, const typename Curve<N>::Params &params, const t
     if (c.cofactor == 1)
         return true;
     Proj<kLimbs<N>> T;
-    c.mult(T, P, params.q);
+    c.mult(T, P, params.q, kReducedWindows<N>);
     return mask_is_zero(T.Z) != 0;
 }
 
@@ -141,8 +141,8 @@ int verify(const typename Curve<N>::Params &params, const typename Curve<N>::Poi
     DIGIT_T k1[N], k2[N];
     fe_to_digits<L>(k1, N, z1);
     fe_to_digits<L>(k2, N, z2);
-    c.base_mult(A, k1);
-    c.mult(B, P, k2);
+    c.base_mult(A, k1, kReducedWindows<N>);
+    c.mult(B, P, k2, kReducedWindows<N>);
     c.add(A, A, B);
     typename Curve<N>::Point C;
     c.unload(C, A);
@@ -182,7 +182,7 @@ int vko(const typename Curve<N>::Params &params, const DIGIT_T *d, const typenam
     c.fq.to_mont(w.v.t, w.v.t);
     c.fq.mul(w.v.t, w.v.t, h);
     fe_to_digits<L>(w.v.k, N, w.v.t);
-    c.mult(w.v.R, w.v.P, w.v.k);
+    c.mult(w.v.R, w.v.P, w.v.k, kReducedWindows<N>);
     c.unload(K, w.v.R);
     return 0;
 }
