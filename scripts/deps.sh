@@ -12,4 +12,4 @@ install_missing() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 BUILD_PACKAGES=(cmake make g++ pkg-config libssl-dev libp11-kit-dev libsqlite3-dev nlohmann-json3-dev)
-TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev softhsm2 tmux openssl clang libclang-rt-dev)
+TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev softhsm2 tmux openssl clang libclang-rt-dev valgrind)

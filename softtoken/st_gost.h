@@ -1,10 +1,8 @@
 // GOST R 34.10-2001/2012 key generation, signatures and VKO key agreement
-// on OpenSSL's curve arithmetic. Secret scalars are multiplied with the
-// constant-time ladder; products modulo q that involve the private key or
-// the nonce are constant-time Montgomery products on values blinded by a
-// fresh random factor. Private keys, nonces and blinding factors come from
-// RAND_priv_bytes with rejection sampling; every BIGNUM that held one is
-// cleared when freed.
+// on the crypto core's curve arithmetic, constant-time in private keys,
+// nonces and agreement scalars. Private keys and nonces come from
+// RAND_priv_bytes with rejection sampling (uniform in [1, q-1]); every
+// buffer that held one is wiped.
 //
 // Byte conventions: private key little-endian (n bytes); public key x then
 // y, each little-endian; digest read as a little-endian number; signature s

@@ -1,15 +1,15 @@
-// GOST R 34.10 curves as OpenSSL groups, built once: the crypto core's
-// curve records, and the two curves of RFC 7836 in twisted Edwards form
-// (given in their Weierstrass form, cofactor 4) that only this token offers.
+// The GOST R 34.10 curves of the crypto core (its records, the two twisted
+// Edwards curves of RFC 7836 in Weierstrass form, cofactor 4, among them),
+// with what the token needs to know of each, built once.
 #ifndef SOFTTOKEN_ST_GOST_CURVES_H
 #define SOFTTOKEN_ST_GOST_CURVES_H
 
 #include <openssl/bn.h>
-#include <openssl/ec.h>
 
 #include <cstddef>
 #include <cstdint>
 
+#include "gostr3410_2012.h"
 #include "st_secure.h"
 
 namespace softtoken {
@@ -18,14 +18,12 @@ struct GostCurve {
   size_t n = 0;  // bytes of a scalar and of one coordinate: 32 or 64
   unsigned cofactor = 1;  // 1, or 4 for the twisted Edwards curves
   Bytes oid_der;
-  EC_GROUP* group = nullptr;
   BIGNUM* order = nullptr;
   Bytes order_le;  // q, n bytes little-endian
   BIGNUM* prime = nullptr;  // p: coordinates of an encoded point are below it
-  // Arithmetic on secret scalars modulo q: Montgomery products, and the
-  // exponent q - 2 of the constant-time inverse (q is prime).
-  BN_MONT_CTX* order_mont = nullptr;
-  BIGNUM* order_minus_2 = nullptr;
+  // The core's record: one of the two is set, by n.
+  const GOSTR3410_2012_256_PARAMS* r256 = nullptr;
+  const GOSTR3410_2012_512_PARAMS* r512 = nullptr;
 };
 
 // nullptr for an OID that names no built-in curve.

@@ -89,10 +89,21 @@ extern const GOSTR3410_2012_256_PARAMS gostr3410_2012_256_cryptopro_xchb; /* 1.2
 extern const GOSTR3410_2012_512_PARAMS gostr3410_2012_512_test;           /* 1.2.643.7.1.2.1.2.0 */
 extern const GOSTR3410_2012_512_PARAMS gostr3410_2012_512_a;              /* 1.2.643.7.1.2.1.2.1 */
 extern const GOSTR3410_2012_512_PARAMS gostr3410_2012_512_b;              /* 1.2.643.7.1.2.1.2.2 */
+/* The twisted Edwards curves of RFC 7836 in Weierstrass form (cofactor 4). */
+extern const GOSTR3410_2012_256_PARAMS gostr3410_2012_256_tc26_a;         /* 1.2.643.7.1.2.1.1.1 */
+extern const GOSTR3410_2012_512_PARAMS gostr3410_2012_512_tc26_c;         /* 1.2.643.7.1.2.1.2.3 */
 
-/* Enumeration of the built-in curves in table order; NULL past the end. */
+/* Enumeration of the built-in curves in table order; NULL past the end.
+ * GetParSet and FindParByDerOid know the CryptoPro and TC26 sets above;
+ * GetCurve and FindCurveByDerOid the RFC 7836 sets too (after the others). */
 const GOSTR3410_2012_256_PARAMS *GOSTR3410_2012_256_GetParSet(size_t index);
 const GOSTR3410_2012_512_PARAMS *GOSTR3410_2012_512_GetParSet(size_t index);
+const GOSTR3410_2012_256_PARAMS *GOSTR3410_2012_256_GetCurve(size_t index);
+const GOSTR3410_2012_512_PARAMS *GOSTR3410_2012_512_GetCurve(size_t index);
+int GOSTR3410_2012_256_FindCurveByDerOid(const uint8_t *der, uint32_t der_len,
+                                         const GOSTR3410_2012_256_PARAMS **params);
+int GOSTR3410_2012_512_FindCurveByDerOid(const uint8_t *der, uint32_t der_len,
+                                         const GOSTR3410_2012_512_PARAMS **params);
 
 /* Curve lookup by the DER of its OID (06 len content). 0 and *params set on a
  * match; -1 and *params = NULL otherwise; -2 when params is NULL. The 256-bit
@@ -146,6 +157,48 @@ int GOSTR3410_2012_256_AddPoints(GOSTR3410_2012_256_POINT *out, const GOSTR3410_
 int GOSTR3410_2012_512_AddPoints(GOSTR3410_2012_512_POINT *out, const GOSTR3410_2012_512_POINT *P1,
                                  const GOSTR3410_2012_512_POINT *P2,
                                  const GOSTR3410_2012_512_PARAMS *params);
+
+/* Signing, verification and key agreement, constant-time in the private key,
+ * the nonce and the agreement scalar.
+ *
+ * Numbers: e is the digest read as a number (GOST R 34.10-2012, 6.1: alpha),
+ * reduced mod q here, with 0 taken as 1; r and s are the two halves of the
+ * signature, each below q.
+ *
+ * The core has no random source: signing asks `random` for candidate nonce
+ * bytes (little-endian, bits above the width of q ignored) and keeps the first
+ * candidate in [1, q-1], so the nonce is uniform there. `random` returns 1 when
+ * it filled the buffer, 0 on failure.
+ *
+ * Sign: 0 and (r, s); -1 when d is outside [1, q-1]; -2 for missing
+ * arguments, a failing random source or no usable nonce after 256 candidates.
+ * Verify: 0 for a valid signature by Q; -1 otherwise (r or s outside
+ * [1, q-1], Q not on the curve, mismatch); -2 for missing arguments.
+ * Vko (RFC 7836, 4.3): K := (h UKM d mod q) Q with h the cofactor; 0; -1
+ * when d is outside [1, q-1], UKM is 0 mod q, or Q is not a point of order q;
+ * -2 for missing arguments. */
+typedef int (*GOSTR3410_2012_RANDOM_FN)(void *ctx, uint8_t *buf, size_t len);
+
+int GOSTR3410_2012_256_Sign(const GOSTR3410_2012_256_PARAMS *params, const DIGIT_T d[GOSTR3410_2012_256_DIGITS],
+                            const DIGIT_T e[GOSTR3410_2012_256_DIGITS], GOSTR3410_2012_RANDOM_FN random,
+                            void *random_ctx, DIGIT_T r[GOSTR3410_2012_256_DIGITS],
+                            DIGIT_T s[GOSTR3410_2012_256_DIGITS]);
+int GOSTR3410_2012_512_Sign(const GOSTR3410_2012_512_PARAMS *params, const DIGIT_T d[GOSTR3410_2012_512_DIGITS],
+                            const DIGIT_T e[GOSTR3410_2012_512_DIGITS], GOSTR3410_2012_RANDOM_FN random,
+                            void *random_ctx, DIGIT_T r[GOSTR3410_2012_512_DIGITS],
+                            DIGIT_T s[GOSTR3410_2012_512_DIGITS]);
+int GOSTR3410_2012_256_Verify(const GOSTR3410_2012_256_PARAMS *params, const GOSTR3410_2012_256_POINT *Q,
+                              const DIGIT_T e[GOSTR3410_2012_256_DIGITS], const DIGIT_T r[GOSTR3410_2012_256_DIGITS],
+                              const DIGIT_T s[GOSTR3410_2012_256_DIGITS]);
+int GOSTR3410_2012_512_Verify(const GOSTR3410_2012_512_PARAMS *params, const GOSTR3410_2012_512_POINT *Q,
+                              const DIGIT_T e[GOSTR3410_2012_512_DIGITS], const DIGIT_T r[GOSTR3410_2012_512_DIGITS],
+                              const DIGIT_T s[GOSTR3410_2012_512_DIGITS]);
+int GOSTR3410_2012_256_Vko(const GOSTR3410_2012_256_PARAMS *params, const DIGIT_T d[GOSTR3410_2012_256_DIGITS],
+                           const GOSTR3410_2012_256_POINT *Q, const DIGIT_T ukm[GOSTR3410_2012_256_DIGITS],
+                           GOSTR3410_2012_256_POINT *K);
+int GOSTR3410_2012_512_Vko(const GOSTR3410_2012_512_PARAMS *params, const DIGIT_T d[GOSTR3410_2012_512_DIGITS],
+                           const GOSTR3410_2012_512_POINT *Q, const DIGIT_T ukm[GOSTR3410_2012_512_DIGITS],
+                           GOSTR3410_2012_512_POINT *K);
 
 #ifdef __cplusplus
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "gostr3410_2012.h"
+#include "gostr3410_2012_ct.h"
 #include "gostr3410_2012_ec.h"
 #include "zkc_diag.h"
 
@@ -55,19 +56,24 @@ template <std::size_t N> int check_public(const typename Curve<N>::Params &param
     return 0;
 }
 
+// Q := d G in constant time. Records with the fixed-base table take the
+// scalar's digits as they are; the others, like epMult, its absolute value.
 template <std::size_t N>
 int generate_public(const typename Curve<N>::Params &params, const DIGIT_T *d, typename Curve<N>::Point &Q)
 {
-    if (params.precomputed) {
-        const int rc = fixed_base_mult<N>(Q, params, d);
-        if (rc != 0)
-            return rc;
-    } else {
-        typename Curve<N>::Point base;
-        mpSetEqual(base.x, params.x, N);
-        mpSetEqual(base.y, params.y, N);
-        affine_mult<N>(Q, base, d, params.a, params.p);
-    }
+    const auto ctx = curve_ctx<N>(params);
+    struct Work {
+        DIGIT_T k[N];
+        Proj<kLimbs<N>> R;
+    };
+    Wiped<Work> w;
+    if (params.precomputed)
+        mpSetEqual(w.v.k, d, N);
+    else
+        ct_abs<N>(w.v.k, d);
+    ctx->base_mult(w.v.R, w.v.k);
+    ctx->unload(Q, w.v.R);
+    ZKC_DECLASSIFY(&Q, sizeof Q);  // the public key
     return 0;
 }
 

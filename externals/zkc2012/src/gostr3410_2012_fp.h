@@ -1,0 +1,277 @@
+// Fixed-width arithmetic modulo an odd prime on L 64-bit limbs (4 for the
+// 256-bit curves, 8 for the 512-bit ones), in Montgomery form. Every operation
+// runs the same instructions and touches the same memory whatever the values:
+// carries and comparisons become masks, never branches. Only the modulus (a
+// public curve constant) steers loops. Internal to the core.
+#ifndef GOSTR3410_2012_FP_H
+#define GOSTR3410_2012_FP_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "zkc_bignum.h"
+#include "zkc_bignum_mem.h"
+
+#ifdef ZKC_HAVE_MEMCHECK
+#include <valgrind/memcheck.h>
+// Marks a value derived from a secret as releasable (the accept or refuse of a
+// candidate scalar, made after a constant-time comparison).
+#define ZKC_DECLASSIFY(p, n) VALGRIND_MAKE_MEM_DEFINED((p), (n))
+#else
+#define ZKC_DECLASSIFY(p, n) ((void)(p), (void)(n))
+#endif
+
+namespace zkc::ec {
+
+using u64 = std::uint64_t;
+using u128 = unsigned __int128;
+
+template <std::size_t L> struct Fe {
+    u64 v[L];
+};
+
+// All ones when x is zero, else zero.
+inline u64 mask_if_zero(u64 x)
+{
+    return (u64)0 - (((x | ((u64)0 - x)) >> 63) ^ 1u);
+}
+
+template <std::size_t L> u64 mask_is_zero(const Fe<L> &a)
+{
+    u64 acc = 0;
+    for (std::size_t i = 0; i < L; ++i)
+        acc |= a.v[i];
+    return mask_if_zero(acc);
+}
+
+// r := mask ? a : r.
+template <std::size_t L> void fe_cmov(Fe<L> &r, const Fe<L> &a, u64 mask)
+{
+    for (std::size_t i = 0; i < L; ++i)
+        r.v[i] ^= mask & (r.v[i] ^ a.v[i]);
+}
+
+// r := a - b over L limbs; returns the borrow (0 or 1).
+template <std::size_t L> u64 fe_sub_raw(Fe<L> &r, const Fe<L> &a, const Fe<L> &b)
+{
+    u64 borrow = 0;
+    for (std::size_t i = 0; i < L; ++i) {
+        const u128 d = (u128)a.v[i] - b.v[i] - borrow;
+        r.v[i] = (u64)d;
+        borrow = (u64)(d >> 64) & 1u;
+    }
+    return borrow;
+}
+
+// All ones when a < b.
+template <std::size_t L> u64 mask_less(const Fe<L> &a, const Fe<L> &b)
+{
+    Fe<L> t;
+    return (u64)0 - fe_sub_raw(t, a, b);
+}
+
+// Digits of the multiple-precision layer (the low 2L of them) to limbs and back.
+template <std::size_t L> Fe<L> fe_from_digits(const DIGIT_T *d)
+{
+    Fe<L> r;
+    for (std::size_t i = 0; i < L; ++i)
+        r.v[i] = (u64)d[2 * i] | ((u64)d[2 * i + 1] << 32);
+    return r;
+}
+
+template <std::size_t L> void fe_to_digits(DIGIT_T *d, std::size_t n, const Fe<L> &a)
+{
+    for (std::size_t i = 0; i < n; ++i)
+        d[i] = i < 2 * L ? (DIGIT_T)(a.v[i / 2] >> (32 * (i % 2))) : 0;
+}
+
+// A modulus and its Montgomery constants (R = 2^(64 L)). A modulus of the
+// form 2^(64 L) - c with c below 2^64 (the field primes of most sets) skips
+// the Montgomery form: its products are reduced by folding the high half
+// times c, twice; "Montgomery form" is then the plain residue (R taken as 1).
+template <std::size_t L> struct Modulus {
+    Fe<L> m;
+    u64 n0;     // -m^-1 mod 2^64
+    Fe<L> one;  // R mod m
+    Fe<L> r2;   // R^2 mod m
+    Fe<L> m2;   // m - 2, the exponent of inversion
+    u64 c = 0;  // 2^(64 L) - m when that fits one limb, else 0
+
+    explicit Modulus(const DIGIT_T *digits) : m(fe_from_digits<L>(digits))
+    {
+        u64 inv = 1;
+        for (int i = 0; i < 6; ++i)
+            inv *= 2 - m.v[0] * inv;
+        n0 = (u64)0 - inv;
+        u64 top = ~(u64)0;
+        for (std::size_t i = 1; i < L; ++i)
+            top &= m.v[i];
+        if (top == ~(u64)0 && m.v[0] != 0) {
+            c = (u64)0 - m.v[0];
+            one = r2 = Fe<L>{};
+            one.v[0] = r2.v[0] = 1;
+            Fe<L> two{};
+            two.v[0] = 2;
+            fe_sub_raw(m2, m, two);
+            return;
+        }
+        Fe<L> x{};
+        x.v[0] = 1;
+        for (std::size_t i = 0; i < 64 * L; ++i)
+            dbl(x);
+        one = x;
+        for (std::size_t i = 0; i < 64 * L; ++i)
+            dbl(x);
+        r2 = x;
+        Fe<L> two{};
+        two.v[0] = 2;
+        fe_sub_raw(m2, m, two);
+    }
+
+    // r := a + b mod m (a, b below m).
+    void add(Fe<L> &r, const Fe<L> &a, const Fe<L> &b) const
+    {
+        u64 carry = 0;
+        for (std::size_t i = 0; i < L; ++i) {
+            const u128 s = (u128)a.v[i] + b.v[i] + carry;
+            r.v[i] = (u64)s;
+            carry = (u64)(s >> 64);
+        }
+        Fe<L> t;
+        const u64 borrow = fe_sub_raw(t, r, m);
+        // Keep the sum only when it did not overflow and was below m.
+        fe_cmov(r, t, ~((u64)0 - (borrow & (carry ^ 1u))));
+    }
+
+    // r := a - b mod m.
+    void sub(Fe<L> &r, const Fe<L> &a, const Fe<L> &b) const
+    {
+        const u64 mask = (u64)0 - fe_sub_raw(r, a, b);
+        u64 carry = 0;
+        for (std::size_t i = 0; i < L; ++i) {
+            const u128 s = (u128)r.v[i] + (m.v[i] & mask) + carry;
+            r.v[i] = (u64)s;
+            carry = (u64)(s >> 64);
+        }
+    }
+
+    void neg(Fe<L> &r, const Fe<L> &a) const
+    {
+        const Fe<L> zero{};
+        sub(r, zero, a);
+    }
+
+    // r := a b R^-1 mod m (CIOS). a b must be below m R: one operand below m.
+    void mul(Fe<L> &r, const Fe<L> &a, const Fe<L> &b) const
+    {
+        if (c != 0) {  // a property of the public modulus
+            mul_folded(r, a, b);
+            return;
+        }
+        u64 t[L + 2] = {};
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < L; ++i) {
+            u64 c = 0;
+#pragma GCC unroll 8
+            for (std::size_t j = 0; j < L; ++j) {
+                const u128 s = (u128)a.v[j] * b.v[i] + t[j] + c;
+                t[j] = (u64)s;
+                c = (u64)(s >> 64);
+            }
+            u128 s = (u128)t[L] + c;
+            t[L] = (u64)s;
+            t[L + 1] = (u64)(s >> 64);
+            const u64 q = t[0] * n0;
+            s = (u128)q * m.v[0] + t[0];
+            c = (u64)(s >> 64);
+#pragma GCC unroll 8
+            for (std::size_t j = 1; j < L; ++j) {
+                s = (u128)q * m.v[j] + t[j] + c;
+                t[j - 1] = (u64)s;
+                c = (u64)(s >> 64);
+            }
+            s = (u128)t[L] + c;
+            t[L - 1] = (u64)s;
+            t[L] = t[L + 1] + (u64)(s >> 64);
+        }
+        // t < 2m: subtract m unless that borrows past the top limb.
+        Fe<L> lo, d;
+        for (std::size_t i = 0; i < L; ++i)
+            lo.v[i] = t[i];
+        const u64 borrow = fe_sub_raw(d, lo, m);
+        const u64 keep = (u64)0 - (borrow & (t[L] ^ 1u));
+        r = d;
+        fe_cmov(r, lo, keep);
+        mp_wipe(t, sizeof t);
+    }
+
+    void sqr(Fe<L> &r, const Fe<L> &a) const { mul(r, a, a); }
+
+    // Any a below R into Montgomery form (reduced mod m), and back.
+    void to_mont(Fe<L> &r, const Fe<L> &a) const { mul(r, a, r2); }
+    void from_mont(Fe<L> &r, const Fe<L> &a) const
+    {
+        Fe<L> unit{};
+        unit.v[0] = 1;
+        mul(r, a, unit);
+    }
+
+    // r := a^(m-2) = a^-1 (Fermat; 0 gives 0). The exponent is public.
+    void inv(Fe<L> &r, const Fe<L> &a) const
+    {
+        Fe<L> acc = one;
+        for (std::size_t i = 64 * L; i-- > 0;) {
+            sqr(acc, acc);
+            if ((m2.v[i / 64] >> (i % 64)) & 1u)
+                mul(acc, acc, a);
+        }
+        r = acc;
+    }
+
+private:
+    // r := a b mod m for m = 2^(64 L) - c, any a, b below 2^(64 L).
+    void mul_folded(Fe<L> &r, const Fe<L> &a, const Fe<L> &b) const
+    {
+        u64 t[2 * L] = {};
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < L; ++i) {
+            u64 carry = 0;
+#pragma GCC unroll 8
+            for (std::size_t j = 0; j < L; ++j) {
+                const u128 s = (u128)a.v[j] * b.v[i] + t[i + j] + carry;
+                t[i + j] = (u64)s;
+                carry = (u64)(s >> 64);
+            }
+            t[i + L] = carry;
+        }
+        // 2^(64 L) = c (mod m): lo + hi c, below 2^(64 L) (c + 1).
+        u64 carry = 0;
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < L; ++i) {
+            const u128 s = (u128)t[L + i] * c + t[i] + carry;
+            r.v[i] = (u64)s;
+            carry = (u64)(s >> 64);
+        }
+        // Fold the top limb, then once more the carry that may leave (0 or 1).
+        for (int round = 0; round < 2; ++round) {
+            u128 s = (u128)carry * c + r.v[0];
+            r.v[0] = (u64)s;
+            carry = (u64)(s >> 64);
+            for (std::size_t i = 1; i < L; ++i) {
+                s = (u128)r.v[i] + carry;
+                r.v[i] = (u64)s;
+                carry = (u64)(s >> 64);
+            }
+        }
+        Fe<L> d;
+        const u64 borrow = fe_sub_raw(d, r, m);
+        fe_cmov(r, d, (u64)0 - (borrow ^ 1u));
+    }
+
+    // x := 2x mod m for x below m (set-up only).
+    void dbl(Fe<L> &x) const { add(x, x, x); }
+};
+
+}  // namespace zkc::ec
+
+#endif  // GOSTR3410_2012_FP_H
