@@ -1,0 +1,26 @@
+// The GOST R 34.10 key algorithms as the provider offers them to each
+// operation (key management, signature, key exchange, encoders, decoders):
+// one entry per algorithm, under the same names everywhere.
+#ifndef ZK_KEY_ALGS_H
+#define ZK_KEY_ALGS_H
+
+#include "gost_objects.h"
+#include "provider.h"
+
+// OpenSSL's short and long names of the OIDs, ours, and the dotted OIDs.
+// OpenSSL looks up a certificate's key decoder by the OID's short name; the
+// first name is what EVP_PKEY_get0_type_name reports.
+#define ZK_NAMES_GOST2001 "gost2001:GOST R 34.10-2001:1.2.643.2.2.19"
+#define ZK_NAMES_GOST2012_256 \
+    "gost2012_256:GOST R 34.10-2012 with 256 bit modulus:gost3410-2012-256:GOST R 34.10-2012 256 bits:1.2.643.7.1.1.1.1"
+#define ZK_NAMES_GOST2012_512 \
+    "gost2012_512:GOST R 34.10-2012 with 512 bit modulus:gost3410-2012-512:GOST R 34.10-2012 512 bits:1.2.643.7.1.1.1.2"
+
+// The three entries of an operation: one dispatch table for every
+// algorithm, or one per algorithm (tables[0..2] in the order above).
+#define ZK_KEY_ALG_ENTRIES(props, t0, t1, t2, what)                           \
+    {ZK_NAMES_GOST2001, props, t0, "GOST R 34.10-2001 " what},                \
+    {ZK_NAMES_GOST2012_256, props, t1, "GOST R 34.10-2012 256 bits " what},   \
+    {ZK_NAMES_GOST2012_512, props, t2, "GOST R 34.10-2012 512 bits " what}
+
+#endif
