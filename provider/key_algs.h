@@ -7,14 +7,16 @@
 #include "gost_objects.h"
 #include "provider.h"
 
-// OpenSSL's short and long names of the OIDs, ours, and the dotted OIDs.
-// OpenSSL looks up a certificate's key decoder by the OID's short name; the
-// first name is what EVP_PKEY_get0_type_name reports.
-#define ZK_NAMES_GOST2001 "gost2001:GOST R 34.10-2001:1.2.643.2.2.19"
+// The dotted OIDs, OpenSSL's short and long names of the OIDs, and ours.
+// OpenSSL looks up a certificate's key decoder by the OID's short name. The
+// first name (what EVP_PKEY_get0_type_name reports) is the OID: OpenSSL 3.0
+// hands the work on a key whose type name it can map to a NID to an engine
+// that registered methods for that NID, and it maps no dotted text to one.
+#define ZK_NAMES_GOST2001 "1.2.643.2.2.19:gost2001:GOST R 34.10-2001"
 #define ZK_NAMES_GOST2012_256 \
-    "gost2012_256:GOST R 34.10-2012 with 256 bit modulus:gost3410-2012-256:GOST R 34.10-2012 256 bits:1.2.643.7.1.1.1.1"
+    "1.2.643.7.1.1.1.1:gost2012_256:GOST R 34.10-2012 with 256 bit modulus:gost3410-2012-256:GOST R 34.10-2012 256 bits"
 #define ZK_NAMES_GOST2012_512 \
-    "gost2012_512:GOST R 34.10-2012 with 512 bit modulus:gost3410-2012-512:GOST R 34.10-2012 512 bits:1.2.643.7.1.1.1.2"
+    "1.2.643.7.1.1.1.2:gost2012_512:GOST R 34.10-2012 with 512 bit modulus:gost3410-2012-512:GOST R 34.10-2012 512 bits"
 
 // The three entries of an operation: one dispatch table for every
 // algorithm, or one per algorithm (tables[0..2] in the order above).

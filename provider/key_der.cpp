@@ -45,16 +45,19 @@ bool algorithm_of(const ProvKey &key, ASN1_OBJECT **obj, ASN1_STRING **params)
     return *params != nullptr || zk_raise(key.prov, ZK_R_NO_KEY, "no parameter set");
 }
 
-// The DER of an OCTET STRING with len bytes (len below 128), in memory
-// OpenSSL frees.
-unsigned char *octet_string_der(const unsigned char *bytes, unsigned int len)
+// The DER of an OCTET STRING with len bytes (below 256), in memory OpenSSL
+// frees; *der_len its length.
+unsigned char *octet_string_der(const unsigned char *bytes, unsigned int len, int *der_len)
 {
-    auto *der = static_cast<unsigned char *>(OPENSSL_malloc(2 + len));
+    const unsigned int header = len < 128 ? 2 : 3;
+    auto *der = static_cast<unsigned char *>(OPENSSL_malloc(header + len));
     if (der != nullptr) {
         der[0] = V_ASN1_OCTET_STRING;
-        der[1] = static_cast<unsigned char>(len);
-        std::memcpy(der + 2, bytes, len);
+        der[1] = static_cast<unsigned char>(len < 128 ? len : 0x81);
+        der[header - 1] = static_cast<unsigned char>(len);
+        std::memcpy(der + header, bytes, len);
     }
+    *der_len = static_cast<int>(header + len);
     return der;
 }
 
@@ -113,9 +116,9 @@ bool zk_spki_der(const ProvKey &key, std::vector<unsigned char> *der)
     if (!algorithm_of(key, &obj, &params))
         return false;
     PubkeyPtr pub(X509_PUBKEY_new());
-    unsigned char *value = octet_string_der(key.rec.pub_key, key.rec.pub_key_len);
-    if (!pub || value == nullptr ||
-        !X509_PUBKEY_set0_param(pub.get(), obj, V_ASN1_SEQUENCE, params, value, static_cast<int>(2 + key.rec.pub_key_len))) {
+    int value_len = 0;
+    unsigned char *value = octet_string_der(key.rec.pub_key, key.rec.pub_key_len, &value_len);
+    if (!pub || value == nullptr || !X509_PUBKEY_set0_param(pub.get(), obj, V_ASN1_SEQUENCE, params, value, value_len)) {
         ASN1_STRING_free(params);
         OPENSSL_free(value);
         return zk_raise(key.prov, ZK_R_OUT_OF_MEMORY) != 0;
@@ -132,8 +135,8 @@ bool zk_pkcs8_der(const ProvKey &key, std::vector<unsigned char> *der)
     if (!algorithm_of(key, &obj, &params))
         return false;
     Pkcs8Ptr p8(PKCS8_PRIV_KEY_INFO_new());
-    unsigned char *value = octet_string_der(key.rec.priv_key, key.rec.priv_key_len);
-    const int value_len = static_cast<int>(2 + key.rec.priv_key_len);
+    int value_len = 0;
+    unsigned char *value = octet_string_der(key.rec.priv_key, key.rec.priv_key_len, &value_len);
     if (!p8 || value == nullptr || !PKCS8_pkey_set0(p8.get(), obj, 0, V_ASN1_SEQUENCE, params, value, value_len)) {
         ASN1_STRING_free(params);
         OPENSSL_clear_free(value, static_cast<std::size_t>(value_len));

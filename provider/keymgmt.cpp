@@ -248,7 +248,9 @@ int get_params(void *keydata, OSSL_PARAM params[])
     p = OSSL_PARAM_locate(params, OSSL_PKEY_PARAM_PUB_KEY);
     if (p != nullptr && (!key->has_public || !OSSL_PARAM_set_octet_string(p, key->rec.pub_key, key->rec.pub_key_len)))
         return 0;
-    return 1;
+    p = OSSL_PARAM_locate(params, OSSL_PKEY_PARAM_PRIV_KEY);
+    return p == nullptr ||
+           (key->rec.priv_key_loaded && OSSL_PARAM_set_octet_string(p, key->rec.priv_key, key->rec.priv_key_len));
 }
 
 const OSSL_PARAM *gettable_params(void *)
@@ -260,6 +262,7 @@ const OSSL_PARAM *gettable_params(void *)
         OSSL_PARAM_utf8_string(OSSL_PKEY_PARAM_DEFAULT_DIGEST, nullptr, 0),
         OSSL_PARAM_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, nullptr, 0),
         OSSL_PARAM_octet_string(OSSL_PKEY_PARAM_PUB_KEY, nullptr, 0),
+        OSSL_PARAM_octet_string(OSSL_PKEY_PARAM_PRIV_KEY, nullptr, 0),
         OSSL_PARAM_END,
     };
     return kParams;
