@@ -177,6 +177,21 @@ protected:
     CK_SESSION_HANDLE s_ = 0;
 };
 
+// RFC 5832 / RFC 7091 (256-bit test curve) and RFC 9215 appendix D.3
+// (512-bit test curve): d, then the x and y of d*P.
+const std::string d256 = "7A929ADE789BB9BE10ED359DD39A72C11B60961F49397EEE1D19CE9891EC3B28",
+                  x256 = "7F2B49E270DB6D90D8595BEC458B50C58585BA1D4E9B788F6689DBD8E56FD80B",
+                  y256 = "26F1B489D6701DD185C8413A977B3CBBAF64D1C593D26627DFFB101A87FF77DA",
+                  d512 = "0BA6048AADAE241BA40936D47756D7C93091A0E8514669700EE7508E508B102072E8123B2200A0563322DAD2827E2714A2636B7BFD18AADFC62967821FA18DD4",
+                  x512 = "115DC5BC96760C7B48598D8AB9E740D4C4A85A65BE33C1815B5C320C854621DD5A515856D13314AF69BC5B924C8B4DDFF75C45415C1D9DD9DD33612CD530EFE1",
+                  y512 = "37C7C90CD40B0F5621DC3AC1B751CFA0E2634FA0503B3D52639F5D7FB72AFD61EA199441D943FFE7F0C70A2759A3CDB84C114E1F9339FDF27F35ECA93677BEEC";
+struct Published { GostObj alg, set; const std::string &d, &x, &y; };
+const Published kPublished[] = {
+    {GostObj::gost2001, GostObj::gost2001_test_paramset, d256, x256, y256},
+    {GostObj::gost3410_2012_256, GostObj::gost2001_test_paramset, d256, x256, y256},
+    {GostObj::gost3410_2012_512, GostObj::gost3410_2012_512_paramset_test, d512, x512, y512},
+};
+
 const GostObj kAlgs[] = {GostObj::gost2001, GostObj::gost3410_2012_256, GostObj::gost3410_2012_512};
 
 }  // namespace
@@ -184,20 +199,7 @@ const GostObj kAlgs[] = {GostObj::gost2001, GostObj::gost3410_2012_256, GostObj:
 TEST(ProviderKeyEncoding, PublishedPairsGiveTheirPublicValueAndTheEnginesBytes) {
     ASSERT_NE(lib(), nullptr);
     ASSERT_NE(engine(), nullptr);
-    // RFC 5832 / RFC 7091 (256-bit test curve) and RFC 9215 appendix D.3
-    // (512-bit test curve): d, then the x and y of d*P.
-    const std::string d256 = "7A929ADE789BB9BE10ED359DD39A72C11B60961F49397EEE1D19CE9891EC3B28",
-                      x256 = "7F2B49E270DB6D90D8595BEC458B50C58585BA1D4E9B788F6689DBD8E56FD80B",
-                      y256 = "26F1B489D6701DD185C8413A977B3CBBAF64D1C593D26627DFFB101A87FF77DA",
-                      d512 = "0BA6048AADAE241BA40936D47756D7C93091A0E8514669700EE7508E508B102072E8123B2200A0563322DAD2827E2714A2636B7BFD18AADFC62967821FA18DD4",
-                      x512 = "115DC5BC96760C7B48598D8AB9E740D4C4A85A65BE33C1815B5C320C854621DD5A515856D13314AF69BC5B924C8B4DDFF75C45415C1D9DD9DD33612CD530EFE1",
-                      y512 = "37C7C90CD40B0F5621DC3AC1B751CFA0E2634FA0503B3D52639F5D7FB72AFD61EA199441D943FFE7F0C70A2759A3CDB84C114E1F9339FDF27F35ECA93677BEEC";
-    struct Case { GostObj alg, set; const std::string &d, &x, &y; } cases[] = {
-        {GostObj::gost2001, GostObj::gost2001_test_paramset, d256, x256, y256},
-        {GostObj::gost3410_2012_256, GostObj::gost2001_test_paramset, d256, x256, y256},
-        {GostObj::gost3410_2012_512, GostObj::gost3410_2012_512_paramset_test, d512, x512, y512},
-    };
-    for (const Case &c : cases)
+    for (const Published &c : kPublished)
         for (bool integer : {false, true}) {
             SCOPED_TRACE(std::string(gost_obj_sn(c.alg)) + (integer ? " INTEGER" : " OCTET STRING"));
             std::size_t n = gost_key_alg(nid(c.alg))->priv_key_len;
@@ -237,4 +239,45 @@ TEST_F(ProviderKeys, SignaturesVerifyEitherWayAndVkoIsTheEnginesOnEveryCurve) {
             EXPECT_EQ(agreed, vko(peer.get(), ours.get(), Bytes(ukm.begin(), ukm.begin() + alg->pub_key_len / 8), true));
             EXPECT_EQ(agreed, vko(theirs.get(), their_peer.get(), ukm, false));
         }
+}
+
+TEST(ProviderKeyErrors, BadInputFailsWithTheProvidersReason) {
+    ASSERT_NE(lib(), nullptr);
+    const int k256 = nid(GostObj::gost3410_2012_256), a256 = nid(GostObj::gost2001_cryptopro_a_paramset);
+    const Bytes ff(32, 0xFF), zero(32, 0);
+    PkeyPtr published = provider_decode(gost_pkcs8_der(k256, nid(GostObj::gost2001_test_paramset), octet_string_element(le_number(d256, 32))),
+                                        "PrivateKeyInfo", EVP_PKEY_KEYPAIR);
+    ASSERT_TRUE(published);
+    Bytes spki = provider_encode(published.get(), "SubjectPublicKeyInfo", EVP_PKEY_PUBLIC_KEY), off_curve = spki;
+    off_curve.back() ^= 1;
+    auto pkcs8 = [&](int param_nid, const Bytes &element) {
+        return [=] { return provider_decode(gost_pkcs8_der(k256, param_nid, element), "PrivateKeyInfo", EVP_PKEY_KEYPAIR) != nullptr; };
+    };
+    auto exchange = [&](Bytes ukm) { return [&published, ukm] { return vko(published.get(), published.get(), ukm, true).size() == 32; }; };
+    struct Case { const char *what; std::function<bool()> run; const char *reason; } cases[] = {
+        {"PKCS#8 value longer than the key", pkcs8(a256, octet_string_element(Bytes(33, 1))), "malformed key encoding"},
+        {"PKCS#8 value of another type", pkcs8(a256, {0x03, 0x02, 0x00, 0x01}), "malformed key encoding"},
+        {"PKCS#8 value truncated", pkcs8(a256, {0x04, 0x20, 0x01}), "malformed key encoding"},
+        {"PKCS#8 value zero", pkcs8(a256, octet_string_element(zero)), "invalid GOST R 34.10 key"},
+        {"PKCS#8 value above q", pkcs8(a256, octet_string_element(ff)), "invalid GOST R 34.10 key"},
+        {"PKCS#8 curve of the other size", pkcs8(nid(GostObj::gost3410_2012_512_paramset_a), octet_string_element(ff)),
+         "unknown GOST R 34.10 parameter set"},
+        {"SPKI point off the curve", [&] { return provider_decode(off_curve, "SubjectPublicKeyInfo", EVP_PKEY_PUBLIC_KEY) != nullptr; },
+         "malformed key encoding"},
+        {"SPKI truncated", [&] { return provider_decode(Bytes(spki.begin(), spki.end() - 1), "SubjectPublicKeyInfo", EVP_PKEY_PUBLIC_KEY) != nullptr; },
+         "(not the provider's)"},
+        {"unknown parameter set", [] { return provider_keygen("1.2.643.7.1.1.1.1", "Q") != nullptr; }, "unknown GOST R 34.10 parameter set"},
+        {"no parameter set", [] { return provider_keygen("1.2.643.7.1.1.1.1", "") != nullptr; }, "unknown GOST R 34.10 parameter set"},
+        {"digest of another size", [&] {
+             std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX *)> c(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+             return EVP_DigestSignInit_ex(c.get(), nullptr, "md_gost12_512", lib(), nullptr, published.get(), nullptr) == 1;
+         }, "digest does not fit the key"},
+        {"UKM too short", exchange(Bytes(7, 1)), "invalid parameter value"},
+        {"UKM zero", exchange(Bytes(8, 0)), "invalid parameter value"},
+    };
+    for (const Case &c : cases) {
+        ERR_clear_error();
+        EXPECT_FALSE(c.run()) << c.what;
+        EXPECT_EQ(last_reason(), c.reason) << c.what;
+    }
 }
