@@ -137,6 +137,16 @@ PkeyPtr provider_keygen(const char *alg, const char *paramset) {
     return PkeyPtr(ok ? key : nullptr);
 }
 
+// A key imported from a parameter set and one value ("priv" or "pub").
+PkeyPtr provider_fromdata(const char *alg, const char *group, const char *name, Bytes value) {
+    CtxPtr c(EVP_PKEY_CTX_new_from_name(lib(), alg, nullptr));
+    OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, const_cast<char *>(group), 0),
+                           OSSL_PARAM_construct_octet_string(name, value.data(), value.size()), OSSL_PARAM_END};
+    EVP_PKEY *key = nullptr;
+    bool ok = c && EVP_PKEY_fromdata_init(c.get()) == 1 && EVP_PKEY_fromdata(c.get(), &key, EVP_PKEY_KEYPAIR, params) == 1;
+    return PkeyPtr(ok ? key : nullptr);
+}
+
 // Our software token, attached to the engine for the test.
 class ProviderKeys : public testing::Test {
 protected:
@@ -211,9 +221,11 @@ TEST(ProviderKeyEncoding, PublishedPairsGiveTheirPublicValueAndTheEnginesBytes) 
             EXPECT_EQ(provider_encode(ours.get(), "PrivateKeyInfo", EVP_PKEY_KEYPAIR), pkcs8_of(theirs.get()));
             Bytes spki = engine_spki(theirs.get());
             EXPECT_EQ(provider_encode(ours.get(), "SubjectPublicKeyInfo", EVP_PKEY_PUBLIC_KEY), spki);
-            PkeyPtr pub = provider_decode(spki, "SubjectPublicKeyInfo", EVP_PKEY_PUBLIC_KEY);
-            ASSERT_TRUE(pub);
+            PkeyPtr pub = provider_decode(spki, "SubjectPublicKeyInfo", EVP_PKEY_PUBLIC_KEY),
+                    imported = provider_fromdata(gost_obj_oid(c.alg), gost_obj_oid(c.set), OSSL_PKEY_PARAM_PRIV_KEY, priv);
+            ASSERT_TRUE(pub && imported);
             EXPECT_EQ(EVP_PKEY_eq(pub.get(), ours.get()), 1);
+            EXPECT_EQ(EVP_PKEY_eq(imported.get(), ours.get()), 1);
         }
 }
 
@@ -266,6 +278,11 @@ TEST(ProviderKeyErrors, BadInputFailsWithTheProvidersReason) {
          "malformed key encoding"},
         {"SPKI truncated", [&] { return provider_decode(Bytes(spki.begin(), spki.end() - 1), "SubjectPublicKeyInfo", EVP_PKEY_PUBLIC_KEY) != nullptr; },
          "(not the provider's)"},
+        {"import of a point off the curve", [&] {
+             Bytes pub = octets(published.get(), OSSL_PKEY_PARAM_PUB_KEY);
+             pub.back() ^= 1;
+             return provider_fromdata("1.2.643.7.1.1.1.1", "1.2.643.2.2.35.0", OSSL_PKEY_PARAM_PUB_KEY, pub) != nullptr;
+         }, "invalid GOST R 34.10 key"},
         {"unknown parameter set", [] { return provider_keygen("1.2.643.7.1.1.1.1", "Q") != nullptr; }, "unknown GOST R 34.10 parameter set"},
         {"no parameter set", [] { return provider_keygen("1.2.643.7.1.1.1.1", "") != nullptr; }, "unknown GOST R 34.10 parameter set"},
         {"digest of another size", [&] {
