@@ -15,6 +15,10 @@ const OSSL_ITEM *zk_reason_strings()
         {ZK_R_BAD_PARAMETER, const_cast<char *>("invalid parameter value")},
         {ZK_R_RANDOM_FAILED, const_cast<char *>("random generator failed")},
         {ZK_R_OUT_OF_MEMORY, const_cast<char *>("out of memory")},
+        {ZK_R_BAD_KEY, const_cast<char *>("invalid GOST R 34.10 key")},
+        {ZK_R_BAD_ENCODING, const_cast<char *>("malformed key encoding")},
+        {ZK_R_WRONG_DIGEST, const_cast<char *>("digest does not fit the key")},
+        {ZK_R_UNKNOWN_CURVE, const_cast<char *>("unknown GOST R 34.10 parameter set")},
         {0, nullptr},
     };
     return kReasons;
