@@ -18,4 +18,12 @@ struct ZKC_GOST2012_KEY_PARAMS {
 
 DECLARE_ASN1_FUNCTIONS(ZKC_GOST2012_KEY_PARAMS)
 
+// The parameters of a key's algorithm identifier, DER in a SEQUENCE string:
+// the curve and the digest parameter set. nullptr when either NID has no
+// object or memory runs out.
+ASN1_STRING *gost_key_params_encode(int param_nid, int hash_params_nid);
+// The curve's NID read from such a string (which must hold exactly one
+// SEQUENCE); NID_undef when it is none.
+int gost_key_params_decode(const ASN1_STRING *seq);
+
 #endif

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cctype>
+#include <cstring>
 
 #include <openssl/objects.h>
 
@@ -86,4 +87,25 @@ const GostKeyAlg *gost_key_alg(int alg_nid)
         if (gost_nid(a.alg) == alg_nid)
             return &a;
     return nullptr;
+}
+
+int gost_paramset_from_text(const GostKeyAlg &alg, const char *value, bool *other_table)
+{
+    if (other_table != nullptr)
+        *other_table = false;
+    if (value == nullptr)
+        return NID_undef;
+    std::size_t len = std::strlen(value);
+    bool exchange_letters = alg.size == GostKeySize::bits256 && len == 2 && (value[0] == 'X' || value[0] == 'x');
+    if (len == 1 || exchange_letters)
+        return gost_paramset_by_letter(alg.size, value);
+    int nid = gost_txt2nid(value);
+    if (nid == NID_undef)
+        return NID_undef;
+    if (!gost_paramset_in_table(alg.size, nid)) {
+        if (other_table != nullptr)
+            *other_table = true;
+        return NID_undef;
+    }
+    return nid;
 }

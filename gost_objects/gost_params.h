@@ -54,4 +54,11 @@ struct GostKeyAlg {
 // gost3410-2012-512), or nullptr for any other NID.
 const GostKeyAlg *gost_key_alg(int alg_nid);
 
+// The parameter set "paramset" names for a key algorithm: a letter of its
+// table (one character, or "X" and a letter for the 256-bit exchange sets),
+// else a name or dotted OID of a set in its table. NID_undef when refused;
+// *other_table (when given) then tells whether the text named a parameter
+// set known elsewhere.
+int gost_paramset_from_text(const GostKeyAlg &alg, const char *value, bool *other_table = nullptr);
+
 #endif

@@ -24,5 +24,8 @@ struct ProvKey {
 ProvKey *zk_key_new(ProvCtx *prov);
 // Wipes and releases a key; a null key is ignored.
 void zk_key_free(ProvKey *key);
+// Sets the record's key algorithm and parameter set (the lengths follow);
+// false, the record untouched, when the set is not one of the algorithm's.
+bool zk_key_set_type(ProvKey &key, int alg_nid, int param_nid);
 
 #endif

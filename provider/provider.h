@@ -25,8 +25,14 @@
 // dotted OID.
 #define ZK_PARAM_PARAMSET "paramset"
 
+// The UKM of VKO key agreement (key exchange), an octet string.
+#define ZK_EXCHANGE_PARAM_UKM "ukm"
+
 struct ProvCtx {
     const OSSL_CORE_HANDLE *handle = nullptr;
+    // The provider's own library context (a child of the one that loaded it):
+    // random bytes and core BIOs come through it.
+    OSSL_LIB_CTX *libctx = nullptr;
     OSSL_FUNC_core_new_error_fn *new_error = nullptr;
     OSSL_FUNC_core_set_error_debug_fn *set_error_debug = nullptr;
     OSSL_FUNC_core_vset_error_fn *vset_error = nullptr;
@@ -47,6 +53,10 @@ enum ProvReason : int {
     ZK_R_BAD_PARAMETER,
     ZK_R_RANDOM_FAILED,
     ZK_R_OUT_OF_MEMORY,
+    ZK_R_BAD_KEY,
+    ZK_R_BAD_ENCODING,
+    ZK_R_WRONG_DIGEST,
+    ZK_R_UNKNOWN_CURVE,
     ZK_R_PKCS11_URI,
     ZK_R_TOKEN_FAILURE,
     ZK_R_NOT_FOUND,
@@ -102,6 +112,11 @@ bool zk_write_paramset(const OSSL_PARAM params[], const GOST28147_89_PARAM *set)
 extern const OSSL_ALGORITHM zk_digests[];
 extern const OSSL_ALGORITHM zk_ciphers[];
 extern const OSSL_ALGORITHM zk_macs[];
+extern const OSSL_ALGORITHM zk_keymgmt[];
+extern const OSSL_ALGORITHM zk_signatures[];
+extern const OSSL_ALGORITHM zk_keyexch[];
+extern const OSSL_ALGORITHM zk_encoders[];
+extern const OSSL_ALGORITHM zk_decoders[];
 extern const OSSL_ALGORITHM zk_stores[];
 
 #endif

@@ -54,6 +54,16 @@ const OSSL_ALGORITHM *query_operation(void *, int operation_id, int *no_cache)
         return zk_ciphers;
     case OSSL_OP_MAC:
         return zk_macs;
+    case OSSL_OP_KEYMGMT:
+        return zk_keymgmt;
+    case OSSL_OP_SIGNATURE:
+        return zk_signatures;
+    case OSSL_OP_KEYEXCH:
+        return zk_keyexch;
+    case OSSL_OP_ENCODER:
+        return zk_encoders;
+    case OSSL_OP_DECODER:
+        return zk_decoders;
     case OSSL_OP_STORE:
         return zk_stores;
     default:
@@ -63,7 +73,13 @@ const OSSL_ALGORITHM *query_operation(void *, int operation_id, int *no_cache)
 
 const OSSL_ITEM *get_reason_strings(void *) { return zk_reason_strings(); }
 
-void teardown(void *provctx) { delete static_cast<ProvCtx *>(provctx); }
+void teardown(void *provctx)
+{
+    auto *prov = static_cast<ProvCtx *>(provctx);
+    if (prov != nullptr)
+        OSSL_LIB_CTX_free(prov->libctx);
+    delete prov;
+}
 
 const OSSL_DISPATCH kProviderFunctions[] = {
     {OSSL_FUNC_PROVIDER_TEARDOWN, reinterpret_cast<void (*)(void)>(teardown)},
@@ -105,27 +121,28 @@ extern "C" int OSSL_provider_init(const OSSL_CORE_HANDLE *handle, const OSSL_DIS
         return 0;
     prov->handle = handle;
     OSSL_FUNC_core_get_params_fn *core_get_params = nullptr;
-    for (; in->function_id != 0; ++in) {
-        switch (in->function_id) {
+    for (const OSSL_DISPATCH *fn = in; fn->function_id != 0; ++fn) {
+        switch (fn->function_id) {
         case OSSL_FUNC_CORE_GET_PARAMS:
-            core_get_params = OSSL_FUNC_core_get_params(in);
+            core_get_params = OSSL_FUNC_core_get_params(fn);
             break;
         case OSSL_FUNC_CORE_NEW_ERROR:
-            prov->new_error = OSSL_FUNC_core_new_error(in);
+            prov->new_error = OSSL_FUNC_core_new_error(fn);
             break;
         case OSSL_FUNC_CORE_SET_ERROR_DEBUG:
-            prov->set_error_debug = OSSL_FUNC_core_set_error_debug(in);
+            prov->set_error_debug = OSSL_FUNC_core_set_error_debug(fn);
             break;
         case OSSL_FUNC_CORE_VSET_ERROR:
-            prov->vset_error = OSSL_FUNC_core_vset_error(in);
+            prov->vset_error = OSSL_FUNC_core_vset_error(fn);
             break;
         default:
             break;
         }
     }
     // The GOST objects OpenSSL lacks are created now, never aliased.
-    if (!gost_objects_init() || !read_configuration(*prov, core_get_params)) {
-        delete prov;
+    prov->libctx = OSSL_LIB_CTX_new_child(handle, in);
+    if (prov->libctx == nullptr || !gost_objects_init() || !read_configuration(*prov, core_get_params)) {
+        teardown(prov);
         return 0;
     }
     *out = kProviderFunctions;

@@ -201,7 +201,7 @@ bool add_item(StoreCtx &ctx, CK_SLOT_ID slot, CK_SESSION_HANDLE s, CK_OBJECT_HAN
     item.type = OSSL_OBJECT_PKEY;
     // Key management knows the algorithm by OpenSSL's short name of its OID.
     item.data_type = OBJ_nid2sn(rec.alg_nid);
-    item.reference = zk_token_key_register(rec, std::move(token));
+    item.reference = zk_token_key_register(ctx.prov, rec, std::move(token));
     if (item.reference.empty())
         return zk_raise(ctx.prov, ZK_R_OUT_OF_MEMORY);
     ctx.items.push_back(std::move(item));

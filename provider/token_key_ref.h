@@ -19,10 +19,11 @@ struct TokenKeyRef {
     CK_OBJECT_HANDLE priv = CK_INVALID_HANDLE;  // found at first use (under the slot's lock)
 };
 
-// Registers a key: its record and, for a private key, its token half (null
-// for a public key, which is then a key like any software public key).
-// Returns the reference's bytes; empty when memory runs out.
-std::string zk_token_key_register(const p11_gost2012_key &rec, std::shared_ptr<TokenKeyRef> token);
+// Registers a key: the provider it reports its errors through, its record
+// and, for a private key, its token half (null for a public key, which is
+// then a key like any software public key). Returns the reference's bytes;
+// empty when memory runs out.
+std::string zk_token_key_register(ProvCtx *prov, const p11_gost2012_key &rec, std::shared_ptr<TokenKeyRef> token);
 // Forgets a reference; later loads of it are refused.
 void zk_token_key_release(const std::string &reference);
 

@@ -21,6 +21,7 @@ namespace {
 constexpr char kMagic[8] = {'z', 'k', 'p', '1', '1', 'r', 'e', 'f'};
 
 struct Registered {
+    ProvCtx *prov;  // the store loader's: key management has none to give
     p11_gost2012_key rec;
     std::shared_ptr<TokenKeyRef> token;
 };
@@ -107,12 +108,12 @@ bool with_private_key(const ProvKey &key, Op op)
 
 }  // namespace
 
-std::string zk_token_key_register(const p11_gost2012_key &rec, std::shared_ptr<TokenKeyRef> token)
+std::string zk_token_key_register(ProvCtx *prov, const p11_gost2012_key &rec, std::shared_ptr<TokenKeyRef> token)
 {
     try {
         std::lock_guard<std::mutex> hold(g_lock);
         const std::uint64_t serial = g_next++;
-        registry()[serial] = Registered{rec, std::move(token)};
+        registry()[serial] = Registered{prov, rec, std::move(token)};
         std::string reference(kMagic, sizeof kMagic);
         reference.append(reinterpret_cast<const char *>(&serial), sizeof serial);
         return reference;
@@ -141,24 +142,26 @@ ProvKey *zk_token_key_load(ProvCtx *prov, const void *reference, std::size_t ref
         zk_raise(prov, ZK_R_BAD_PARAMETER, "not a token key reference");
         return nullptr;
     }
-    ProvKey *key = zk_key_new(prov);
-    if (key == nullptr) {
-        zk_raise(prov, ZK_R_OUT_OF_MEMORY);
-        return nullptr;
-    }
+    Registered entry{};
     {
         std::lock_guard<std::mutex> hold(g_lock);
         auto found = registry().find(serial);
-        if (found != registry().end()) {
-            key->rec = found->second.rec;
-            key->has_public = true;
-            key->token = found->second.token;
-            return key;
+        if (found == registry().end()) {
+            zk_raise(prov, ZK_R_BAD_PARAMETER, "the token key reference is no longer valid");
+            return nullptr;
         }
+        entry = found->second;
     }
-    zk_key_free(key);
-    zk_raise(prov, ZK_R_BAD_PARAMETER, "the token key reference is no longer valid");
-    return nullptr;
+    ProvKey *key = zk_key_new(prov ? prov : entry.prov);
+    if (key == nullptr)
+        zk_raise(entry.prov, ZK_R_OUT_OF_MEMORY);
+    else {
+        key->rec = entry.rec;
+        key->has_public = true;
+        key->token = std::move(entry.token);
+    }
+    OPENSSL_cleanse(&entry.rec, sizeof entry.rec);
+    return key;
 }
 
 bool zk_token_sign(const ProvKey &key, const unsigned char *digest, std::size_t digest_len, unsigned char *sig,

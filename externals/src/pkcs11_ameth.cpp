@@ -21,6 +21,7 @@
 #include <openssl/x509.h>
 
 #include "gost_key_params.h"
+#include "gost_key_text.h"
 #include "gost_objects.h"
 #include "gost_params.h"
 #include "oid_der.h"
@@ -31,7 +32,6 @@
 namespace {
 
 using KeyParamsPtr = ossl::Ptr<ZKC_GOST2012_KEY_PARAMS, ZKC_GOST2012_KEY_PARAMS_free>;
-using ossl::Asn1StringPtr;
 using ossl::OctetStringPtr;
 using ossl::ObjectPtr;
 
@@ -164,52 +164,14 @@ int print_indented(BIO *out, int indent, const std::string &text)
     return 1;
 }
 
-std::string private_text(const p11_gost2012_key *key)
-{
-    std::string text = "Private key: ";
-    if (key == nullptr)
-        return text + "<undefined)\n";
-    if (!key->priv_key_loaded)
-        return text + "(on the token)\n";
-    unsigned int n = key->priv_key_len <= kGostPrivKeyMax ? key->priv_key_len : kGostPrivKeyMax;
-    char item[8];
-    for (unsigned int i = 0; i < n; ++i) {
-        std::snprintf(item, sizeof item, "0x%02X,", key->priv_key[i]);
-        text += item;
-        text += ((i + 1) % 16 == 0 || i + 1 == n) ? '\n' : ' ';
-    }
-    if (n == 0)
-        text += '\n';
-    OPENSSL_cleanse(item, sizeof item);
-    return text;
-}
-
-std::string public_text(const p11_gost2012_key *key)
-{
-    std::string text = "Public key: ";
-    if (key == nullptr)
-        return text + "<undefined)\n";
-    unsigned int n = key->pub_key_len <= kGostPubKeyMax ? key->pub_key_len : kGostPubKeyMax;
-    std::string bytes;
-    char item[8];
-    for (unsigned int i = 0; i < n; ++i) {
-        if (i > 0 && i % 8 == 0)
-            bytes += '\n';
-        std::snprintf(item, sizeof item, "0x%.2x, ", key->pub_key[i]);
-        bytes += item;
-    }
-    bytes += '\n';
-    return text + "\n" + bytes + "\n";
-}
-
 int print_gost2012(BIO *out, const EVP_PKEY *pkey, int indent, PrintMode mode)
 {
     const p11_gost2012_key *key = gost_key_record(pkey);
     std::string text;
     if (mode == kPrintPrivate)
-        text += private_text(key);
+        text += gost_private_text(key);
     if (mode >= kPrintPublic)
-        text += public_text(key);
+        text += gost_public_text(key);
     int ok = print_indented(out, indent, text);
     OPENSSL_cleanse(text.data(), text.size());
     if (!ok || gost_base_id(pkey) == NID_undef)
@@ -596,12 +558,6 @@ int decode_gost2012_algor_params(const X509_ALGOR *palg, EVP_PKEY *pkey)
 
 ASN1_STRING *encode_gost2012_algor_params(const EVP_PKEY *pkey)
 {
-    Asn1StringPtr out(ASN1_STRING_type_new(V_ASN1_SEQUENCE));
-    KeyParamsPtr params(ZKC_GOST2012_KEY_PARAMS_new());
-    if (!out || !params) {
-        std::fprintf(stderr, "encode_gost2012_algor_params: malloc failed\n");
-        return nullptr;
-    }
     const p11_gost2012_key *key = gost_key_record(pkey);
     const GostKeyAlg *alg = gost_key_alg(EVP_PKEY_get_base_id(pkey));
     if (key == nullptr || alg == nullptr) {
@@ -612,17 +568,10 @@ ASN1_STRING *encode_gost2012_algor_params(const EVP_PKEY *pkey)
         std::fprintf(stderr, "encode_gost2012_algor_params: parameter set not set\n");
         return nullptr;
     }
-    params->key_params = OBJ_nid2obj(key->param_nid);
-    params->hash_params = OBJ_nid2obj(gost_nid(alg->hash_params));
-    unsigned char *der = nullptr;
-    int len = i2d_ZKC_GOST2012_KEY_PARAMS(params.get(), &der);
-    if (len <= 0 || params->key_params == nullptr) {
-        OPENSSL_free(der);
+    ASN1_STRING *encoded = gost_key_params_encode(key->param_nid, gost_nid(alg->hash_params));
+    if (encoded == nullptr)
         std::fprintf(stderr, "encode_gost2012_algor_params: malloc failed\n");
-        return nullptr;
-    }
-    ASN1_STRING_set0(out.get(), der, len);
-    return out.release();
+    return encoded;
 }
 
 int get_pub_key_value(ENGINE *e, p11_gost2012_key *key)

@@ -13,8 +13,10 @@
 #include <openssl/objects.h>
 #include <openssl/x509.h>
 
+#include "gost_curve.h"
 #include "gost_key_params.h"
 #include "gost_params.h"
+#include "gost_private_value.h"
 #include "gostr3410_2012.h"
 #include "oid_der.h"
 #include "ossl_ptr.h"
@@ -27,77 +29,7 @@ namespace {
 using KeyParamsPtr = ossl::Ptr<ZKC_GOST2012_KEY_PARAMS, ZKC_GOST2012_KEY_PARAMS_free>;
 using ossl::Asn1StringPtr;
 
-// ---- the private value inside PKCS#8 -----------------------------------------
-
-// The n-byte little-endian private value of one DER element: an INTEGER
-// (big-endian; one leading zero byte beyond n allowed, as DER writes values
-// with the top bit set) or an OCTET STRING (little-endian, at most n bytes).
-// A shorter value is zero-extended at its most significant end. The element
-// must fill all len bytes with a one-byte length. false after one line.
-bool private_value_from_der(const unsigned char *p, int len, unsigned int n, unsigned char *out)
-{
-    if (p == nullptr || len < 2 || (p[1] <= 0x7F && 2 + p[1] > len)) {
-        std::fprintf(stderr, "create_private_key: private key value truncated\n");
-        return false;
-    }
-    if (p[1] > 0x7F) {
-        std::fprintf(stderr, "create_private_key: private key value length not in short form\n");
-        return false;
-    }
-    unsigned int content_len = p[1];
-    if (2 + content_len < static_cast<unsigned int>(len)) {
-        std::fprintf(stderr, "create_private_key: trailing bytes after the private key value (%u)\n",
-                     static_cast<unsigned int>(len) - 2 - content_len);
-        return false;
-    }
-    const unsigned char *content = p + 2;
-    bool integer = p[0] == V_ASN1_INTEGER;
-    if (!integer && p[0] != V_ASN1_OCTET_STRING) {
-        std::fprintf(stderr, "Unrecognized private key value format\n");
-        return false;
-    }
-    bool leading_zero = integer && content_len == n + 1 && content[0] == 0;
-    if (content_len > n && !leading_zero) {
-        std::fprintf(stderr, "create_private_key: private key value of %u bytes, longer than the key (%u)\n",
-                     content_len, n);
-        return false;
-    }
-    std::memset(out, 0, n);
-    if (integer) {
-        // The last bytes, most significant first, reversed into place.
-        unsigned int k = content_len < n ? content_len : n;
-        const unsigned char *last = content + content_len - k;
-        for (unsigned int i = 0; i < k; ++i)
-            out[i] = last[k - 1 - i];
-    } else {
-        std::memcpy(out, content, content_len);
-    }
-    return true;
-}
-
 // ---- the public value from the curve core --------------------------------------
-
-struct Curve256 {
-    using Params = GOSTR3410_2012_256_PARAMS;
-    using Point = GOSTR3410_2012_256_POINT;
-    static constexpr std::size_t kDigits = GOSTR3410_2012_256_DIGITS;
-    static constexpr const char *kName = "GOSTR3410_2012_256";
-    static int find(const uint8_t *der, uint32_t len, const Params **p) { return GOSTR3410_2012_256_FindParByDerOid(der, len, p); }
-    static int load(const uint8_t *key, DIGIT_T *d) { return GOSTR3410_2012_256_LoadPrivateKeyValue(key, d); }
-    static int generate(const Params *p, const DIGIT_T *d, Point *q) { return GOSTR3410_2012_256_GeneratePublicKey(p, d, q); }
-    static int unload(const Point *q, uint8_t *out) { return GOSTR3410_2012_256_UnloadPublicKeyValue(q, out); }
-};
-
-struct Curve512 {
-    using Params = GOSTR3410_2012_512_PARAMS;
-    using Point = GOSTR3410_2012_512_POINT;
-    static constexpr std::size_t kDigits = GOSTR3410_2012_512_DIGITS;
-    static constexpr const char *kName = "GOSTR3410_2012_512";
-    static int find(const uint8_t *der, uint32_t len, const Params **p) { return GOSTR3410_2012_512_FindParByDerOid(der, len, p); }
-    static int load(const uint8_t *key, DIGIT_T *d) { return GOSTR3410_2012_512_LoadPrivateKeyValue(key, d); }
-    static int generate(const Params *p, const DIGIT_T *d, Point *q) { return GOSTR3410_2012_512_GeneratePublicKey(p, d, q); }
-    static int unload(const Point *q, uint8_t *out) { return GOSTR3410_2012_512_UnloadPublicKeyValue(q, out); }
-};
 
 // The public value (X then Y, little-endian) of a little-endian private value
 // on the curve whose OID has the given DER. The core's number is wiped on
@@ -214,10 +146,13 @@ int create_private_key(const X509_ALGOR *palg, const unsigned char *priv, int pr
     const unsigned int m = alg->pub_key_len;
     Wiped<unsigned char[kGostPrivKeyMax]> value;
     unsigned char pub[kGostPubKeyMax];
-    if (!private_value_from_der(priv, priv_len, n, value.v))
+    std::string why;
+    if (!gost_private_value_from_der(priv, priv_len, n, value.v, &why)) {
+        std::fputs(why.c_str(), stderr);
         return 0;
-    bool ok = alg->size == GostKeySize::bits512 ? public_value<Curve512>(curve_der, curve_der_len, value.v, pub)
-                                                : public_value<Curve256>(curve_der, curve_der_len, value.v, pub);
+    }
+    bool ok = alg->size == GostKeySize::bits512 ? public_value<GostCurve512>(curve_der, curve_der_len, value.v, pub)
+                                                : public_value<GostCurve256>(curve_der, curve_der_len, value.v, pub);
     if (!ok)
         return 0;
     unsigned char id[kGostKeyIdLen];

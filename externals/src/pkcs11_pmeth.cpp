@@ -144,22 +144,13 @@ int pkey_zkc_ctrl(EVP_PKEY_CTX *ctx, int type, int p1, void *p2)
     }
 }
 
-// The "paramset" value for a key algorithm: a letter of its table (one
-// character, or "X" and a letter for the 256-bit exchange sets), else a
-// name or dotted OID of a parameter set in its table. NID_undef when refused.
+// The "paramset" value for a key algorithm; NID_undef when refused.
 int paramset_from_text(const GostKeyAlg &alg, const char *value)
 {
-    std::size_t len = std::strlen(value);
-    bool exchange_letters = alg.size == GostKeySize::bits256 && len == 2 && (value[0] == 'X' || value[0] == 'x');
-    if (len == 1 || exchange_letters)
-        return gost_paramset_by_letter(alg.size, value);
-    int nid = gost_txt2nid(value);
-    if (nid == NID_undef)
-        return NID_undef;
-    if (!gost_paramset_in_table(alg.size, nid)) {
+    bool other_table = false;
+    int nid = gost_paramset_from_text(alg, value, &other_table);
+    if (other_table)
         std::fputs("pkey_pkcs11_ctrl_gost2012_str: invalid parameter set\n", stderr);
-        return NID_undef;
-    }
     return nid;
 }
 

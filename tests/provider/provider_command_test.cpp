@@ -113,3 +113,33 @@ TEST_F(ProviderCommand, AProgramThatOnlyFetchesFindsTheDigestByEachName) {
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_NE(r.err.find("provider_digest: no such digest"), std::string::npos) << r.err;
 }
+
+TEST_F(ProviderCommand, GostKeysAreMadeCertifiedSignedAndVerifiedThroughTheProviderAlone) {
+    const struct { const char *alg, *signature, *set; } cases[] = {
+        {"gost2001", "GOST R 34.11-94 with GOST R 34.10-2001", "id-GostR3410-2001-CryptoPro-A-ParamSet"},
+        {"gost2012_256", "GOST R 34.10-2012 with GOST R 34.11-2012 (256 bit)", "id-GostR3410-2001-CryptoPro-A-ParamSet"},
+        {"gost2012_512", "GOST R 34.10-2012 with GOST R 34.11-2012 (512 bit)", "id-tc26-gost-3410-2012-512-paramSetA"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.alg);
+        const std::string key = path("key.pem"), cert = path("cert.pem"), sig = path("m1.sig");
+        ProcessResult r = openssl(with_provider({"genpkey", "-algorithm", c.alg, "-pkeyopt", "paramset:A", "-out", key}));
+        ASSERT_EQ(r.exit_status, 0) << r.err;
+        r = openssl(with_provider({"req", "-x509", "-new", "-key", key, "-subj", "/CN=x", "-days", "1", "-out", cert}));
+        ASSERT_EQ(r.exit_status, 0) << r.err;
+        r = openssl(with_provider({"x509", "-in", cert, "-noout", "-text"}));
+        EXPECT_NE(r.out.find(std::string("Signature Algorithm: ") + c.signature + "\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(std::string("Parameter set: ") + c.set + "\n"), std::string::npos) << r.out;
+        EXPECT_EQ(openssl(with_provider({"verify", "-CAfile", cert, cert})).out, cert + ": OK\n");
+        r = openssl(with_provider({"x509", "-in", cert, "-noout", "-pubkey"}));
+        write("pub.pem", r.out);
+        ASSERT_EQ(openssl(with_provider({"dgst", "-sign", key, "-out", sig, path("m1.txt")})).exit_status, 0);
+        EXPECT_EQ(openssl(with_provider({"dgst", "-verify", path("pub.pem"), "-signature", sig, path("m1.txt")})).out, "Verified OK\n");
+        write("m1.txt", kM1 + "!");
+        EXPECT_EQ(openssl(with_provider({"dgst", "-verify", path("pub.pem"), "-signature", sig, path("m1.txt")})).out, "Verification failure\n");
+        write("m1.txt", kM1);
+    }
+    ProcessResult r = openssl(with_provider({"genpkey", "-algorithm", "gost2012_256", "-out", path("none.pem")}));
+    EXPECT_NE(r.exit_status, 0);
+    EXPECT_NE(r.err.find(":unknown GOST R 34.10 parameter set::0:no parameter set (paramset)\n"), std::string::npos) << r.err;
+}
