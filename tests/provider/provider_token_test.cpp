@@ -17,6 +17,7 @@
 
 #include "gost_objects.h"
 #include "module_token.h"
+#include "pkcs11_vendor.h"
 #include "run_process.h"
 #include "test_certs.h"
 #include "token_keys.h"
@@ -55,8 +56,9 @@ bool raised(ProvReason reason, const char *text = "")
 // the user logged out again.
 struct Token {
     std::unique_ptr<ModuleToken> module = make_module_token(ModuleKind::softtoken, "pt");
-    Bytes pub_value, cert = make_certificate_der("pt cert");
+    Bytes pub_value, cert = make_certificate_der("pt cert");  // pub_value: K's
     ProvCtx prov;
+    CK_OBJECT_HANDLE handle = 0;
 
     bool make()
     {
@@ -65,26 +67,54 @@ struct Token {
         if (s == 0)
             return false;
         CK_BBOOL yes = CK_TRUE;
-        unsigned char id = 7;
-        CK_ATTRIBUTE pub[] = {{CKA_TOKEN, &yes, 1}, {CKA_GOSTR3410_PARAMS, const_cast<unsigned char *>(kCurveA.data()), 9},
-                              {CKA_GOSTR3411_PARAMS, const_cast<unsigned char *>(kHash256.data()), 10},
-                              {CKA_ID, &id, 1}, {CKA_LABEL, const_cast<char *>("K"), 1}, {CKA_VERIFY, &yes, 1}};
-        CK_ATTRIBUTE priv[] = {{CKA_TOKEN, &yes, 1}, {CKA_ID, &id, 1}, {CKA_LABEL, const_cast<char *>("K"), 1},
-                               {CKA_SIGN, &yes, 1}, {CKA_DERIVE, &yes, 1}};
-        CK_MECHANISM m{CKM_GOSTR3410_KEY_PAIR_GEN, nullptr, 0};
-        CK_OBJECT_HANDLE hp = 0, hk = 0, hc = 0;
-        unsigned char value[64];
-        CK_ATTRIBUTE get{CKA_VALUE, value, sizeof value};
-        bool ok = f->C_GenerateKeyPair(s, &m, pub, 6, priv, 5, &hp, &hk) == CKR_OK &&
-                  f->C_GetAttributeValue(s, hp, &get, 1) == CKR_OK &&
-                  create_certificate(f, s, cert, label_without_zero("C"), make_id(1, 7), &hc) == CKR_OK;
-        pub_value.assign(value, value + sizeof value);
+        bool ok = create_certificate(f, s, cert, label_without_zero("C"), make_id(1, 7), &handle) == CKR_OK;
+        for (unsigned char id : {7, 8}) {  // "K" and "L"
+            char label = static_cast<char>('K' + id - 7);
+            CK_ATTRIBUTE pub[] = {{CKA_TOKEN, &yes, 1}, {CKA_GOSTR3410_PARAMS, const_cast<unsigned char *>(kCurveA.data()), 9},
+                                  {CKA_GOSTR3411_PARAMS, const_cast<unsigned char *>(kHash256.data()), 10},
+                                  {CKA_ID, &id, 1}, {CKA_LABEL, &label, 1}, {CKA_VERIFY, &yes, 1}};
+            CK_ATTRIBUTE priv[] = {{CKA_TOKEN, &yes, 1}, {CKA_ID, &id, 1}, {CKA_LABEL, &label, 1},
+                                   {CKA_SIGN, &yes, 1}, {CKA_DERIVE, &yes, 1}};
+            CK_MECHANISM m{CKM_GOSTR3410_KEY_PAIR_GEN, nullptr, 0};
+            CK_OBJECT_HANDLE hk = 0;
+            Bytes value(64);
+            CK_ATTRIBUTE get{CKA_VALUE, value.data(), 64};
+            ok = ok && f->C_GenerateKeyPair(s, &m, pub, 6, priv, 5, &handle, &hk) == CKR_OK &&
+                 f->C_GetAttributeValue(s, handle, &get, 1) == CKR_OK;
+            if (id == 7)
+                pub_value = value;
+        }
         f->C_Logout(s);
         f->C_CloseSession(s);
         prov.pkcs11_module_path = module->module_path();
         prov.new_error = new_error;
         prov.vset_error = record_error;
         return ok;
+    }
+    // K's agreement with a peer by the module's own C_DeriveKey.
+    Bytes raw_vko(const unsigned char *peer, const Bytes &ukm)
+    {
+        CK_FUNCTION_LIST *f = module->functions();
+        CK_SESSION_HANDLE s = module->open_session(true);
+        CK_OBJECT_CLASS priv = CKO_PRIVATE_KEY, secret = CKO_SECRET_KEY;
+        CK_KEY_TYPE type = CKK_GOST28147;
+        CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+        CK_ATTRIBUTE find[] = {{CKA_CLASS, &priv, sizeof priv}, {CKA_LABEL, const_cast<char *>("K"), 1}};
+        CK_ATTRIBUTE made[] = {{CKA_CLASS, &secret, sizeof secret}, {CKA_KEY_TYPE, &type, sizeof type},
+                               {CKA_TOKEN, &no, 1}, {CKA_SENSITIVE, &no, 1}, {CKA_EXTRACTABLE, &yes, 1}};
+        CK_GOSTR3410_DERIVE_PARAMS params{CKD_NULL, const_cast<unsigned char *>(peer), 64,
+                                          const_cast<unsigned char *>(ukm.data()), ukm.size()};
+        CK_MECHANISM m{CKM_GOSTR3410_DERIVE, &params, sizeof params};
+        CK_OBJECT_HANDLE k = 0, agreed = 0;
+        CK_ULONG n = 0;
+        Bytes value(32);
+        CK_ATTRIBUTE get{CKA_VALUE, value.data(), 32};
+        if (f->C_FindObjectsInit(s, find, 2) != CKR_OK || f->C_FindObjects(s, &k, 1, &n) != CKR_OK ||
+            f->C_FindObjectsFinal(s) != CKR_OK || f->C_DeriveKey(s, &m, k, made, 5, &agreed) != CKR_OK ||
+            f->C_GetAttributeValue(s, agreed, &get, 1) != CKR_OK)
+            value.clear();
+        f->C_CloseSession(s);
+        return value;
     }
     CK_FLAGS flags()
     {
@@ -195,6 +225,17 @@ TEST(ProviderTokenStore, LoadsWithoutLoginAndSignsOnTheTokenAtFirstUse)
         CHILD_CHECK(std::memcmp(pub.keys[0]->rec.pub_key, key.rec.pub_key, 64) == 0);
         CHILD_CHECK(!(t.flags() & CKF_USER_PIN_COUNT_LOW));
         CHILD_CHECK(token_verifies(t, key) && signs(key));
+        // VKO on the token agrees from either side.
+        Found other;
+        CHILD_CHECK(load_all(t.prov, "pkcs11:token=pt;object=L;type=private", other));
+        const ProvKey &l = *other.keys[0];
+        const Bytes ukm(8, 0x11);
+        unsigned char kl[32], lk[32];
+        size_t kl_len = 32, lk_len = 32;
+        CHILD_CHECK(zk_token_derive(key, l.rec.pub_key, 64, ukm.data(), 8, kl, &kl_len) &&
+                    zk_token_derive(l, key.rec.pub_key, 64, ukm.data(), 8, lk, &lk_len));
+        CHILD_CHECK(kl_len == 32 && std::memcmp(kl, lk, 32) == 0 && std::memcmp(l.rec.pub_key, key.rec.pub_key, 64) != 0);
+        CHILD_CHECK(t.raw_vko(l.rec.pub_key, ukm) == Bytes(kl, kl + 32));
         return 0;
     });
 }
@@ -208,7 +249,7 @@ TEST(ProviderTokenStore, AUriNamingNothingMatchesNothingAndAMalformedOneIsRefuse
             {"pkcs11:token=nosuch", ZK_R_NOT_FOUND},
             {"pkcs11:object=nosuch", ZK_R_NOT_FOUND},
             {"pkcs11:token=pt;object=nosuch", ZK_R_NOT_FOUND},
-            {"pkcs11:token=pt;id=%08;type=private", ZK_R_NOT_FOUND},
+            {"pkcs11:token=pt;id=%09;type=private", ZK_R_NOT_FOUND},
             {"pkcs11:token=pt;object=C;type=public", ZK_R_NOT_FOUND},
             {"pkcs11:token=pt;colour=blue", ZK_R_PKCS11_URI},
             {"pkcs11:token=pt;type=data", ZK_R_PKCS11_URI},
@@ -299,29 +340,25 @@ TEST(ProviderTokenCommand, StoreutlListsTheCertificatesOfATokenByItsLabel)
     }
 }
 
-// Signing needs the provider's key management for GOST keys; without it
-// OpenSSL has nothing to load the reference into.
 TEST(ProviderTokenCommand, PkeyutlSignsWithATokenKeyOfAOneByteId)
 {
     Token t;
     ASSERT_TRUE(t.make()) << t.module->error();
-    ProcessResult r = openssl_on(*t.module, {"list", "-key-managers"});
-    if (r.out.find("gost2012_256") == std::string::npos)
-        GTEST_SKIP() << "no key management for GOST keys in the provider";
     const std::string digest = std::filesystem::temp_directory_path() / ("pt-digest-" + std::to_string(getpid()));
     std::ofstream(digest, std::ios::binary).write(reinterpret_cast<const char *>(kDigest.data()), 32);
-    r = openssl_on(*t.module, {"pkeyutl", "-sign", "-inkey", "pkcs11:token=pt;object=K;type=private", "-in", digest});
+    ProcessResult r =
+        openssl_on(*t.module, {"pkeyutl", "-sign", "-inkey", "pkcs11:token=pt;object=K;type=private", "-in", digest});
     std::filesystem::remove(digest);
     ASSERT_EQ(r.exit_status, 0) << r.err;
     ASSERT_EQ(r.out.size(), 64u);
     CK_FUNCTION_LIST *f = t.module->functions();
     CK_SESSION_HANDLE s = t.module->open_session(false);
     CK_OBJECT_CLASS cls = CKO_PUBLIC_KEY;
-    CK_ATTRIBUTE templ[] = {{CKA_CLASS, &cls, sizeof cls}};
+    CK_ATTRIBUTE templ[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_LABEL, const_cast<char *>("K"), 1}};
     CK_OBJECT_HANDLE pub = 0;
     CK_ULONG n = 0;
     CK_MECHANISM m{CKM_GOSTR3410, nullptr, 0};
-    ASSERT_TRUE(f->C_FindObjectsInit(s, templ, 1) == CKR_OK && f->C_FindObjects(s, &pub, 1, &n) == CKR_OK && n == 1);
+    ASSERT_TRUE(f->C_FindObjectsInit(s, templ, 2) == CKR_OK && f->C_FindObjects(s, &pub, 1, &n) == CKR_OK && n == 1);
     f->C_FindObjectsFinal(s);
     ASSERT_EQ(f->C_VerifyInit(s, &m, pub), CKR_OK);
     EXPECT_EQ(f->C_Verify(s, const_cast<unsigned char *>(kDigest.data()), 32, (CK_BYTE_PTR)r.out.data(), 64), CKR_OK);
