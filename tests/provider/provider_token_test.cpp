@@ -116,6 +116,22 @@ struct Token {
         f->C_CloseSession(s);
         return value;
     }
+    // Whether the token verifies sig (64 bytes) of kDigest with K's public key.
+    bool verifies(const void *sig)
+    {
+        CK_FUNCTION_LIST *f = module->functions();
+        CK_SESSION_HANDLE s = module->open_session(false);
+        CK_OBJECT_CLASS cls = CKO_PUBLIC_KEY;
+        CK_ATTRIBUTE templ[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_LABEL, const_cast<char *>("K"), 1}};
+        CK_OBJECT_HANDLE pub = 0;
+        CK_ULONG n = 0;
+        CK_MECHANISM m{CKM_GOSTR3410, nullptr, 0};
+        bool ok = f->C_FindObjectsInit(s, templ, 2) == CKR_OK && f->C_FindObjects(s, &pub, 1, &n) == CKR_OK &&
+                  f->C_FindObjectsFinal(s) == CKR_OK && n == 1 && f->C_VerifyInit(s, &m, pub) == CKR_OK &&
+                  f->C_Verify(s, const_cast<unsigned char *>(kDigest.data()), 32, (CK_BYTE_PTR)sig, 64) == CKR_OK;
+        f->C_CloseSession(s);
+        return ok;
+    }
     CK_FLAGS flags()
     {
         CK_TOKEN_INFO info{};
@@ -172,31 +188,12 @@ bool load_all(ProvCtx &prov, const std::string &uri, Found &found, int expect = 
     return ok;
 }
 
-bool signs(const ProvKey &key)
+// Signs kDigest with a token key; the signature, empty on failure.
+Bytes signature(const ProvKey &key)
 {
-    unsigned char sig[64];
-    size_t sig_len = sizeof sig;
-    return zk_token_sign(key, kDigest.data(), kDigest.size(), sig, &sig_len) && sig_len == 64;
-}
-
-// Verified by the token itself with the public key of the pair.
-bool token_verifies(Token &t, const ProvKey &key)
-{
-    unsigned char sig[64];
-    size_t sig_len = sizeof sig;
-    CK_FUNCTION_LIST *f = t.module->functions();
-    CK_SESSION_HANDLE s = t.module->open_session(false);
-    CK_OBJECT_CLASS cls = CKO_PUBLIC_KEY;
-    CK_ATTRIBUTE templ[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_LABEL, const_cast<char *>("K"), 1}};
-    CK_OBJECT_HANDLE pub = 0;
-    CK_ULONG n = 0;
-    CK_MECHANISM m{CKM_GOSTR3410, nullptr, 0};
-    bool ok = zk_token_sign(key, kDigest.data(), kDigest.size(), sig, &sig_len) &&
-              f->C_FindObjectsInit(s, templ, 2) == CKR_OK && f->C_FindObjects(s, &pub, 1, &n) == CKR_OK &&
-              f->C_FindObjectsFinal(s) == CKR_OK && n == 1 && f->C_VerifyInit(s, &m, pub) == CKR_OK &&
-              f->C_Verify(s, const_cast<unsigned char *>(kDigest.data()), 32, sig, 64) == CKR_OK;
-    f->C_CloseSession(s);
-    return ok;
+    Bytes sig(64);
+    size_t sig_len = sig.size();
+    return zk_token_sign(key, kDigest.data(), kDigest.size(), sig.data(), &sig_len) && sig_len == 64 ? sig : Bytes();
 }
 
 void expect_child_ok(const std::function<int()> &body)
@@ -224,7 +221,7 @@ TEST(ProviderTokenStore, LoadsWithoutLoginAndSignsOnTheTokenAtFirstUse)
         CHILD_CHECK(Bytes(key.rec.pub_key, key.rec.pub_key + 64) == t.pub_value);
         CHILD_CHECK(std::memcmp(pub.keys[0]->rec.pub_key, key.rec.pub_key, 64) == 0);
         CHILD_CHECK(!(t.flags() & CKF_USER_PIN_COUNT_LOW));
-        CHILD_CHECK(token_verifies(t, key) && signs(key));
+        CHILD_CHECK(t.verifies(signature(key).data()) && !signature(key).empty());
         // VKO on the token agrees from either side.
         Found other;
         CHILD_CHECK(load_all(t.prov, "pkcs11:token=pt;object=L;type=private", other));
@@ -277,8 +274,8 @@ TEST(ProviderTokenStore, AWrongPinIsTriedOnceAndNoPinOnATokenWithOneTryLeft)
         t.fail_logins(8);
         Found found;
         CHILD_CHECK(load_all(t.prov, "pkcs11:token=pt;object=K;type=private?pin-value=0000", found));
-        CHILD_CHECK(!signs(*found.keys[0]) && raised(ZK_R_LOGIN, "C_Login failed"));
-        CHILD_CHECK(!signs(*found.keys[0]) && raised(ZK_R_LOGIN, "not tried again"));
+        CHILD_CHECK(signature(*found.keys[0]).empty() && raised(ZK_R_LOGIN, "C_Login failed"));
+        CHILD_CHECK(signature(*found.keys[0]).empty() && raised(ZK_R_LOGIN, "not tried again"));
         CHILD_CHECK((t.flags() & CKF_USER_PIN_FINAL_TRY) && !(t.flags() & CKF_USER_PIN_LOCKED));
         return 0;
     });
@@ -289,7 +286,7 @@ TEST(ProviderTokenStore, AWrongPinIsTriedOnceAndNoPinOnATokenWithOneTryLeft)
         std::ofstream("pin.txt") << "12345678\n";
         Found found;
         CHILD_CHECK(load_all(t.prov, "pkcs11:token=pt;object=K;type=private?pin-source=file:pin.txt", found));
-        CHILD_CHECK(!signs(*found.keys[0]) && raised(ZK_R_LOGIN, "one try left"));
+        CHILD_CHECK(signature(*found.keys[0]).empty() && raised(ZK_R_LOGIN, "one try left"));
         CHILD_CHECK(t.flags() & CKF_USER_PIN_FINAL_TRY);
         std::filesystem::remove("pin.txt");
         return 0;
@@ -351,15 +348,5 @@ TEST(ProviderTokenCommand, PkeyutlSignsWithATokenKeyOfAOneByteId)
     std::filesystem::remove(digest);
     ASSERT_EQ(r.exit_status, 0) << r.err;
     ASSERT_EQ(r.out.size(), 64u);
-    CK_FUNCTION_LIST *f = t.module->functions();
-    CK_SESSION_HANDLE s = t.module->open_session(false);
-    CK_OBJECT_CLASS cls = CKO_PUBLIC_KEY;
-    CK_ATTRIBUTE templ[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_LABEL, const_cast<char *>("K"), 1}};
-    CK_OBJECT_HANDLE pub = 0;
-    CK_ULONG n = 0;
-    CK_MECHANISM m{CKM_GOSTR3410, nullptr, 0};
-    ASSERT_TRUE(f->C_FindObjectsInit(s, templ, 2) == CKR_OK && f->C_FindObjects(s, &pub, 1, &n) == CKR_OK && n == 1);
-    f->C_FindObjectsFinal(s);
-    ASSERT_EQ(f->C_VerifyInit(s, &m, pub), CKR_OK);
-    EXPECT_EQ(f->C_Verify(s, const_cast<unsigned char *>(kDigest.data()), 32, (CK_BYTE_PTR)r.out.data(), 64), CKR_OK);
+    EXPECT_TRUE(t.verifies(r.out.data()));
 }
