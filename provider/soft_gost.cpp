@@ -1,6 +1,7 @@
-// Software GOST R 34.10 keys on the crypto core's curve and number
-// functions. Secret numbers (private values, nonces, their products) live in
-// wiped buffers; the range checks of a secret run without a branch on it.
+// Software GOST R 34.10 keys on the crypto core, whose key generation,
+// signing and VKO are constant-time in the private value, the nonce and the
+// agreement scalar. Secret numbers live in wiped buffers; the range checks of
+// a secret run without a branch on it.
 #include "soft_gost.h"
 
 #include <openssl/crypto.h>
@@ -54,8 +55,6 @@ struct Soft {
             out[B - 1 - i] = t;
         }
     }
-    static bool is_zero(const DIGIT_T *a) { return mpIsZero(a, N) == 1; }
-    static bool at_infinity(const Point &p) { return is_zero(p.x) && is_zero(p.y); }
 
     // 1 <= a <= q-1, decided from the borrow of a - q and the OR of a's
     // digits, whatever a holds.
@@ -109,15 +108,6 @@ struct Soft {
         return C::check(curve, q) == 0;
     }
 
-    // The digest as a number mod q; 1 when that is 0.
-    void digest_number(const unsigned char *digest, DIGIT_T *e) const
-    {
-        from_le(digest, B, e);
-        mpModulo(e, e, N, curve->q, N);
-        if (is_zero(e))
-            mpSetDigit(e, 1, N);
-    }
-
     bool keygen(p11_gost2012_key &out)
     {
         Wiped<Num> d;
@@ -147,35 +137,26 @@ struct Soft {
         return true;
     }
 
+    // Candidate nonce bytes for the core, from the provider's generator.
+    static int nonce_bytes(void *vprov, uint8_t *buf, std::size_t len)
+    {
+        return RAND_priv_bytes_ex(static_cast<const ProvCtx *>(vprov)->libctx, buf, len, 0) == 1;
+    }
+
     bool sign(const unsigned char *digest, std::size_t len, unsigned char *sig)
     {
         if (len != B)
             return zk_raise(prov, ZK_R_WRONG_DIGEST, "digest of %zu bytes, %zu expected", len, B) != 0;
-        Wiped<Num> d, k, rd, ke, s;
-        Wiped<Point> c;
-        Num e, r;
+        Wiped<Num> d;
+        Num e, r, s;
         if (!find_curve() || !private_number(d.v))
             return false;
-        digest_number(digest, e);
-        for (int tries = 0; tries < 100; ++tries) {
-            if (!random_scalar(k.v))
-                return false;
-            if (C::generate(curve, k.v, &c.v) != 0)
-                return zk_raise(prov, ZK_R_CORE_FAILURE, "%s_GeneratePublicKey", C::kName) != 0;
-            mpModulo(r, c.v.x, N, curve->q, N);
-            if (is_zero(r))
-                continue;
-            // s = (r d + k e) mod q
-            mpModMult(rd.v, r, d.v, curve->q, N);
-            mpModMult(ke.v, k.v, e, curve->q, N);
-            mpModAdd(s.v, rd.v, ke.v, curve->q, N);
-            if (is_zero(s.v))
-                continue;
-            mpConvToOctets(s.v, N, sig, B);
-            mpConvToOctets(r, N, sig + B, B);
-            return true;
-        }
-        return zk_raise(prov, ZK_R_CORE_FAILURE, "no signature after 100 nonces") != 0;
+        from_le(digest, B, e);
+        if (C::sign(curve, d.v, e, nonce_bytes, const_cast<ProvCtx *>(prov), r, s) != 0)
+            return zk_raise(prov, ZK_R_RANDOM_FAILED, "no signature nonce") != 0;
+        mpConvToOctets(s, N, sig, B);
+        mpConvToOctets(r, N, sig + B, B);
+        return true;
     }
 
     bool verify(const unsigned char *digest, std::size_t len, const unsigned char *sig, std::size_t sig_len)
@@ -184,30 +165,16 @@ struct Soft {
             return zk_raise(prov, ZK_R_WRONG_DIGEST, "digest of %zu bytes, %zu expected", len, B) != 0;
         if (sig_len != 2 * B)
             return zk_raise(prov, ZK_R_BAD_PARAMETER, "signature of %zu bytes, %zu expected", sig_len, 2 * B) != 0;
-        Point q, c1, c2, sum;
+        Point q;
         if (!find_curve())
             return false;
         if (!point_of(key.pub_key, key.pub_key_len, &q))
             return zk_raise(prov, ZK_R_BAD_KEY, "public value is no point of the curve") != 0;
-        Num s, r, e, v, z1, z2, zero{}, x;
+        Num s, r, e;
         mpConvFromOctets(s, N, sig, B);
         mpConvFromOctets(r, N, sig + B, B);
-        if (is_zero(s) || is_zero(r) || mpCompare(s, curve->q, N) >= 0 || mpCompare(r, curve->q, N) >= 0)
-            return false;
-        digest_number(digest, e);
-        // C = (s / e) P - (r / e) Q; the signature holds when C.x = r mod q.
-        mpModInv(v, e, curve->q, N);
-        mpModMult(z1, s, v, curve->q, N);
-        mpModMult(z2, r, v, curve->q, N);
-        mpModSub(z2, zero, z2, curve->q, N);
-        if (C::generate(curve, z1, &c1) != 0)
-            return false;
-        C::mult(&c2, &q, z2, curve);
-        C::add(&sum, &c1, &c2, curve);
-        if (at_infinity(sum))
-            return false;
-        mpModulo(x, sum.x, N, curve->q, N);
-        return mpEqual(x, r, N) == 1;
+        from_le(digest, B, e);
+        return C::verify(curve, &q, e, r, s) == 0;
     }
 
     bool vko(const unsigned char *peer, std::size_t peer_len, const unsigned char *ukm, std::size_t ukm_len,
@@ -215,8 +182,8 @@ struct Soft {
     {
         Point q;
         Wiped<Point> k;
-        Wiped<Num> d, t;
-        Num u;
+        Wiped<Num> d;
+        Num u{};
         Wiped<unsigned char[2 * B]> shared;
         if (!find_curve() || !private_number(d.v))
             return false;
@@ -225,13 +192,8 @@ struct Soft {
         if (ukm == nullptr || ukm_len == 0 || ukm_len > B)
             return zk_raise(prov, ZK_R_BAD_PARAMETER, "UKM of %zu bytes", ukm_len) != 0;
         from_le(ukm, ukm_len, u);
-        mpModulo(u, u, N, curve->q, N);
-        if (is_zero(u))
-            return zk_raise(prov, ZK_R_BAD_PARAMETER, "UKM is 0 mod q") != 0;
-        mpModMult(t.v, u, d.v, curve->q, N);
-        C::mult(&k.v, &q, t.v, curve);
-        if (at_infinity(k.v))
-            return zk_raise(prov, ZK_R_BAD_KEY, "agreed point at infinity") != 0;
+        if (C::vko(curve, d.v, &q, u, &k.v) != 0)
+            return zk_raise(prov, ZK_R_BAD_PARAMETER, "UKM is 0 mod q, or the peer's point is not of order q") != 0;
         C::unload(&k.v, shared.v);
         return key.alg_nid == gost_nid(GostObj::gost2001) ? hash<GostDigestCore94>(shared.v, out)
                                                           : hash<GostDigestCore256>(shared.v, out);
