@@ -100,6 +100,8 @@ TEST(GostKeyAlgs, PropertiesFollowFromTheAlgorithm)
     EXPECT_EQ(a512->key_type, 0xD4321003u);
     EXPECT_EQ(a512->keygen_mechanism, 0xD4321005u);
     EXPECT_EQ(a512->sign_mechanism, 0xD4321006u);
+    EXPECT_EQ(gost_key_paramset(*a256, nid(GostObj::gost3410_2012_256_paramset_a)), &*(gost_paramsets(GostKeySize::bits256).end() - 1));
+    EXPECT_EQ(gost_key_paramset(*a512, nid(GostObj::gost3410_2012_512_paramset_c)), &*(gost_paramsets(GostKeySize::bits512).end() - 1));
     EXPECT_EQ(gost_key_alg(nid(GostObj::gost_mac)), nullptr);
     EXPECT_EQ(gost_key_alg(NID_undef), nullptr);
 }
