@@ -223,7 +223,6 @@ TEST_F(EngineKeys, ParamsetStringsChooseTheCurve)
         EXPECT_EQ(paramset_str(alg, "id-GostR3410-2001-CryptoPro-A-ParamSet").paramset,
                   nid(GostObj::gost2001_cryptopro_a_paramset));
         EXPECT_EQ(paramset_str(alg, "1.2.643.2.2.35.2").paramset, nid(GostObj::gost2001_cryptopro_b_paramset));
-        EXPECT_EQ(paramset_str(alg, "tca").paramset, alg == GostObj::gost2001 ? 0 : nid(GostObj::gost3410_2012_256_paramset_a));
 
         r = paramset_str(alg, "D");
         EXPECT_EQ(r.rc, 0);
@@ -249,7 +248,6 @@ TEST_F(EngineKeys, ParamsetStringsChooseTheCurve)
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(paramset_str(alg, "b").paramset, nid(GostObj::gost3410_2012_512_paramset_b));
     EXPECT_EQ(paramset_str(alg, "A").paramset, nid(GostObj::gost3410_2012_512_paramset_a));
-    EXPECT_EQ(paramset_str(alg, "c").paramset, nid(GostObj::gost3410_2012_512_paramset_c));
     EXPECT_EQ(paramset_str(alg, "XA").rc, 0);
     EXPECT_EQ(paramset_str(alg, gost_obj_sn(GostObj::gost3410_2012_512_paramset_test)).paramset,
               nid(GostObj::gost3410_2012_512_paramset_test));

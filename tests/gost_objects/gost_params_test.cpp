@@ -73,8 +73,6 @@ TEST(GostParamSets, LettersMatchIgnoringCase)
     EXPECT_EQ(gost_paramset_by_letter(GostKeySize::bits256, "XAB"), NID_undef);
     EXPECT_EQ(gost_paramset_by_letter(GostKeySize::bits512, "0"), NID_undef);
     EXPECT_EQ(gost_paramset_by_letter(GostKeySize::bits512, "b"), nid(GostObj::gost3410_2012_512_paramset_b));
-    EXPECT_EQ(gost_paramset_by_letter(GostKeySize::bits512, "c"), NID_id_tc26_gost_3410_2012_512_paramSetC);
-    EXPECT_EQ(gost_paramset_by_letter(GostKeySize::bits256, "tcA"), NID_id_tc26_gost_3410_2012_256_paramSetA);
     EXPECT_EQ(gost_paramset_by_letter(GostKeySize::bits512, ""), NID_undef);
     EXPECT_EQ(gost_paramset_by_letter(GostKeySize::bits512, nullptr), NID_undef);
 }
@@ -100,8 +98,6 @@ TEST(GostKeyAlgs, PropertiesFollowFromTheAlgorithm)
     EXPECT_EQ(a512->key_type, 0xD4321003u);
     EXPECT_EQ(a512->keygen_mechanism, 0xD4321005u);
     EXPECT_EQ(a512->sign_mechanism, 0xD4321006u);
-    EXPECT_EQ(gost_key_paramset(*a256, nid(GostObj::gost3410_2012_256_paramset_a)), &*(gost_paramsets(GostKeySize::bits256).end() - 1));
-    EXPECT_EQ(gost_key_paramset(*a512, nid(GostObj::gost3410_2012_512_paramset_c)), &*(gost_paramsets(GostKeySize::bits512).end() - 1));
     EXPECT_EQ(gost_key_alg(nid(GostObj::gost_mac)), nullptr);
     EXPECT_EQ(gost_key_alg(NID_undef), nullptr);
 }
@@ -136,7 +132,6 @@ TEST(FillGost2012Params, RefusalsPrintOneLineAndLeaveTheRecordAlone)
     int rc = -1;
     const std::string bad_set = "fill_GOST2012_params: unsupported parameter set\n";
     EXPECT_EQ(fill(&key, nid(GostObj::gost2001), nid(GostObj::gost3410_2012_512_paramset_a), &rc), bad_set);
-    EXPECT_EQ(fill(&key, nid(GostObj::gost2001), nid(GostObj::gost3410_2012_256_paramset_a), &rc), bad_set);
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(fill(&key, nid(GostObj::gost3410_2012_256), nid(GostObj::gost3410_2012_512_paramset_a), &rc), bad_set);
     EXPECT_EQ(fill(&key, nid(GostObj::gost3410_2012_512), nid(GostObj::gost2001_cryptopro_a_paramset), &rc), bad_set);

@@ -41,8 +41,9 @@ std::vector<AlgCurve> every_alg_and_curve()
     std::vector<AlgCurve> out;
     for (GostObj a : {GostObj::gost2001, GostObj::gost3410_2012_256, GostObj::gost3410_2012_512}) {
         const GostKeyAlg *props = gost_key_alg(gost_nid(a));
-        for (const GostParamSet &set : gost_paramsets(*props))
-            out.push_back({a, props, &set});
+        for (const GostParamSet &set : gost_paramsets(props->size))
+            if (gost_key_paramset(*props, set.nid()) != nullptr && reference_knows(set.nid()))
+                out.push_back({a, props, &set});
     }
     return out;
 }
