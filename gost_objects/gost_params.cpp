@@ -44,8 +44,8 @@ constexpr GostParamTable kTable512{kParamSets512.data(), kParamSets512.size()};
 constexpr GostParamTable kTable2001{kParamSets256.data(), kParamSets2001};
 
 constexpr std::array<GostKeyAlg, 3> kKeyAlgs = {{
-    {GostObj::gost2001, GostKeySize::bits256, &kTable2001, 64, 32, GostObj::gost94_cryptopro_paramset, GostObj::md_gost94, 64,
-     CKK_GOSTR3410, CKM_GOSTR3410_KEY_PAIR_GEN, CKM_GOSTR3410},
+    {GostObj::gost2001, GostKeySize::bits256, &kTable2001, 64, 32, GostObj::gost94_cryptopro_paramset,
+     GostObj::md_gost94, 64, CKK_GOSTR3410, CKM_GOSTR3410_KEY_PAIR_GEN, CKM_GOSTR3410},
     {GostObj::gost3410_2012_256, GostKeySize::bits256, &kTable256, 64, 32, GostObj::gost3411_2012_256,
      GostObj::gost3411_2012_256, 64, CKK_GOSTR3410, CKM_GOSTR3410_KEY_PAIR_GEN, CKM_GOSTR3410},
     {GostObj::gost3410_2012_512, GostKeySize::bits512, &kTable512, 128, 64, GostObj::gost3411_2012_512,
