@@ -24,7 +24,7 @@ int fill_GOST2012_params(p11_gost2012_key *key, int alg_nid, int param_nid)
         std::fprintf(stderr, "fill_GOST2012_params: unsupported alg NID\n");
         return 0;
     }
-    if (!gost_paramset_in_table(alg->size, param_nid)) {
+    if (gost_key_paramset(*alg, param_nid) == nullptr) {
         std::fprintf(stderr, "fill_GOST2012_params: unsupported parameter set\n");
         return 0;
     }

@@ -49,6 +49,8 @@ constexpr std::array<ObjectDef, kGostObjectCount> kObjects = {{
     {"1.2.643.7.1.2.1.2.0", "id-tc26-gost-3410-2012-512-paramSetTest", "id-tc26-gost-3410-2012-512-paramSetTest"},
     {"1.2.643.7.1.2.1.2.1", "id-tc26-gost-3410-2012-512-paramSetA", "id-tc26-gost-3410-2012-512-paramSetA"},
     {"1.2.643.7.1.2.1.2.2", "id-tc26-gost-3410-2012-512-paramSetB", "id-tc26-gost-3410-2012-512-paramSetB"},
+    {"1.2.643.7.1.2.1.1.1", "id-tc26-gost-3410-2012-256-paramSetA", "id-tc26-gost-3410-2012-256-paramSetA"},
+    {"1.2.643.7.1.2.1.2.3", "id-tc26-gost-3410-2012-512-paramSetC", "id-tc26-gost-3410-2012-512-paramSetC"},
     {"1.2.643.7.1.2.5.1.1", "id-tc26-gost-28147-param-Z", "id-tc26-gost-28147-param-Z"},
     {"1.2.643.100.1", "OGRN", "ogrn"},
     {"1.2.643.100.3", "SNILS", "snils"},

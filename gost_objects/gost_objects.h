@@ -49,6 +49,8 @@ enum class GostObj : int {
     gost3410_2012_512_paramset_test,  // 1.2.643.7.1.2.1.2.0
     gost3410_2012_512_paramset_a,     // 1.2.643.7.1.2.1.2.1
     gost3410_2012_512_paramset_b,     // 1.2.643.7.1.2.1.2.2
+    gost3410_2012_256_paramset_a,     // 1.2.643.7.1.2.1.1.1 (twisted Edwards)
+    gost3410_2012_512_paramset_c,     // 1.2.643.7.1.2.1.2.3 (twisted Edwards)
     gost28147_param_z,              // 1.2.643.7.1.2.5.1.1
     ogrn,                           // 1.2.643.100.1
     snils,                          // 1.2.643.100.3

@@ -33,13 +33,15 @@ const GostParamTable &gost_paramsets(GostKeySize size);
 const GostParamSet *gost_paramset_find(GostKeySize size, int nid);
 inline bool gost_paramset_in_table(GostKeySize size, int nid) { return gost_paramset_find(size, nid) != nullptr; }
 
-// The parameter set named by its letter ("0", "A", "B", "C", "XA", "XB" for
-// 256-bit keys; "A", "B" for 512-bit keys), ignoring case; NID_undef if none.
+// The parameter set named by its letter ("0", "A", "B", "C", "XA", "XB",
+// "TCA" for 256-bit keys; "A", "B", "C" for 512-bit keys), ignoring case;
+// NID_undef if none.
 int gost_paramset_by_letter(GostKeySize size, const char *letter);
 
 struct GostKeyAlg {
     GostObj alg;
     GostKeySize size;
+    const GostParamTable *paramsets;  // the sets a key of the algorithm may use
     unsigned int pub_key_len;
     unsigned int priv_key_len;
     GostObj hash_params;     // digest parameter set written with the key
@@ -54,9 +56,17 @@ struct GostKeyAlg {
 // gost3410-2012-512), or nullptr for any other NID.
 const GostKeyAlg *gost_key_alg(int alg_nid);
 
+// The parameter sets of a key algorithm: its size's table, but for GOST R
+// 34.10-2001 keys, which do not take the RFC 7836 twisted Edwards curves.
+inline const GostParamTable &gost_paramsets(const GostKeyAlg &alg) { return *alg.paramsets; }
+
+// The table entry of a parameter-set NID that a key of the algorithm may
+// use, or nullptr.
+const GostParamSet *gost_key_paramset(const GostKeyAlg &alg, int nid);
+
 // The parameter set "paramset" names for a key algorithm: a letter of its
-// table (one character, or "X" and a letter for the 256-bit exchange sets),
-// else a name or dotted OID of a set in its table. NID_undef when refused;
+// table (one character, "X" and a letter for the 256-bit exchange sets, or
+// "TCA"), else a name or dotted OID of a set in its table. NID_undef when refused;
 // *other_table (when given) then tells whether the text named a parameter
 // set known elsewhere.
 int gost_paramset_from_text(const GostKeyAlg &alg, const char *value, bool *other_table = nullptr);

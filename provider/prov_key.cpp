@@ -26,7 +26,7 @@ void zk_key_free(ProvKey *key)
 bool zk_key_set_type(ProvKey &key, int alg_nid, int param_nid)
 {
     const GostKeyAlg *alg = gost_key_alg(alg_nid);
-    if (alg == nullptr || !gost_paramset_in_table(alg->size, param_nid))
+    if (alg == nullptr || gost_key_paramset(*alg, param_nid) == nullptr)
         return false;
     key.rec.alg_nid = alg_nid;
     key.rec.param_nid = param_nid;

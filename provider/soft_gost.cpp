@@ -32,7 +32,7 @@ struct Soft {
     bool find_curve()
     {
         const GostKeyAlg *alg = gost_key_alg(key.alg_nid);
-        const GostParamSet *set = alg != nullptr ? gost_paramset_find(alg->size, key.param_nid) : nullptr;
+        const GostParamSet *set = alg != nullptr ? gost_key_paramset(*alg, key.param_nid) : nullptr;
         if (set == nullptr || C::find(set->der, static_cast<uint32_t>(set->der_len), &curve) != 0)
             return zk_raise(prov, ZK_R_UNKNOWN_CURVE, "%s", gost_nid2sn(key.param_nid)) != 0;
         return true;

@@ -600,7 +600,7 @@ int get_pub_key_value(ENGINE *e, p11_gost2012_key *key)
 
     const GostKeyAlg *alg = gost_key_alg(key->alg_nid);
     bool param_fits = param_nid != NID_undef &&
-                      (alg != nullptr ? gost_paramset_in_table(alg->size, param_nid)
+                      (alg != nullptr ? gost_key_paramset(*alg, param_nid) != nullptr
                                       : gost_paramset_in_table(GostKeySize::bits256, param_nid) ||
                                             gost_paramset_in_table(GostKeySize::bits512, param_nid));
     if (!param_fits) {

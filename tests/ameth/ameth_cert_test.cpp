@@ -64,7 +64,7 @@ TEST(GostCertificates, EveryCurveOfEveryAlgorithmSurvivesARoundTrip)
     for (GostObj alg : algs) {
         const GostKeyAlg *props = gost_key_alg(nid(alg));
         ASSERT_NE(props, nullptr);
-        for (const GostParamSet &set : gost_paramsets(props->size)) {
+        for (const GostParamSet &set : gost_paramsets(*props)) {
             SCOPED_TRACE(std::string(gost_obj_sn(alg)) + " " + set.oid);
             std::vector<unsigned char> pub = pattern_bytes(props->pub_key_len, ++seed);
             PkeyPtr key = make_gost_key(nid(alg), set.nid(), pub);

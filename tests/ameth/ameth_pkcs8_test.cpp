@@ -95,11 +95,11 @@ Bytes reference_public(const GostParamSet &set, GostKeySize size, const Bytes &p
 {
     if (size == GostKeySize::bits512) {
         const GOSTR3410_2012_512_PARAMS *c = nullptr;
-        GOSTR3410_2012_512_FindParByDerOid(set.der, static_cast<uint32_t>(set.der_len), &c);
+        GOSTR3410_2012_512_FindCurveByDerOid(set.der, static_cast<uint32_t>(set.der_len), &c);
         return c != nullptr ? reference_public(*c, GOSTR3410_2012_512_DIGITS, priv_le) : Bytes{};
     }
     const GOSTR3410_2012_256_PARAMS *c = nullptr;
-    GOSTR3410_2012_256_FindParByDerOid(set.der, static_cast<uint32_t>(set.der_len), &c);
+    GOSTR3410_2012_256_FindCurveByDerOid(set.der, static_cast<uint32_t>(set.der_len), &c);
     return c != nullptr ? reference_public(*c, GOSTR3410_2012_256_DIGITS, priv_le) : Bytes{};
 }
 
@@ -155,7 +155,7 @@ TEST(Pkcs8Import, EveryAlgorithmAndCurveAgreesWithAnIndependentCurveImplementati
     std::mt19937 rng(341012);
     for (GostObj a : kKeyAlgs) {
         const GostKeyAlg *alg = gost_key_alg(nid(a));
-        for (const GostParamSet &set : gost_paramsets(alg->size)) {
+        for (const GostParamSet &set : gost_paramsets(*alg)) {
             SCOPED_TRACE(std::string(gost_obj_sn(a)) + " " + set.oid);
             for (int round = 0; round < 2; ++round) {
                 Bytes priv(alg->priv_key_len);
@@ -305,7 +305,7 @@ TEST(Pkcs8Export, EveryAlgorithmAndCurveRoundTripsByteForByte)
     gost_test_engine();
     for (GostObj a : kKeyAlgs) {
         const GostKeyAlg *alg = gost_key_alg(nid(a));
-        for (const GostParamSet &set : gost_paramsets(alg->size)) {
+        for (const GostParamSet &set : gost_paramsets(*alg)) {
             SCOPED_TRACE(std::string(gost_obj_sn(a)) + " " + set.oid);
             Bytes priv = random_private_value(nid(a));
             PkeyPtr key = gost_key_pair(nid(a), set.nid(), priv);

@@ -98,7 +98,7 @@ TEST_F(SoftTokenPublicKey, KeysGeneratedOnEveryCurveAreReadBackByTheirId)
     for (GostObj a : {GostObj::gost2001, GostObj::gost3410_2012_256, GostObj::gost3410_2012_512}) {
         const GostKeyAlg *alg = gost_key_alg(nid(a));
         ASSERT_NE(alg, nullptr);
-        for (const GostParamSet &set : gost_paramsets(alg->size)) {
+        for (const GostParamSet &set : gost_paramsets(*alg)) {
             SCOPED_TRACE(std::string(gost_obj_sn(a)) + " " + set.oid);
             std::vector<unsigned char> id = generate(*alg, set);
             ASSERT_EQ(id.size(), 20u);
@@ -184,7 +184,7 @@ TEST_F(SoftTokenPublicKey, ExtractableKeysOnEveryCurveExportTheValueTheirPublicK
 {
     for (GostObj a : {GostObj::gost2001, GostObj::gost3410_2012_256, GostObj::gost3410_2012_512}) {
         const GostKeyAlg *alg = gost_key_alg(nid(a));
-        for (const GostParamSet &set : gost_paramsets(alg->size)) {
+        for (const GostParamSet &set : gost_paramsets(*alg)) {
             SCOPED_TRACE(std::string(gost_obj_sn(a)) + " " + set.oid);
             std::vector<unsigned char> id = generate(*alg, set, 0, 1);
             ASSERT_EQ(id.size(), 20u);

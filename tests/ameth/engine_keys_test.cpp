@@ -75,7 +75,7 @@ TEST_F(EngineKeys, CertificateKeysOnEveryCurveDecodePrintAndCompareThroughOurMet
     for (GostObj alg : kKeyAlgs) {
         const GostKeyAlg *props = gost_key_alg(nid(alg));
         ASSERT_NE(props, nullptr);
-        for (const GostParamSet &set : gost_paramsets(props->size)) {
+        for (const GostParamSet &set : gost_paramsets(*props)) {
             SCOPED_TRACE(std::string(gost_obj_sn(alg)) + " " + set.oid);
             std::vector<unsigned char> pub = pattern_bytes(props->pub_key_len, ++seed);
             PkeyPtr key = gost_key_from_values(nid(alg), set.nid(), pub);

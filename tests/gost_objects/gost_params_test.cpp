@@ -36,10 +36,10 @@ TEST(GostParamSets, TablesHoldTheCurvesOfEachKeySize)
     EXPECT_EQ(n256, (std::vector<int>{NID_id_GostR3410_2001_TestParamSet, NID_id_GostR3410_2001_CryptoPro_A_ParamSet,
                                       NID_id_GostR3410_2001_CryptoPro_B_ParamSet, NID_id_GostR3410_2001_CryptoPro_C_ParamSet,
                                       NID_id_GostR3410_2001_CryptoPro_XchA_ParamSet,
-                                      NID_id_GostR3410_2001_CryptoPro_XchB_ParamSet}));
+                                      NID_id_GostR3410_2001_CryptoPro_XchB_ParamSet, NID_id_tc26_gost_3410_2012_256_paramSetA}));
     EXPECT_EQ(n512, (std::vector<int>{nid(GostObj::gost3410_2012_512_paramset_test),
                                       nid(GostObj::gost3410_2012_512_paramset_a),
-                                      nid(GostObj::gost3410_2012_512_paramset_b)}));
+                                      nid(GostObj::gost3410_2012_512_paramset_b), NID_id_tc26_gost_3410_2012_512_paramSetC}));
 }
 
 TEST(GostParamSets, ReferenceColumnsAgreeWithTheObjectTable)
@@ -110,7 +110,7 @@ TEST(FillGost2012Params, EveryCurveOfEachAlgorithmFillsTheRecord)
         {GostObj::gost3410_2012_512, GostKeySize::bits512, 128, 64},
     };
     for (const auto &a : algs)
-        for (const GostParamSet &p : gost_paramsets(a.size)) {
+        for (const GostParamSet &p : gost_paramsets(*gost_key_alg(nid(a.alg)))) {
             p11_gost2012_key key{};
             int rc = 0;
             EXPECT_EQ(fill(&key, nid(a.alg), p.nid(), &rc), "");

@@ -58,7 +58,7 @@ std::vector<Curve> every_curve()
 {
     std::vector<Curve> out;
     for (GostObj a : {GostObj::gost2001, GostObj::gost3410_2012_256, GostObj::gost3410_2012_512})
-        for (const GostParamSet &set : gost_paramsets(gost_key_alg(nid(a))->size))
+        for (const GostParamSet &set : gost_paramsets(*gost_key_alg(nid(a))))
             out.push_back({a, &set});
     return out;
 }

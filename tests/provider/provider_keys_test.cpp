@@ -232,7 +232,7 @@ TEST(ProviderKeyEncoding, PublishedPairsGiveTheirPublicValueAndTheEnginesBytes) 
 TEST_F(ProviderKeys, SignaturesVerifyEitherWayAndVkoIsTheEnginesOnEveryCurve) {
     const Bytes m = pattern_bytes(100, 3), ukm = pattern_bytes(16, 5);
     for (GostObj a : kAlgs)
-        for (const GostParamSet &set : gost_paramsets(gost_key_alg(nid(a))->size)) {
+        for (const GostParamSet &set : gost_paramsets(*gost_key_alg(nid(a)))) {
             SCOPED_TRACE(std::string(gost_obj_sn(a)) + " " + set.oid);
             const GostKeyAlg *alg = gost_key_alg(nid(a));
             PkeyPtr ours = provider_keygen(gost_obj_oid(a), set.oid), peer = provider_keygen(gost_obj_oid(a), set.letter ? set.letter : set.oid);

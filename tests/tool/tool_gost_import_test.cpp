@@ -35,6 +35,7 @@ const KeyCase kCases[] = {
     {GostObj::gost2001, GostObj::gost2001_cryptopro_a_paramset},
     {GostObj::gost3410_2012_256, GostObj::gost2001_cryptopro_b_paramset},
     {GostObj::gost3410_2012_512, GostObj::gost3410_2012_512_paramset_a},
+    {GostObj::gost3410_2012_256, GostObj::gost3410_2012_256_paramset_a},
 };
 
 class GostImport : public testing::Test {
