@@ -1,5 +1,3 @@
-#define OPENSSL_SUPPRESS_DEPRECATED  // the ENGINE control calls
-
 #include "cert_export.h"
 
 #include <cstdio>
@@ -11,7 +9,6 @@
 #include <vector>
 
 #include <openssl/bio.h>
-#include <openssl/engine.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
@@ -22,6 +19,7 @@
 #include "p11_session.h"
 #include "pin_prompt.h"
 #include "printable_text.h"
+#include "token_backend.h"
 #include "tool_state.h"
 
 namespace {
@@ -120,20 +118,15 @@ CK_RV output_certificate(const char *label, const char *path, const char *format
 
 CK_RV remove_certificate(const char *label)
 {
-    std::string name(label);
-    OPENSSL_ITEM attributes[] = {
-        {STORE_ATTR_FRIENDLYNAME, name.data(), name.size() + 1, nullptr},
-        {STORE_ATTR_END, nullptr, 0, nullptr},
-    };
     {
         SecretBuffer pin;
         if (obtain_secret(SecretKind::user_pin, pin.data(), pin.capacity(), "Enter token user PIN:") != 0) {
             BIO_printf(bio_err, "Can't get user PIN\n");
             return TOOL_FAILURE;
         }
-        int logged_in = ENGINE_ctrl_cmd_string(token_engine, "LOGIN", pin.data(), 0);
+        const bool logged_in = backend::login(pin.data());
         pin.wipe();
-        if (logged_in == 0) {
+        if (!logged_in) {
             BIO_printf(bio_err, "Token LOGIN failed\n");
             return TOOL_FAILURE;
         }
@@ -145,12 +138,12 @@ CK_RV remove_certificate(const char *label)
         result = TOOL_FAILURE;
     } else if (found.found == 0) {
         result = report_no_certificate(label);
-    } else if (STORE_delete_certificate(token_store, attributes, nullptr)) {
+    } else if (backend::delete_certificate(label)) {
         BIO_printf(bio_out, "Certificate object '%s' removed from the token\n", printable(label).c_str());
     } else {
         BIO_printf(bio_err, "STORE_delete_certificate failed\n");
         result = TOOL_FAILURE;
     }
-    ENGINE_ctrl_cmd(token_engine, "LOGOUT", 0, nullptr, nullptr, 0);
+    backend::logout();
     return result;
 }

@@ -1,5 +1,3 @@
-#define OPENSSL_SUPPRESS_DEPRECATED  // the ENGINE control calls
-
 #include "cert_import.h"
 
 #include <algorithm>
@@ -10,7 +8,6 @@
 #include <sys/stat.h>
 
 #include <openssl/bio.h>
-#include <openssl/engine.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
@@ -23,6 +20,7 @@
 #include "p12_iterations.h"
 #include "pin_prompt.h"
 #include "printable_text.h"
+#include "token_backend.h"
 #include "tool_state.h"
 
 namespace {
@@ -48,41 +46,35 @@ ossl::BioPtr open_input(const char *path)
     return file;
 }
 
-// Asks for the user PIN and logs in through the engine: true when logged in.
-bool login_through_engine()
+// Asks for the user PIN and logs in: true when logged in.
+bool login_with_pin()
 {
     SecretBuffer pin;
     if (obtain_secret(SecretKind::user_pin, pin.data(), pin.capacity(), "Enter token user PIN:") != 0) {
         BIO_printf(bio_err, "Can't get user PIN\n");
         return false;
     }
-    int logged_in = ENGINE_ctrl_cmd_string(token_engine, "LOGIN", pin.data(), 0);
+    const bool logged_in = backend::login(pin.data());
     pin.wipe();
-    if (logged_in == 0) {
+    if (!logged_in) {
         BIO_printf(bio_err, "Token LOGIN failed\n");
         return false;
     }
     return true;
 }
 
-void logout_through_engine()
-{
-    ENGINE_ctrl_cmd(token_engine, "LOGOUT", 0, nullptr, nullptr, 0);
-}
-
 CK_RV store_certificate(X509 *certificate, const char *label, const char *path)
 {
-    if (!login_through_engine())
+    if (!login_with_pin())
         return TOOL_FAILURE;
-    LabelAttributes attributes(label);
     CK_RV result = CKR_OK;
-    if (STORE_store_certificate(token_store, certificate, attributes.items(), nullptr)) {
+    if (backend::store_certificate(certificate, label)) {
         BIO_printf(bio_out, "Certificate object '%s' imported from '%s' file\n", printable(label).c_str(), path);
     } else {
         BIO_printf(bio_err, "STORE_certificate failed\n");
         result = TOOL_FAILURE;
     }
-    logout_through_engine();
+    backend::logout();
     return result;
 }
 
@@ -139,7 +131,7 @@ CK_RV input_p12(const char *label, const char *path)
     EVP_PKEY *raw_key = nullptr;
     X509 *raw_certificate = nullptr;
     STACK_OF(X509) *raw_others = nullptr;
-    int parsed = PKCS12_parse(container.get(), password.data(), &raw_key, &raw_certificate, &raw_others);
+    const bool parsed = backend::parse_pkcs12(container.get(), password.data(), &raw_key, &raw_certificate, &raw_others);
     password.wipe();
     ossl::PkeyPtr key(raw_key);
     ossl::X509Ptr certificate(raw_certificate);
@@ -160,11 +152,11 @@ CK_RV input_p12(const char *label, const char *path)
         return TOOL_FAILURE;
     }
 
-    if (!login_through_engine())
+    if (!login_with_pin())
         return TOOL_FAILURE;
     CK_RV result = store_key_pair(key.get(), certificate.get(), label);
     if (result == CKR_OK)
         BIO_printf(bio_out, "Keypair and certificate objects '%s' imported from '%s' file\n", printable(label).c_str(), path);
-    logout_through_engine();
+    backend::logout();
     return result;
 }

@@ -12,6 +12,7 @@
 #include "p11_session.h"
 #include "pin_prompt.h"
 #include "printable_text.h"
+#include "token_backend.h"
 #include "tool_state.h"
 
 namespace {
@@ -244,17 +245,11 @@ CK_RV find_private_key_for_certificate(const char *label)
 
 CK_RV print_certificate(const char *label)
 {
-    std::string name(label);
-    OPENSSL_ITEM attributes[] = {
-        {STORE_ATTR_FRIENDLYNAME, name.data(), name.size() + 1, nullptr},
-        {STORE_ATTR_END, nullptr, 0, nullptr},
-    };
-    X509 *certificate = STORE_get_certificate(token_store, attributes, nullptr);
-    if (certificate == nullptr) {
+    ossl::X509Ptr certificate = backend::get_certificate(label);
+    if (!certificate) {
         BIO_printf(bio_err, "STORE_get_certificate failed\n");
         return TOOL_FAILURE;
     }
-    X509_print(bio_out, certificate);
-    X509_free(certificate);
+    backend::print_certificate(bio_out, certificate.get());
     return CKR_OK;
 }

@@ -10,6 +10,7 @@
 #include "ossl_ptr.h"
 #include "p11_session.h"
 #include "printable_text.h"
+#include "token_backend.h"
 #include "tool_state.h"
 
 namespace {
@@ -71,16 +72,13 @@ bool find_earlier_object(CK_OBJECT_CLASS cls, KeyPairObjects &objects, bool *fou
 }
 
 // The store call of a step; the handle of the object made goes to `handle`.
-int store_step(CK_OBJECT_CLASS cls, EVP_PKEY *key, X509 *certificate, OPENSSL_ITEM *attributes,
-               CK_OBJECT_HANDLE *handle)
+bool store_step(CK_OBJECT_CLASS cls, EVP_PKEY *key, X509 *certificate, const char *label, CK_OBJECT_HANDLE *handle)
 {
-    OPENSSL_ITEM parameters[2] = {{STORE_PARAM_OBJECT_HANDLE, handle, sizeof(*handle), nullptr},
-                                  {STORE_ATTR_END, nullptr, 0, nullptr}};
     if (cls == CKO_CERTIFICATE)
-        return STORE_store_certificate(token_store, certificate, attributes, parameters);
+        return backend::store_certificate(certificate, label, handle);
     if (cls == CKO_PRIVATE_KEY)
-        return STORE_store_private_key(token_store, key, attributes, parameters);
-    return STORE_store_public_key(token_store, key, attributes, parameters);
+        return backend::store_private_key(key, label, handle);
+    return backend::store_public_key(key, label, handle);
 }
 
 }  // namespace
@@ -92,7 +90,6 @@ CK_RV store_key_pair(EVP_PKEY *key, X509 *certificate, const char *label)
         BIO_printf(bio_err, "Can't encode the key pair of '%s'\n", printable(label).c_str());
         return TOOL_FAILURE;
     }
-    LabelAttributes attributes(label);
     std::vector<std::pair<const KeyPairStep *, CK_OBJECT_HANDLE>> made;
     const char *failure = nullptr;
     for (const KeyPairStep &step : kKeyPairSteps) {
@@ -104,7 +101,7 @@ CK_RV store_key_pair(EVP_PKEY *key, X509 *certificate, const char *label)
         if (earlier)
             continue;
         CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
-        if (!store_step(step.cls, key, certificate, attributes.items(), &handle)) {
+        if (!store_step(step.cls, key, certificate, label, &handle)) {
             failure = step.failure;
             break;
         }

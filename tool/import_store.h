@@ -1,30 +1,10 @@
-// Putting what an import read onto the token through the object store: the
-// attribute list every store call of one import gets, and the three objects
-// of a key pair.
+// Putting the three objects of a key pair that an import read onto the token.
 #ifndef TOKENCERT_IMPORT_STORE_H
 #define TOKENCERT_IMPORT_STORE_H
-
-#include <string>
 
 #include <openssl/types.h>
 #include <p11-kit/pkcs11.h>
 
-#include "store.h"
-
-// The attribute list of an import: the label (its size counting the zero).
-class LabelAttributes {
-public:
-    explicit LabelAttributes(const char *label) : label_(label)
-    {
-        items_[0] = {STORE_ATTR_FRIENDLYNAME, label_.data(), label_.size() + 1, nullptr};
-        items_[1] = {STORE_ATTR_END, nullptr, 0, nullptr};
-    }
-    OPENSSL_ITEM *items() { return items_; }
-
-private:
-    std::string label_;
-    OPENSSL_ITEM items_[2];
-};
 
 // Stores the private key, the public key and the certificate, in this order,
 // under `label` (the user logged in). An object of the three that an earlier,

@@ -33,7 +33,7 @@ int main(int argc, char **argv)
     if (load_secret_sources(cmd.passin, cmd.pin) != 0)
         exit_tool(static_cast<int>(TOOL_FAILURE));
 
-    find_token_engine();
+    bind_token_backend();
     attach_module();
 
     CK_RV result = get_slot_list();

@@ -1,24 +1,18 @@
-#define OPENSSL_SUPPRESS_DEPRECATED  // the ENGINE API
-
 #include "startup.h"
 
 #include <openssl/bio.h>
-#include <openssl/engine.h>
 
 #include "json_output.h"
 #include "p11_errors.h"
 #include "pin_prompt.h"
 #include "p11_module.h"
 #include "p11_session.h"
-#include "pkcs11_core_eng.h"
-#include "store.h"
+#include "token_backend.h"
 #include "tool_state.h"
 
-void find_token_engine()
+void bind_token_backend()
 {
-    ENGINE_load_zk_p11_core();
-    token_engine = ENGINE_by_id(ZK_P11_ENGINE_ID);
-    if (token_engine == nullptr) {
+    if (!backend::bind()) {
         BIO_printf(bio_err, "ENGINE_by_id failed for zk_p11_core_2012\n");
         exit_tool(-1);
     }
@@ -30,9 +24,7 @@ void attach_module()
         BIO_printf(bio_err, "Can't load the PKCS11 library %s\n", module_path);
         exit_tool(-1);
     }
-    // The engine takes the command's argument as the function-list pointer.
-    if (!ENGINE_ctrl_cmd_string(token_engine, "ATTACH_API_FUNCS",
-                                reinterpret_cast<const char *>(p11_functions), 0)) {
+    if (!backend::attach_module(p11_functions)) {
         BIO_printf(bio_err, "ATTACH_API_FUNCS failed\n");
         exit_tool(-1);
     }
@@ -46,13 +38,11 @@ void open_session_and_store(bool writes)
         print_p11_error("C_OpenSession", rv);
         exit_tool(exit_status_for(rv));
     }
-    if (!ENGINE_ctrl_cmd(token_engine, "SET_SESSION", static_cast<long>(tool_session), nullptr,
-                         nullptr, 0)) {
+    if (!backend::use_session(tool_session)) {
         BIO_printf(bio_err, "SET_SESSION failed\n");
         exit_tool(-1);
     }
-    token_store = STORE_new_engine(token_engine);
-    if (token_store == nullptr) {
+    if (!backend::open_store()) {
         BIO_printf(bio_err, "STORE_new_engine failed for zk_p11_core_2012\n");
         exit_tool(-1);
     }

@@ -1,19 +1,20 @@
-// Start-up of a run: the engine, the module, the slot, the session and the store.
+// Start-up of a run: the GOST algorithms, the module, the slot, the session
+// and the store.
 #ifndef TOKENCERT_STARTUP_H
 #define TOKENCERT_STARTUP_H
 
 #include <p11-kit/pkcs11.h>
 
-// Registers the token engine and takes it by identifier; exits with -1 when
-// it cannot be found.
-void find_token_engine();
+// Makes the GOST algorithms and the object store available; exits with -1
+// when they cannot be.
+void bind_token_backend();
 
-// Loads and initialises the module and hands its function list to the
-// engine; exits on failure.
+// Loads and initialises the module and hands its function list on; exits on
+// failure.
 void attach_module();
 
-// Opens the tool's session on token_slot, hands it to the engine and opens
-// the object store; exits on failure. A token that refuses read-write
+// Opens the tool's session on token_slot, hands it on and opens the object
+// store; exits on failure. A token that refuses read-write
 // sessions gets a read-only one, unless the run is to write to it.
 void open_session_and_store(bool writes);
 

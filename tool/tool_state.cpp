@@ -13,8 +13,6 @@ CK_FUNCTION_LIST_PTR p11_functions = nullptr;
 std::vector<CK_SLOT_ID> slot_list;
 CK_ULONG slot_count = 0;
 void *module_handle = nullptr;
-ENGINE *token_engine = nullptr;
-STORE *token_store = nullptr;
 
 void create_output_streams()
 {

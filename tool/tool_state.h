@@ -10,8 +10,6 @@
 #include <openssl/types.h>
 #include <p11-kit/pkcs11.h>
 
-#include "store.h"
-
 // No slot chosen yet.
 constexpr CK_SLOT_ID NO_SLOT = 0xFFFFFFFFUL;
 
@@ -54,8 +52,6 @@ extern CK_FUNCTION_LIST_PTR p11_functions;
 extern std::vector<CK_SLOT_ID> slot_list;
 extern CK_ULONG slot_count;
 extern void *module_handle;
-extern ENGINE *token_engine;
-extern STORE *token_store;
 
 // Creates bio_err, then bio_out, each bound to standard output, when missing.
 void create_output_streams();
