@@ -8,10 +8,10 @@
 #include "p11_engine_session.h"
 #include "pkcs11_ameth.h"
 #include "pkcs11_store_ops.h"
+#include "token_certificates.h"
 
 #include <openssl/sha.h>
 #include <openssl/x509.h>
-#include <openssl/x509v3.h>
 
 #include <cstdio>
 #include <cstring>
@@ -32,16 +32,22 @@ bool handle_output(OPENSSL_ITEM *parameters, OPENSSL_ITEM **out) {
     return !*out || (*out)->value_size >= sizeof(CK_OBJECT_HANDLE);
 }
 
+// The new object's handle, to the caller that asked for it.
+void hand_back(OPENSSL_ITEM *handle_out, CK_OBJECT_HANDLE object) {
+    if (!handle_out)
+        return;
+    std::memcpy(handle_out->value, &object, sizeof(object));
+    if (handle_out->value_length)
+        *handle_out->value_length = sizeof(object);
+}
+
 // C_CreateObject in the engine's session; the new handle goes to `handle_out`
 // when the caller asked for it.
 CK_RV create_object(P11_ENGINE_CTX *ctx, CK_ATTRIBUTE *templ, CK_ULONG count, OPENSSL_ITEM *handle_out) {
     CK_OBJECT_HANDLE object = CK_INVALID_HANDLE;
     CK_RV rv = ctx->function_list->C_CreateObject(ctx->session, templ, count, &object);
-    if (rv == CKR_OK && handle_out) {
-        std::memcpy(handle_out->value, &object, sizeof(object));
-        if (handle_out->value_length)
-            *handle_out->value_length = sizeof(object);
-    }
+    if (rv == CKR_OK)
+        hand_back(handle_out, object);
     return rv;
 }
 
@@ -156,78 +162,25 @@ bool certificate_key_id(X509 *certificate, unsigned char id[kGostKeyIdLen], p11_
 
 int store_certificate(P11_ENGINE_CTX *ctx, X509 *certificate, const OPENSSL_ITEM *attributes,
                       OPENSSL_ITEM *handle_out) {
-    CK_FUNCTION_LIST *f = ctx->function_list;
     unsigned char default_id[kGostKeyIdLen];
     p11_gost2012_key *gost_key = nullptr;
     if (!certificate_key_id(certificate, default_id, &gost_key)) {
         std::fprintf(stderr, "store_object: certificate has no usable public key\n");
         return 0;
     }
-    CK_ULONG category = X509_check_ca(certificate) == 1 ? 2 : 3;
-
-    // A public key object of the same key pair on the token makes this the
-    // token user's certificate, under that object's identifier.
-    unsigned char id[1024];
-    CK_ULONG id_len = kGostKeyIdLen;
-    std::memcpy(id, default_id, kGostKeyIdLen);
+    CertificateObjectId id;
     {
         P11Session session;
-        if (!session.open_or_report(ctx))
+        if (!session.open_or_report(ctx) ||
+            !token_certificate_id(ctx->function_list, session.handle(), certificate, default_id,
+                                  gost_key ? gost_key->pub_key : nullptr, gost_key ? gost_key->pub_key_len : 0, id))
             return 0;
-        CK_OBJECT_CLASS pub_class = CKO_PUBLIC_KEY;
-        CK_BBOOL yes = CK_TRUE;
-        CK_ATTRIBUTE search[3] = {{CKA_CLASS, &pub_class, sizeof(pub_class)},
-                                  gost_key ? CK_ATTRIBUTE{CKA_VALUE, gost_key->pub_key, gost_key->pub_key_len}
-                                           : CK_ATTRIBUTE{CKA_ID, default_id, kGostKeyIdLen},
-                                  {CKA_TOKEN, &yes, sizeof(yes)}};
-        P11FindResult found = p11_find_objects(f, session.handle(), search, 3, 1);
-        if (!found.ok()) {
-            std::fprintf(stderr, "%s failed, rc = 0x%x\n", found.failed_call, static_cast<unsigned>(found.rv));
-            return 0;
-        }
-        if (!found.handles.empty()) {
-            CK_ATTRIBUTE read = {CKA_ID, id, sizeof(id)};
-            CK_RV rv = f->C_GetAttributeValue(session.handle(), found.handles[0], &read, 1);
-            if (rv != CKR_OK) {
-                std::fprintf(stderr, "C_GetAttributeValue failed, rc = 0x%x\n", static_cast<unsigned>(rv));
-                return 0;
-            }
-            id_len = read.ulValueLen;
-            category = 1;
-        }
     }
-
     std::string label = store_label(attributes, true, "Cert");
-    unsigned char *value = nullptr, *subject = nullptr;
-    int value_len = i2d_X509(certificate, &value);
-    int subject_len = i2d_X509_NAME(X509_get_subject_name(certificate), &subject);
-    if (value_len <= 0 || subject_len <= 0) {
-        OPENSSL_free(value);
-        OPENSSL_free(subject);
-        std::fprintf(stderr, "store_object: certificate does not encode\n");
+    CK_OBJECT_HANDLE object = CK_INVALID_HANDLE;
+    if (!token_create_certificate(ctx->function_list, ctx->session, on_token(ctx), certificate, id, label, &object))
         return 0;
-    }
-    CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
-    CK_CERTIFICATE_TYPE cert_type = CKC_X_509;
-    CK_BBOOL no = CK_FALSE, token = on_token(ctx);
-    CK_ATTRIBUTE templ[9] = {
-        {CKA_CLASS, &cls, sizeof(cls)},
-        {CKA_CERTIFICATE_TYPE, &cert_type, sizeof(cert_type)},
-        {CKA_LABEL, label.data(), static_cast<CK_ULONG>(label.size() + 1)},
-        {CKA_ID, id, id_len},
-        {CKA_VALUE, value, static_cast<CK_ULONG>(value_len)},
-        {CKA_SUBJECT, subject, static_cast<CK_ULONG>(subject_len)},
-        {CKA_PRIVATE, &no, sizeof(no)},
-        {CKA_TOKEN, &token, sizeof(token)},
-        {CKA_CERTIFICATE_CATEGORY, &category, sizeof(category)},
-    };
-    CK_RV rv = create_object(ctx, templ, 9, handle_out);
-    OPENSSL_free(value);
-    OPENSSL_free(subject);
-    if (rv != CKR_OK) {
-        std::fprintf(stderr, "C_CreateObject failed, rc = 0x%x\n", static_cast<unsigned>(rv));
-        return 0;
-    }
+    hand_back(handle_out, object);
     return 1;
 }
 
