@@ -482,27 +482,6 @@ int mac_pkey_ctrl(EVP_PKEY *, int op, long, void *arg2)
 
 }  // namespace
 
-int pkcs11_id_gen(const unsigned char *pub_key, unsigned int len, unsigned char id[20])
-{
-    if (pub_key == nullptr || id == nullptr || len > 255)
-        return 0;
-    // DER OCTET STRING: short length form below 128 bytes, one length octet above.
-    unsigned char header[3] = {V_ASN1_OCTET_STRING, 0, 0};
-    std::size_t header_len = 2;
-    if (len < 128) {
-        header[1] = static_cast<unsigned char>(len);
-    } else {
-        header[1] = 0x81;
-        header[2] = static_cast<unsigned char>(len);
-        header_len = 3;
-    }
-    unsigned char der[3 + 255];
-    std::memcpy(der, header, header_len);
-    std::memcpy(der + header_len, pub_key, len);
-    SHA1(der, header_len + len, id);
-    return 1;
-}
-
 p11_gost2012_key *gost_key_record(const EVP_PKEY *pkey)
 {
     return pkey != nullptr ? static_cast<p11_gost2012_key *>(EVP_PKEY_get0(pkey)) : nullptr;

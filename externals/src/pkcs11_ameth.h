@@ -13,11 +13,8 @@
 #include <openssl/types.h>
 
 #include "gost_key.h"
+#include "token_key_objects.h"  // pkcs11_id_gen
 
-// CKA_ID of a key pair: SHA-1 over the DER OCTET STRING wrapping the public
-// value (04 40 | key for 64 bytes, 04 81 80 | key for 128 bytes). Returns 1,
-// or 0 for a null argument or a value longer than 255 bytes.
-int pkcs11_id_gen(const unsigned char *pub_key, unsigned int len, unsigned char id[20]);
 
 // The record of a GOST key or of the MAC key; nullptr for a null key.
 p11_gost2012_key *gost_key_record(const EVP_PKEY *pkey);

@@ -9,6 +9,7 @@
 #include "pkcs11_ameth.h"
 #include "pkcs11_store_ops.h"
 #include "token_certificates.h"
+#include "token_key_objects.h"
 
 #include <openssl/sha.h>
 #include <openssl/x509.h>
@@ -39,16 +40,6 @@ void hand_back(OPENSSL_ITEM *handle_out, CK_OBJECT_HANDLE object) {
     std::memcpy(handle_out->value, &object, sizeof(object));
     if (handle_out->value_length)
         *handle_out->value_length = sizeof(object);
-}
-
-// C_CreateObject in the engine's session; the new handle goes to `handle_out`
-// when the caller asked for it.
-CK_RV create_object(P11_ENGINE_CTX *ctx, CK_ATTRIBUTE *templ, CK_ULONG count, OPENSSL_ITEM *handle_out) {
-    CK_OBJECT_HANDLE object = CK_INVALID_HANDLE;
-    CK_RV rv = ctx->function_list->C_CreateObject(ctx->session, templ, count, &object);
-    if (rv == CKR_OK)
-        hand_back(handle_out, object);
-    return rv;
 }
 
 int store_key(P11_ENGINE_CTX *ctx, int type, EVP_PKEY *pkey, const OPENSSL_ITEM *attributes,
@@ -88,54 +79,28 @@ int store_key(P11_ENGINE_CTX *ctx, int type, EVP_PKEY *pkey, const OPENSSL_ITEM 
     }
     std::string label = store_label(attributes, false, is_private ? "Priv key" : "Pub key");
 
-    CK_OBJECT_CLASS cls = is_private ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY;
-    CK_KEY_TYPE key_type = alg->key_type;
-    CK_BBOOL token = on_token(ctx), yes = CK_TRUE, no = CK_FALSE;
-    CK_BBOOL extractable = ctx->private_key_extractable ? CK_TRUE : CK_FALSE;
-    CK_BBOOL sensitive = ctx->private_key_sensitive ? CK_TRUE : CK_FALSE;
-    unsigned char id[kGostKeyIdLen];
-    CK_ATTRIBUTE templ[15];
-    CK_ULONG n = 0;
-    templ[n++] = {CKA_CLASS, &cls, sizeof(cls)};
-    templ[n++] = {CKA_KEY_TYPE, &key_type, sizeof(key_type)};
-    templ[n++] = {CKA_TOKEN, &token, sizeof(token)};
-    if (is_private) {
-        if (!pkcs11_id_gen(key->pub_key, key->pub_key_len, id)) {
-            std::fprintf(stderr, "store_object: pkcs11_id_gen failed\n");
-            return 0;
-        }
-        templ[n++] = {CKA_PRIVATE, &yes, sizeof(yes)};
-        templ[n++] = {CKA_SIGN, &yes, sizeof(yes)};
-        templ[n++] = {CKA_DERIVE, &yes, sizeof(yes)};
-        templ[n++] = {CKA_DECRYPT, &yes, sizeof(yes)};
-    } else {
-        templ[n++] = {CKA_PRIVATE, &no, sizeof(no)};
-        templ[n++] = {CKA_ENCRYPT, &yes, sizeof(yes)};
-        templ[n++] = {CKA_VERIFY, &yes, sizeof(yes)};
-    }
-    templ[n++] = {CKA_GOSTR3410_PARAMS, params3410, params3410_len};
-    templ[n++] = {CKA_GOSTR3411_PARAMS, params3411, params3411_len};
-    templ[n++] = {CKA_GOST28147_PARAMS, ctx->gost28147_params_der,
-                  static_cast<CK_ULONG>(ctx->gost28147_params_der[1]) + 2};
-    templ[n++] = {CKA_LABEL, label.data(), static_cast<CK_ULONG>(label.size() + 1)};
-    if (is_private) {
-        templ[n++] = {CKA_ID, id, sizeof(id)};
-        templ[n++] = {CKA_VALUE, const_cast<unsigned char *>(key->priv_key), key->priv_key_len};
-        if (ctx->private_key_extractable != -1)
-            templ[n++] = {CKA_EXTRACTABLE, &extractable, sizeof(extractable)};
-        if (ctx->private_key_sensitive != -1)
-            templ[n++] = {CKA_SENSITIVE, &sensitive, sizeof(sensitive)};
-    } else {
-        templ[n++] = {CKA_ID, const_cast<unsigned char *>(key->key_id), gost_key_id_len(*key)};
-        templ[n++] = {CKA_VALUE, const_cast<unsigned char *>(key->pub_key), key->pub_key_len};
-    }
-    CK_RV rv = create_object(ctx, templ, n, handle_out);
-    if (rv != CKR_OK) {
-        std::fprintf(stderr, is_private ? "store_object: C_CreateObject failed rc = 0x%x\n"
-                                        : "C_CreateObject failed, rc = 0x%x\n",
-                     static_cast<unsigned>(rv));
+    GostKeyObject object;
+    object.is_private = is_private;
+    object.key_type = alg->key_type;
+    object.on_token = on_token(ctx);
+    object.params3410 = params3410;
+    object.params3410_len = params3410_len;
+    object.params3411 = params3411;
+    object.params3411_len = params3411_len;
+    object.params28147 = ctx->gost28147_params_der;
+    object.params28147_len = static_cast<CK_ULONG>(ctx->gost28147_params_der[1]) + 2;
+    object.pub_key = key->pub_key;
+    object.pub_key_len = key->pub_key_len;
+    object.priv_key = key->priv_key;
+    object.priv_key_len = key->priv_key_len;
+    object.public_id = key->key_id;
+    object.public_id_len = gost_key_id_len(*key);
+    object.extractable = ctx->private_key_extractable;
+    object.sensitive = ctx->private_key_sensitive;
+    CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
+    if (!token_create_gost_key(ctx->function_list, ctx->session, object, label, &handle))
         return 0;
-    }
+    hand_back(handle_out, handle);
     return 1;
 }
 
