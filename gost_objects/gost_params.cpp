@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include <openssl/evp.h>
 #include <openssl/objects.h>
 
 namespace {
@@ -100,6 +101,16 @@ const GostKeyAlg *gost_key_alg(int alg_nid)
     for (const GostKeyAlg &a : kKeyAlgs)
         if (gost_nid(a.alg) == alg_nid)
             return &a;
+    return nullptr;
+}
+
+const GostKeyAlg *gost_key_alg_of(const EVP_PKEY *key)
+{
+    for (const GostKeyAlg &a : kKeyAlgs) {
+        const char *name = OBJ_nid2sn(gost_nid(a.alg));
+        if (name != nullptr && EVP_PKEY_is_a(key, name))
+            return &a;
+    }
     return nullptr;
 }
 

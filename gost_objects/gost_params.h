@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+#include <openssl/types.h>
+
 #include "gost_objects.h"
 #include "pkcs11_vendor.h"
 
@@ -55,6 +57,10 @@ struct GostKeyAlg {
 // Properties of a key algorithm NID (gost2001, gost3410-2012-256,
 // gost3410-2012-512), or nullptr for any other NID.
 const GostKeyAlg *gost_key_alg(int alg_nid);
+
+// The key algorithm of a key, whether an engine's or a provider's holds it
+// (a provider's key has no NID in OpenSSL 3.0), or nullptr.
+const GostKeyAlg *gost_key_alg_of(const EVP_PKEY *key);
 
 // The parameter sets of a key algorithm: its size's table, but for GOST R
 // 34.10-2001 keys, which do not take the RFC 7836 twisted Edwards curves.

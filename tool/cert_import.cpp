@@ -1,6 +1,5 @@
 #include "cert_import.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -15,6 +14,7 @@
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
+#include "gost_params.h"
 #include "import_store.h"
 #include "ossl_ptr.h"
 #include "p12_iterations.h"
@@ -24,16 +24,6 @@
 #include "tool_state.h"
 
 namespace {
-
-// True for the key algorithms a token key pair can be made of: GOST R
-// 34.10-2001 and GOST R 34.10-2012 (256 and 512 bits).
-bool is_gost_key(const EVP_PKEY *key)
-{
-    static const int gost_keys[] = {OBJ_txt2nid("1.2.643.2.2.19"), OBJ_txt2nid("1.2.643.7.1.1.1.1"),
-                                    OBJ_txt2nid("1.2.643.7.1.1.1.2")};
-    const int id = EVP_PKEY_get_base_id(key);
-    return id != NID_undef && std::find(std::begin(gost_keys), std::end(gost_keys), id) != std::end(gost_keys);
-}
 
 ossl::BioPtr open_input(const char *path)
 {
@@ -147,7 +137,8 @@ CK_RV input_p12(const char *label, const char *path)
         BIO_printf(bio_err, "PKCS12_parse failed\n");
         return TOOL_FAILURE;
     }
-    if (!is_gost_key(key.get())) {
+    // A token key pair is made of GOST R 34.10-2001 or 2012 keys only.
+    if (gost_key_alg_of(key.get()) == nullptr) {
         BIO_printf(bio_err, "The key in %s is not a GOST key\n", path);
         return TOOL_FAILURE;
     }

@@ -76,16 +76,6 @@ int alg_from_hash_params(int hash_param_nid) {
     return gost_nid(GostObj::gost2001);
 }
 
-std::string time_stamped_label(const char *prefix) {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char buf[64];  // 28 characters for any real date
-    std::snprintf(buf, sizeof(buf), "%s %.2d/%.2d/%.4d %.2d:%.2d:%.2d", prefix, local.tm_mday, local.tm_mon + 1,
-                  local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
-    return buf;
-}
-
 std::string store_label(const OPENSSL_ITEM *attributes, bool last_wins, const char *prefix) {
     std::string label;
     bool found = false;

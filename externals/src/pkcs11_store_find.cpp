@@ -3,7 +3,6 @@
 // session of its own on the engine's slot, closed before it returns.
 #define OPENSSL_SUPPRESS_DEPRECATED  // ENGINE
 #include "p11_engine_session.h"
-#include "p11_label_search.h"
 #include "pkcs11_store_ops.h"
 
 #include <openssl/x509.h>
@@ -29,25 +28,17 @@ bool find_matching(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, const CK_OBJE
     CK_ULONG n = 0;
     if (cls)
         templ[n++] = {CKA_CLASS, &class_value, sizeof(class_value)};
-    bool ok = true;
-    auto run = [&](CK_ATTRIBUTE_TYPE type, const void *value, CK_ULONG len) {
-        templ[n] = {type, const_cast<void *>(value), len};
-        P11FindResult found = p11_find_objects(f, session, templ, n + 1, max_objects);
-        if (!found.ok()) {
-            report_rv(found.failed_call, found.rv);
-            ok = false;
-            return true;
-        }
-        handles = std::move(found.handles);
-        return !handles.empty();
-    };
-    handles.clear();
-    if (search.has_id && (id_wins || !search.has_label))
-        run(CKA_ID, search.id, search.id_len);
-    else
-        search_label_both_ways(search.label.c_str(),
-                               [&](const char *text, CK_ULONG len) { return run(CKA_LABEL, text, len); });
-    return ok;
+    P11FindResult found;
+    if (search.has_id && (id_wins || !search.has_label)) {
+        templ[n] = {CKA_ID, const_cast<unsigned char *>(search.id), search.id_len};
+        found = p11_find_objects(f, session, templ, n + 1, max_objects);
+    } else {
+        found = p11_find_by_label(f, session, templ, n + 1, search.label.c_str(), max_objects);
+    }
+    handles = std::move(found.handles);
+    if (!found.ok())
+        report_rv(found.failed_call, found.rv);
+    return found.ok();
 }
 
 // Runs `call` (named `call_name` in its failure line) on every object the

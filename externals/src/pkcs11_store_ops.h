@@ -7,6 +7,7 @@
 #include "gost_key.h"
 #include "pkcs11_core_eng.h"
 #include "store.h"
+#include "token_key_objects.h"  // time_stamped_label
 
 #include <openssl/evp.h>
 
@@ -66,10 +67,6 @@ EVP_PKEY *read_token_key(ENGINE *engine, CK_FUNCTION_LIST *f, CK_SESSION_HANDLE 
 // key to `engine`. `attr_line` as above. nullptr after one line on failure.
 X509 *read_token_certificate(ENGINE *engine, CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session,
                              CK_OBJECT_HANDLE object, const char *attr_line);
-
-// "<prefix> dd/mm/yyyy hh:mm:ss" from the local time: the label of an object
-// stored or generated without one.
-std::string time_stamped_label(const char *prefix);
 
 // The label of an object to be made: the first (or, with last_wins, the
 // last) friendly name of the list, whole; without one, the time-stamped label.

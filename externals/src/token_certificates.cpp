@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 bool token_certificate_id(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, X509 *certificate,
                           const unsigned char default_id[20], const unsigned char *gost_pub, CK_ULONG gost_pub_len,
@@ -75,4 +76,23 @@ bool token_create_certificate(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK
         return false;
     }
     return true;
+}
+
+X509 *p11_read_certificate(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                           const char *attr_line)
+{
+    std::vector<unsigned char> value;
+    CK_RV rv = token_read_attribute(f, session, object, CKA_VALUE, value);
+    if (rv != CKR_OK) {
+        std::fprintf(stderr, attr_line, static_cast<unsigned>(rv));
+        return nullptr;
+    }
+    const unsigned char *p = value.data();
+    X509 *certificate = d2i_X509(nullptr, &p, static_cast<long>(value.size()));
+    if (!certificate || p != value.data() + value.size()) {
+        X509_free(certificate);
+        std::fprintf(stderr, "Certificate object value is not a DER certificate\n");
+        return nullptr;
+    }
+    return certificate;
 }

@@ -33,4 +33,11 @@ bool token_certificate_id(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, X509 *
 bool token_create_certificate(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_BBOOL on_token, X509 *certificate,
                               const CertificateObjectId &id, const std::string &label, CK_OBJECT_HANDLE *object);
 
+// CKA_VALUE of a certificate object decoded as one whole DER certificate.
+// nullptr after one line: `attr_line` (with the code) when the value cannot
+// be read, "Certificate object value is not a DER certificate\n" when it is
+// not exactly one certificate.
+X509 *p11_read_certificate(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                           const char *attr_line);
+
 #endif

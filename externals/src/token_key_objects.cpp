@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 int pkcs11_id_gen(const unsigned char *pub_key, unsigned int len, unsigned char id[20])
 {
@@ -25,6 +26,17 @@ int pkcs11_id_gen(const unsigned char *pub_key, unsigned int len, unsigned char 
     std::memcpy(der + header_len, pub_key, len);
     SHA1(der, header_len + len, id);
     return 1;
+}
+
+std::string time_stamped_label(const char *prefix)
+{
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buf[64];  // 28 characters for any real date
+    std::snprintf(buf, sizeof(buf), "%s %.2d/%.2d/%.4d %.2d:%.2d:%.2d", prefix, local.tm_mday, local.tm_mon + 1,
+                  local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
+    return buf;
 }
 
 bool token_create_gost_key(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, const GostKeyObject &key,

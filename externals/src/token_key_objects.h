@@ -12,6 +12,10 @@
 // or 0 for a null argument or a value longer than 255 bytes.
 int pkcs11_id_gen(const unsigned char *pub_key, unsigned int len, unsigned char id[20]);
 
+// "<prefix> dd/mm/yyyy hh:mm:ss" from the local time: the label of an object
+// stored or generated without one.
+std::string time_stamped_label(const char *prefix);
+
 // What a GOST key object is made of. A private key gets the identifier
 // pkcs11_id_gen gives its public value; a public key the one given here.
 // extractable and sensitive: 0 or 1 to write CKA_EXTRACTABLE or

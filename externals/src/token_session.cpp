@@ -1,5 +1,7 @@
 #include "token_session.h"
 
+#include "p11_label_search.h"
+
 #include <exception>
 
 CK_RV p11_token_slots(CK_FUNCTION_LIST *f, std::vector<CK_SLOT_ID> &slots) {
@@ -120,4 +122,15 @@ CK_RV token_read_attribute(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_OB
     else
         value.clear();
     return rv;
+}
+
+P11FindResult p11_find_by_label(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_ATTRIBUTE *templ,
+                                CK_ULONG count, const char *label, CK_ULONG max_objects) {
+    P11FindResult result;
+    search_label_both_ways(label, [&](const char *text, CK_ULONG len) {
+        templ[count - 1] = {CKA_LABEL, const_cast<char *>(text), len};
+        result = p11_find_objects(f, session, templ, count, max_objects);
+        return !result.ok() || !result.handles.empty();
+    });
+    return result;
 }

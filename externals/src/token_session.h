@@ -54,6 +54,12 @@ struct P11FindResult {
 P11FindResult p11_find_objects(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_ATTRIBUTE *templ,
                                CK_ULONG count, CK_ULONG max_objects = 0);
 
+// The same, with the template's last entry set to CKA_LABEL = `label`: with
+// the label's zero byte and, when that finds nothing, without it (as
+// search_label_both_ways). The result of the last search made.
+P11FindResult p11_find_by_label(CK_FUNCTION_LIST *f, CK_SESSION_HANDLE session, CK_ATTRIBUTE *templ,
+                                CK_ULONG count, const char *label, CK_ULONG max_objects = 0);
+
 // A session object made during one step, destroyed when the step is done.
 class TokenObjectGuard {
 public:
