@@ -2,7 +2,8 @@
 # Installs what the tests need when it is missing, then builds and runs every
 # test twice: a normal build with the default compiler, and a build with clang
 # under AddressSanitizer and UndefinedBehaviorSanitizer (a second compiler's
-# warnings too). Both builds compile what the tests need and no benchmark
+# warnings too). Between the two, a build without the engine runs the tool's
+# and the provider's tests and compares its tokencert with the normal one. Both builds compile what the tests need and no benchmark
 # (TOKENCERT_TEST_BENCH=1 compiles the benchmarks in the normal build too).
 # The code under test keeps each build's flags; the test programs' own code
 # is compiled without optimisation, one unit per program, and in the
@@ -26,6 +27,14 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOKENCERT_BENCH=$bench \
   -DTOKENCERT_TEST_FLAGS="-O0 -g0" >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300
+
+# Without the engine (as where OpenSSL has none): the tool end to end, the
+# provider's token tests, and both builds' outputs compared.
+cmake -S . -B build-noengine -DTOKENCERT_ENGINE=OFF -DTOKENCERT_ENGINE_BUILD="$PWD/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTOKENCERT_BENCH=OFF -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
+  -DTOKENCERT_TEST_FLAGS="-O0 -g0" >/dev/null
+cmake --build build-noengine -j"$jobs"
+ctest --test-dir build-noengine --output-on-failure -j"$jobs" --timeout 300
 
 # A sanitizer tree configured with another compiler starts afresh.
 if [ -f build-asan/CMakeCache.txt ] && ! grep -q '^CMAKE_CXX_COMPILER:.*clang++$' build-asan/CMakeCache.txt; then

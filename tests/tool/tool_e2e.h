@@ -2,6 +2,7 @@
 #ifndef TOKENCERT_TESTS_TOOL_E2E_H
 #define TOKENCERT_TESTS_TOOL_E2E_H
 
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
@@ -13,7 +14,9 @@
 #include "softhsm_token.h"
 #include "test_certs.h"
 
-inline const std::string kTokencert = TOKENCERT_BINARY_DIR "/tool/tokencert";
+// This build's binary, or the one TOKENCERT_TOOL names (another build's).
+inline const std::string kTokencert =
+    std::getenv("TOKENCERT_TOOL") ? std::getenv("TOKENCERT_TOOL") : TOKENCERT_BINARY_DIR "/tool/tokencert";
 inline const std::string kFaultModule = TOKENCERT_BINARY_DIR "/tests/modules/libfaultmod.so";
 inline const std::string kNoEntryModule = TOKENCERT_BINARY_DIR "/tests/modules/libno_entry_module.so";
 

@@ -15,6 +15,7 @@
 #include <openssl/sha.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -22,7 +23,8 @@
 
 namespace {
 
-const std::string kTokencert = TOKENCERT_BINARY_DIR "/tool/tokencert";
+const std::string kTokencert =
+    std::getenv("TOKENCERT_TOOL") ? std::getenv("TOKENCERT_TOOL") : TOKENCERT_BINARY_DIR "/tool/tokencert";
 const std::string kFaultModule = TOKENCERT_BINARY_DIR "/tests/modules/libfaultmod.so";
 using Bytes = std::vector<unsigned char>;
 
