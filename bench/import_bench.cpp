@@ -5,14 +5,18 @@
 // for a 256-bit and a 512-bit key pair. Each run is a child process; the
 // figure that counts is its CPU time (user + system, "cpu_ms"), beside the
 // same for `tokencert -p11 <module> -slot <slot>` alone. The objects an
-// import made are removed between runs (not timed).
+// import made are removed between runs (not timed). With TOKENCERT_NOENGINE
+// naming the tokencert of a build without the engine, the same run times it
+// too (rows ".../noengine").
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <string>
 
 #include <openssl/engine.h>
 
@@ -77,14 +81,18 @@ Fixture &fixture()
     return *f;
 }
 
-void run(benchmark::State &state, const std::vector<std::string> &args, const std::string &input, bool clear)
+// The engine-free build's tokencert, or empty.
+const std::string kNoEngine = std::getenv("TOKENCERT_NOENGINE") ? std::getenv("TOKENCERT_NOENGINE") : "";
+
+void run(benchmark::State &state, const std::vector<std::string> &args, const std::string &input, bool clear,
+         bool noengine)
 {
     Fixture &fx = fixture();
     if (!fx.token->ok()) {
         state.SkipWithError(fx.token->error().c_str());
         return;
     }
-    std::vector<std::string> argv{TOKENCERT_PATH, "-p11", fx.token->module_path(), "-slot", fx.token->slot_text()};
+    std::vector<std::string> argv{noengine ? kNoEngine : TOKENCERT_PATH, "-p11", fx.token->module_path(), "-slot", fx.token->slot_text()};
     argv.insert(argv.end(), args.begin(), args.end());
     ProcessOptions options;
     options.stdin_text = input;
@@ -108,7 +116,7 @@ void run(benchmark::State &state, const std::vector<std::string> &args, const st
     state.counters["cpu_ms"] = cpu / static_cast<double>(state.iterations());
 }
 
-void Import(benchmark::State &state, GostObj alg, GostObj paramset)
+void Import(benchmark::State &state, GostObj alg, GostObj paramset, bool noengine)
 {
     std::string path = fixture().container(alg, paramset);
     if (path.empty()) {
@@ -116,17 +124,29 @@ void Import(benchmark::State &state, GostObj alg, GostObj paramset)
         return;
     }
     run(state, {"-infile", path, "-inform", "p12", "-label", "imported"},
-        std::string("secret\n") + fixture().token->user_pin() + "\n", true);
+        std::string("secret\n") + fixture().token->user_pin() + "\n", true, noengine);
 }
 
-void Startup(benchmark::State &state) { run(state, {}, "", false); }
+void Startup(benchmark::State &state, bool noengine) { run(state, {}, "", false, noengine); }
+
+// The rows, and the same for the engine-free build's binary when given.
+const bool kRegistered = [] {
+    for (bool noengine : {false, true}) {
+        if (noengine && kNoEngine.empty())
+            break;
+        const std::string suffix = noengine ? "/noengine" : "";
+        benchmark::RegisterBenchmark(("Import/gost2012_256" + suffix).c_str(), Import, GostObj::gost3410_2012_256,
+                                     GostObj::gost2001_cryptopro_a_paramset, noengine)
+            ->Unit(benchmark::kMillisecond)->UseRealTime();
+        benchmark::RegisterBenchmark(("Import/gost2012_512" + suffix).c_str(), Import, GostObj::gost3410_2012_512,
+                                     GostObj::gost3410_2012_512_paramset_a, noengine)
+            ->Unit(benchmark::kMillisecond)->UseRealTime();
+        benchmark::RegisterBenchmark(("Startup" + suffix).c_str(), Startup, noengine)
+            ->Unit(benchmark::kMillisecond)->UseRealTime();
+    }
+    return true;
+}();
 
 }  // namespace
-
-BENCHMARK_CAPTURE(Import, gost2012_256, GostObj::gost3410_2012_256, GostObj::gost2001_cryptopro_a_paramset)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Import, gost2012_512, GostObj::gost3410_2012_512, GostObj::gost3410_2012_512_paramset_a)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(Startup)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -12,6 +12,9 @@
 //                                                    between runs, not timed)
 // on the software token and on SoftHSM2. A summary after the run gives the
 // listing's time as a ratio to the reference: what the tool adds to the module.
+// With TOKENCERT_NOENGINE naming the tokencert of a build without the engine,
+// the same run times its listing, start-up and print too (rows "_noengine"),
+// and the summary gives them as ratios to this build's.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -190,20 +193,26 @@ ListingToken make_softhsm(SoftHsmToken &softhsm)
     return token;
 }
 
-std::vector<std::string> listing_command(const ListingToken &t)
+// The engine-free build's tokencert, or empty.
+const std::string kNoEngine = std::getenv("TOKENCERT_NOENGINE") ? std::getenv("TOKENCERT_NOENGINE") : "";
+
+std::vector<std::string> listing_command(const ListingToken &t, const std::string &tool = TOKENCERT_PATH)
 {
-    return {TOKENCERT_PATH, "-p11", t.module, "-slot", t.slot, "-certlist"};
+    return {tool, "-p11", t.module, "-slot", t.slot, "-certlist"};
 }
 std::vector<std::string> reference_command(const ListingToken &t)
 {
     return {REFERENCE_PATH, t.module, t.slot};
 }
-std::vector<std::string> startup_command(const ListingToken &t) { return {TOKENCERT_PATH, "-p11", t.module}; }
+std::vector<std::string> startup_command(const ListingToken &t, const std::string &tool = TOKENCERT_PATH)
+{
+    return {tool, "-p11", t.module};
+}
 // One certificate among the thousand, by label.
 const std::string kChosen = "cert500";
-std::vector<std::string> print_command(const ListingToken &t)
+std::vector<std::string> print_command(const ListingToken &t, const std::string &tool = TOKENCERT_PATH)
 {
-    return {TOKENCERT_PATH, "-p11", t.module, "-slot", t.slot, "-print", "-label", kChosen};
+    return {tool, "-p11", t.module, "-slot", t.slot, "-print", "-label", kChosen};
 }
 std::vector<std::string> print_reference_command(const ListingToken &t)
 {
@@ -269,10 +278,11 @@ void run_removal(benchmark::State &state, const ListingToken &token, const std::
 void register_token(const ListingToken &token)
 {
     std::string error = token.error.empty() ? check_listings(token) : token.error;
-    const struct {
+    struct Row {
         const char *what;
         std::vector<std::string> argv;
-    } rows[] = {
+    };
+    std::vector<Row> rows = {
         {"Listing_tokencert", listing_command(token)},
         {"Listing_reference", reference_command(token)},
         {"Startup_tokencert", startup_command(token)},
@@ -280,6 +290,10 @@ void register_token(const ListingToken &token)
         {"Print_tokencert", print_command(token)},
         {"Print_reference", print_reference_command(token)},
     };
+    if (!kNoEngine.empty())
+        rows.insert(rows.end(), {{"Listing_noengine", listing_command(token, kNoEngine)},
+                                 {"Startup_noengine", startup_command(token, kNoEngine)},
+                                 {"Print_noengine", print_command(token, kNoEngine)}});
     for (const auto &row : rows) {
         std::string name = std::string(row.what) + "/" + token.name;
         benchmark::RegisterBenchmark(name.c_str(), [argv = row.argv, error](benchmark::State &state) {
@@ -338,6 +352,20 @@ void print_summary(const CollectingReporter &r, const std::vector<std::string> &
             continue;
         std::printf("%-10s %10.2f %12.2f %7.2f %14.2f %10.2f %14.2f\n", t.c_str(), print, print_ref,
                     print / print_ref, print / listing, remove, remove / listing);
+    }
+    if (kNoEngine.empty())
+        return;
+    std::printf("\nWithout the engine, as a ratio to this build's tokencert (1.00: as fast):\n");
+    std::printf("%-10s %10s %10s %10s\n", "module", "listing", "start-up", "print");
+    for (const std::string &t : tokens) {
+        auto ratio = [&](const char *what) {
+            auto ours = r.ms.find(std::string(what) + "_tokencert/" + t);
+            auto other = r.ms.find(std::string(what) + "_noengine/" + t);
+            return ours == r.ms.end() || other == r.ms.end() ? 0.0 : other->second / ours->second;
+        };
+        if (ratio("Listing") == 0 || ratio("Startup") == 0 || ratio("Print") == 0)
+            continue;
+        std::printf("%-10s %10.2f %10.2f %10.2f\n", t.c_str(), ratio("Listing"), ratio("Startup"), ratio("Print"));
     }
 }
 
