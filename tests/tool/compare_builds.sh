@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # compare_builds.sh ENGINE_TOKENCERT PROVIDER_TOKENCERT BUILD_DIR
-# Runs one script of actions on our software token and on SoftHSM2, each
-# action with both binaries from the same token state, and fails when the
+# Runs one script of actions on our software token and on SoftHSM2, and one
+# of failing calls through the fault module, each action with both binaries
+# from the same token state, and fails when the
 # two differ in any byte of output or in an exit status. The containers are made
 # with the engine build's loadable engine and provider (BUILD_DIR: the engine
 # build tree).
@@ -33,7 +34,9 @@ printf '\x5a' | dd of=badmac.p12 bs=1 seek=$((size - 40)) conv=notrunc status=no
 
 # run INPUT ARGS...: one action, from the same token state, by each binary
 # (the engine build's result is kept for the next action): its output, any
-# file it wrote, and its status go to engine.out and provider.out.
+# file it wrote, and its status go to engine.out and provider.out. The
+# fault module's settings of the action, if any, are in `faults`.
+faults=""
 run() {
   local input=$1 tool
   shift
@@ -42,8 +45,10 @@ run() {
     rm -rf tokens && cp -a before tokens
     [ $tool = provider ] && mv engine.tokens engine.kept
     {
-      echo "== $*"
-      printf '%b' "$input" | timeout 60 setsid -w "${tools[$tool]}" -p11 "$module" "$@" 2>&1 && echo "(0)" ||
+      echo "== $faults $*"
+      # shellcheck disable=SC2086 # the settings are words of their own
+      printf '%b' "$input" | env $faults timeout 60 setsid -w "${tools[$tool]}" -p11 "$module" "$@" 2>&1 &&
+        echo "(0)" ||
         echo "(${PIPESTATUS[1]})"
       [ -e out ] && od -An -tx1 out | head -4 && rm -f out
     } >>"$kind.$tool.out"
@@ -78,19 +83,46 @@ script() {
   run '' -certlist -attributes
 }
 
+# Failing calls, through the fault module over our software token:
+# frun SETTINGS INPUT ARGS...
+frun() {
+  faults=$1
+  shift
+  run "$@"
+  faults=""
+}
+faulty_script() {
+  local pem=(-infile rsa.pem -inform pem -label pem) p12=(-infile gost.p12 -inform pfx -label gost)
+  frun 'FAULTMOD_FUNC=C_GetSessionInfo' '' -certlist
+  frun 'FAULTMOD_FUNC=C_Login FAULTMOD_RV=0xA0' '1234\n' "${pem[@]}"
+  frun 'FAULTMOD_SET_TOKEN_FLAGS=0x40000' '1234\n' "${pem[@]}"
+  frun 'FAULTMOD_FUNC=C_CreateObject' '1234\n' "${pem[@]}"
+  frun 'FAULTMOD_FUNC=C_CreateObject@2' 'secret\n1234\n' "${p12[@]}"
+  frun 'FAULTMOD_FUNC=C_CreateObject@2,C_DestroyObject' 'secret\n1234\n' "${p12[@]}"
+  frun 'FAULTMOD_FUNC=C_Logout' '1234\n' "${pem[@]}"
+  frun 'FAULTMOD_FUNC=C_OpenSession@1' '' -print -label pem
+  frun 'FAULTMOD_FUNC=C_FindObjectsInit' '' -print -label pem
+  frun 'FAULTMOD_FUNC=C_DestroyObject' '1234\n' -remove -label pem
+  frun 'FAULTMOD_FUNC=C_OpenSession@1' '1234\n' -remove -label pem
+  run '' -certlist -attributes
+}
+
 declare -A tools=([engine]=$engine_tool [provider]=$provider_tool)
 status=0
-for kind in softtoken softhsm; do
+softtoken=$(dirname "$engine_tool")/../softtoken/libsofttoken.so
+export FAULTMOD_TARGET=$softtoken
+for kind in softtoken softhsm faulty; do
   rm -rf tokens && mkdir tokens
-  if [ $kind = softtoken ]; then
-    export SOFTTOKEN_DIR=$work/tokens
-    module=$(dirname "$engine_tool")/../softtoken/libsofttoken.so
-    "$(dirname "$module")/softtoken-util" --init-token --free --label cmp --so-pin 87654321 --pin 1234 >/dev/null
-  else
+  if [ $kind = softhsm ]; then
     module=/usr/lib/softhsm/libsofthsm2.so
     softhsm2-util --init-token --free --label cmp --so-pin 87654321 --pin 1234 >/dev/null
+  else
+    export SOFTTOKEN_DIR=$work/tokens
+    module=$softtoken
+    [ $kind = faulty ] && module=$(dirname "$engine_tool")/../tests/modules/libfaultmod.so
+    "$(dirname "$softtoken")/softtoken-util" --init-token --free --label cmp --so-pin 87654321 --pin 1234 >/dev/null
   fi
-  script
+  if [ $kind = faulty ]; then faulty_script; else script; fi
   diff -u "$kind.engine.out" "$kind.provider.out" || status=1
   echo "$kind: $(grep -c '^== ' "$kind.engine.out") actions compared"
 done
