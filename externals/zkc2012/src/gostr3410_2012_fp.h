@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <x86intrin.h>
 
 #include "zkc_bignum.h"
 #include "zkc_bignum_mem.h"
@@ -85,6 +86,64 @@ template <std::size_t L> void fe_to_digits(DIGIT_T *d, std::size_t n, const Fe<L
         d[i] = i < 2 * L ? (DIGIT_T)(a.v[i / 2] >> (32 * (i % 2))) : 0;
 }
 
+// (c2 c1 c0) += x y.
+inline void mac(u64 &c0, u64 &c1, u64 &c2, u64 x, u64 y)
+{
+    const u128 p = (u128)x * y;
+    unsigned long long lo, hi;
+    const unsigned char cf = _addcarry_u64(0, c0, (u64)p, &lo);
+    c2 += _addcarry_u64(cf, c1, (u64)(p >> 64), &hi);
+    c0 = lo;
+    c1 = hi;
+}
+
+// t := a b over 2L limbs, column by column (the loops unroll: L is a constant).
+template <std::size_t L> inline void mul_wide(u64 *t, const Fe<L> &a, const Fe<L> &b)
+{
+    u64 c0 = 0, c1 = 0, c2 = 0;
+#pragma GCC unroll 16
+    for (std::size_t k = 0; k < 2 * L - 1; ++k) {
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < L; ++i)
+            if (i <= k && k - i < L)
+                mac(c0, c1, c2, a.v[i], b.v[k - i]);
+        t[k] = c0;
+        c0 = c1;
+        c1 = c2;
+        c2 = 0;
+    }
+    t[2 * L - 1] = c0;
+}
+
+// t := a^2: each cross product once, doubled, plus the squares.
+template <std::size_t L> inline void sqr_wide(u64 *t, const Fe<L> &a)
+{
+    u64 c0 = 0, c1 = 0, c2 = 0;
+#pragma GCC unroll 16
+    for (std::size_t k = 0; k < 2 * L - 1; ++k) {
+        u64 d0 = 0, d1 = 0, d2 = 0;
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < L; ++i)
+            if (2 * i < k && k - i < L)
+                mac(d0, d1, d2, a.v[i], a.v[k - i]);
+        d2 = (d2 << 1) | (d1 >> 63);
+        d1 = (d1 << 1) | (d0 >> 63);
+        d0 <<= 1;
+        if (k % 2 == 0)
+            mac(d0, d1, d2, a.v[k / 2], a.v[k / 2]);
+        u128 s = (u128)c0 + d0;
+        c0 = (u64)s;
+        s = (u128)c1 + d1 + (u64)(s >> 64);
+        c1 = (u64)s;
+        c2 += d2 + (u64)(s >> 64);
+        t[k] = c0;
+        c0 = c1;
+        c1 = c2;
+        c2 = 0;
+    }
+    t[2 * L - 1] = c0;
+}
+
 // A modulus and its Montgomery constants (R = 2^(64 L)). A modulus of the
 // form 2^(64 L) - c with c below 2^64 (the field primes of most sets) skips
 // the Montgomery form: its products are reduced by folding the high half
@@ -97,7 +156,8 @@ template <std::size_t L> struct Modulus {
     Fe<L> m2;   // m - 2, the exponent of inversion
     u64 c = 0;  // 2^(64 L) - m when that fits one limb, else 0
 
-    explicit Modulus(const DIGIT_T *digits) : m(fe_from_digits<L>(digits))
+    // `fold` false keeps the Montgomery form whatever the modulus.
+    explicit Modulus(const DIGIT_T *digits, bool fold = true) : m(fe_from_digits<L>(digits))
     {
         u64 inv = 1;
         for (int i = 0; i < 6; ++i)
@@ -106,7 +166,7 @@ template <std::size_t L> struct Modulus {
         u64 top = ~(u64)0;
         for (std::size_t i = 1; i < L; ++i)
             top &= m.v[i];
-        if (top == ~(u64)0 && m.v[0] != 0) {
+        if (fold && top == ~(u64)0 && m.v[0] != 0) {
             c = (u64)0 - m.v[0];
             one = r2 = Fe<L>{};
             one.v[0] = r2.v[0] = 1;
@@ -161,51 +221,20 @@ template <std::size_t L> struct Modulus {
         sub(r, zero, a);
     }
 
-    // r := a b R^-1 mod m (CIOS). a b must be below m R: one operand below m.
+    // r := a b R^-1 mod m. a b must be below m R: one operand below m.
     void mul(Fe<L> &r, const Fe<L> &a, const Fe<L> &b) const
     {
-        if (c != 0) {  // a property of the public modulus
-            mul_folded(r, a, b);
-            return;
-        }
-        u64 t[L + 2] = {};
-#pragma GCC unroll 8
-        for (std::size_t i = 0; i < L; ++i) {
-            u64 c = 0;
-#pragma GCC unroll 8
-            for (std::size_t j = 0; j < L; ++j) {
-                const u128 s = (u128)a.v[j] * b.v[i] + t[j] + c;
-                t[j] = (u64)s;
-                c = (u64)(s >> 64);
-            }
-            u128 s = (u128)t[L] + c;
-            t[L] = (u64)s;
-            t[L + 1] = (u64)(s >> 64);
-            const u64 q = t[0] * n0;
-            s = (u128)q * m.v[0] + t[0];
-            c = (u64)(s >> 64);
-#pragma GCC unroll 8
-            for (std::size_t j = 1; j < L; ++j) {
-                s = (u128)q * m.v[j] + t[j] + c;
-                t[j - 1] = (u64)s;
-                c = (u64)(s >> 64);
-            }
-            s = (u128)t[L] + c;
-            t[L - 1] = (u64)s;
-            t[L] = t[L + 1] + (u64)(s >> 64);
-        }
-        // t < 2m: subtract m unless that borrows past the top limb.
-        Fe<L> lo, d;
-        for (std::size_t i = 0; i < L; ++i)
-            lo.v[i] = t[i];
-        const u64 borrow = fe_sub_raw(d, lo, m);
-        const u64 keep = (u64)0 - (borrow & (t[L] ^ 1u));
-        r = d;
-        fe_cmov(r, lo, keep);
-        mp_wipe(t, sizeof t);
+        u64 t[2 * L];
+        mul_wide<L>(t, a, b);
+        reduce(r, t);
     }
 
-    void sqr(Fe<L> &r, const Fe<L> &a) const { mul(r, a, a); }
+    void sqr(Fe<L> &r, const Fe<L> &a) const
+    {
+        u64 t[2 * L];
+        sqr_wide<L>(t, a);
+        reduce(r, t);
+    }
 
     // Any a below R into Montgomery form (reduced mod m), and back.
     void to_mont(Fe<L> &r, const Fe<L> &a) const { mul(r, a, r2); }
@@ -216,34 +245,40 @@ template <std::size_t L> struct Modulus {
         mul(r, a, unit);
     }
 
-    // r := a^(m-2) = a^-1 (Fermat; 0 gives 0). The exponent is public.
+    // r := a^(m-2) = a^-1 (Fermat; 0 gives 0), by fixed 4-bit windows of the
+    // exponent. The exponent is public: its digits may steer the steps.
     void inv(Fe<L> &r, const Fe<L> &a) const
     {
+        Fe<L> pow[16];
+        pow[0] = one;
+        pow[1] = a;
+        for (std::size_t i = 2; i < 16; ++i)
+            mul(pow[i], pow[i - 1], a);
         Fe<L> acc = one;
-        for (std::size_t i = 64 * L; i-- > 0;) {
-            sqr(acc, acc);
-            if ((m2.v[i / 64] >> (i % 64)) & 1u)
-                mul(acc, acc, a);
+        for (std::size_t w = 16 * L; w-- > 0;) {
+            for (int i = 0; i < 4; ++i)
+                sqr(acc, acc);
+            const unsigned digit = (unsigned)(m2.v[w / 16] >> (4 * (w % 16))) & 0xFu;
+            if (digit != 0)
+                mul(acc, acc, pow[digit]);
         }
         r = acc;
+        mp_wipe(pow, sizeof pow);
     }
 
 private:
-    // r := a b mod m for m = 2^(64 L) - c, any a, b below 2^(64 L).
-    void mul_folded(Fe<L> &r, const Fe<L> &a, const Fe<L> &b) const
+    // r := t mod m (folded) or t R^-1 mod m (Montgomery), for the 2L-limb
+    // product t of two operands below R, one of them below m.
+    void reduce(Fe<L> &r, const u64 *t) const
     {
-        u64 t[2 * L] = {};
-#pragma GCC unroll 8
-        for (std::size_t i = 0; i < L; ++i) {
-            u64 carry = 0;
-#pragma GCC unroll 8
-            for (std::size_t j = 0; j < L; ++j) {
-                const u128 s = (u128)a.v[j] * b.v[i] + t[i + j] + carry;
-                t[i + j] = (u64)s;
-                carry = (u64)(s >> 64);
-            }
-            t[i + L] = carry;
-        }
+        if (c != 0)  // a property of the public modulus
+            reduce_folded(r, t);
+        else
+            reduce_mont(r, t);
+    }
+
+    void reduce_folded(Fe<L> &r, const u64 *t) const
+    {
         // 2^(64 L) = c (mod m): lo + hi c, below 2^(64 L) (c + 1).
         u64 carry = 0;
 #pragma GCC unroll 8
@@ -253,10 +288,12 @@ private:
             carry = (u64)(s >> 64);
         }
         // Fold the top limb, then once more the carry that may leave (0 or 1).
+#pragma GCC unroll 2
         for (int round = 0; round < 2; ++round) {
             u128 s = (u128)carry * c + r.v[0];
             r.v[0] = (u64)s;
             carry = (u64)(s >> 64);
+#pragma GCC unroll 8
             for (std::size_t i = 1; i < L; ++i) {
                 s = (u128)r.v[i] + carry;
                 r.v[i] = (u64)s;
@@ -266,6 +303,37 @@ private:
         Fe<L> d;
         const u64 borrow = fe_sub_raw(d, r, m);
         fe_cmov(r, d, (u64)0 - (borrow ^ 1u));
+    }
+
+    // Montgomery reduction, one limb of t cleared per round; the carry out of
+    // the top limb of a round goes into the next round's.
+    void reduce_mont(Fe<L> &r, const u64 *in) const
+    {
+        u64 t[2 * L];
+        for (std::size_t i = 0; i < 2 * L; ++i)
+            t[i] = in[i];
+        u64 top = 0;
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < L; ++i) {
+            const u64 q = t[i] * n0;
+            u64 carry = 0;
+#pragma GCC unroll 8
+            for (std::size_t j = 0; j < L; ++j) {
+                const u128 s = (u128)q * m.v[j] + t[i + j] + carry;
+                t[i + j] = (u64)s;
+                carry = (u64)(s >> 64);
+            }
+            const u128 s = (u128)t[i + L] + carry + top;
+            t[i + L] = (u64)s;
+            top = (u64)(s >> 64);
+        }
+        // t < 2m: subtract m unless that borrows past the top limb.
+        Fe<L> lo, d;
+        for (std::size_t i = 0; i < L; ++i)
+            lo.v[i] = t[L + i];
+        const u64 borrow = fe_sub_raw(d, lo, m);
+        r = d;
+        fe_cmov(r, lo, (u64)0 - (borrow & (top ^ 1u)));
     }
 
     // x := 2x mod m for x below m (set-up only).
