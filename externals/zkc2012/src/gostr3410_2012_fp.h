@@ -40,6 +40,7 @@ inline u64 mask_if_zero(u64 x)
 template <std::size_t L> u64 mask_is_zero(const Fe<L> &a)
 {
     u64 acc = 0;
+#pragma GCC unroll 16
     for (std::size_t i = 0; i < L; ++i)
         acc |= a.v[i];
     return mask_if_zero(acc);
@@ -48,6 +49,7 @@ template <std::size_t L> u64 mask_is_zero(const Fe<L> &a)
 // r := mask ? a : r.
 template <std::size_t L> void fe_cmov(Fe<L> &r, const Fe<L> &a, u64 mask)
 {
+#pragma GCC unroll 16
     for (std::size_t i = 0; i < L; ++i)
         r.v[i] ^= mask & (r.v[i] ^ a.v[i]);
 }
@@ -55,11 +57,12 @@ template <std::size_t L> void fe_cmov(Fe<L> &r, const Fe<L> &a, u64 mask)
 // r := a - b over L limbs; returns the borrow (0 or 1).
 template <std::size_t L> u64 fe_sub_raw(Fe<L> &r, const Fe<L> &a, const Fe<L> &b)
 {
-    u64 borrow = 0;
+    unsigned char borrow = 0;
+#pragma GCC unroll 16
     for (std::size_t i = 0; i < L; ++i) {
-        const u128 d = (u128)a.v[i] - b.v[i] - borrow;
-        r.v[i] = (u64)d;
-        borrow = (u64)(d >> 64) & 1u;
+        unsigned long long d;
+        borrow = _subborrow_u64(borrow, a.v[i], b.v[i], &d);
+        r.v[i] = d;
     }
     return borrow;
 }
@@ -75,6 +78,7 @@ template <std::size_t L> u64 mask_less(const Fe<L> &a, const Fe<L> &b)
 template <std::size_t L> Fe<L> fe_from_digits(const DIGIT_T *d)
 {
     Fe<L> r;
+#pragma GCC unroll 16
     for (std::size_t i = 0; i < L; ++i)
         r.v[i] = (u64)d[2 * i] | ((u64)d[2 * i + 1] << 32);
     return r;
@@ -191,27 +195,31 @@ template <std::size_t L> struct Modulus {
     // r := a + b mod m (a, b below m).
     void add(Fe<L> &r, const Fe<L> &a, const Fe<L> &b) const
     {
-        u64 carry = 0;
+        Fe<L> sum, t;
+        unsigned char carry = 0;
+#pragma GCC unroll 16
         for (std::size_t i = 0; i < L; ++i) {
-            const u128 s = (u128)a.v[i] + b.v[i] + carry;
-            r.v[i] = (u64)s;
-            carry = (u64)(s >> 64);
+            unsigned long long s;
+            carry = _addcarry_u64(carry, a.v[i], b.v[i], &s);
+            sum.v[i] = s;
         }
-        Fe<L> t;
-        const u64 borrow = fe_sub_raw(t, r, m);
+        const u64 borrow = fe_sub_raw(t, sum, m);
         // Keep the sum only when it did not overflow and was below m.
-        fe_cmov(r, t, ~((u64)0 - (borrow & (carry ^ 1u))));
+        fe_cmov(sum, t, ~((u64)0 - (borrow & (carry ^ 1u))));
+        r = sum;
     }
 
     // r := a - b mod m.
     void sub(Fe<L> &r, const Fe<L> &a, const Fe<L> &b) const
     {
-        const u64 mask = (u64)0 - fe_sub_raw(r, a, b);
-        u64 carry = 0;
+        Fe<L> d;
+        const u64 mask = (u64)0 - fe_sub_raw(d, a, b);
+        unsigned char carry = 0;
+#pragma GCC unroll 16
         for (std::size_t i = 0; i < L; ++i) {
-            const u128 s = (u128)r.v[i] + (m.v[i] & mask) + carry;
-            r.v[i] = (u64)s;
-            carry = (u64)(s >> 64);
+            unsigned long long s;
+            carry = _addcarry_u64(carry, d.v[i], m.v[i] & mask, &s);
+            r.v[i] = s;
         }
     }
 
@@ -310,6 +318,7 @@ private:
     void reduce_mont(Fe<L> &r, const u64 *in) const
     {
         u64 t[2 * L];
+#pragma GCC unroll 16
         for (std::size_t i = 0; i < 2 * L; ++i)
             t[i] = in[i];
         u64 top = 0;
@@ -329,6 +338,7 @@ private:
         }
         // t < 2m: subtract m unless that borrows past the top limb.
         Fe<L> lo, d;
+#pragma GCC unroll 16
         for (std::size_t i = 0; i < L; ++i)
             lo.v[i] = t[L + i];
         const u64 borrow = fe_sub_raw(d, lo, m);
