@@ -101,51 +101,54 @@ inline void mac(u64 &c0, u64 &c1, u64 &c2, u64 x, u64 y)
     c1 = hi;
 }
 
-// t := a b over 2L limbs, column by column (the loops unroll: L is a constant).
+// t := a b over 2L limbs, row by row (the loops unroll: L is a constant).
 template <std::size_t L> inline void mul_wide(u64 *t, const Fe<L> &a, const Fe<L> &b)
 {
-    u64 c0 = 0, c1 = 0, c2 = 0;
-#pragma GCC unroll 16
-    for (std::size_t k = 0; k < 2 * L - 1; ++k) {
+    u64 r[2 * L];
 #pragma GCC unroll 8
-        for (std::size_t i = 0; i < L; ++i)
-            if (i <= k && k - i < L)
-                mac(c0, c1, c2, a.v[i], b.v[k - i]);
-        t[k] = c0;
-        c0 = c1;
-        c1 = c2;
-        c2 = 0;
+    for (std::size_t i = 0; i < L; ++i) {
+        u64 carry = 0;
+#pragma GCC unroll 8
+        for (std::size_t j = 0; j < L; ++j) {
+            const u128 s = (u128)a.v[j] * b.v[i] + (i ? r[i + j] : 0) + carry;
+            r[i + j] = (u64)s;
+            carry = (u64)(s >> 64);
+        }
+        r[i + L] = carry;
     }
-    t[2 * L - 1] = c0;
+#pragma GCC unroll 16
+    for (std::size_t i = 0; i < 2 * L; ++i)
+        t[i] = r[i];
 }
 
 // t := a^2: each cross product once, doubled, plus the squares.
 template <std::size_t L> inline void sqr_wide(u64 *t, const Fe<L> &a)
 {
-    u64 c0 = 0, c1 = 0, c2 = 0;
-#pragma GCC unroll 16
-    for (std::size_t k = 0; k < 2 * L - 1; ++k) {
-        u64 d0 = 0, d1 = 0, d2 = 0;
+    u64 r[2 * L];
+    r[0] = r[2 * L - 1] = 0;
 #pragma GCC unroll 8
-        for (std::size_t i = 0; i < L; ++i)
-            if (2 * i < k && k - i < L)
-                mac(d0, d1, d2, a.v[i], a.v[k - i]);
-        d2 = (d2 << 1) | (d1 >> 63);
-        d1 = (d1 << 1) | (d0 >> 63);
-        d0 <<= 1;
-        if (k % 2 == 0)
-            mac(d0, d1, d2, a.v[k / 2], a.v[k / 2]);
-        u128 s = (u128)c0 + d0;
-        c0 = (u64)s;
-        s = (u128)c1 + d1 + (u64)(s >> 64);
-        c1 = (u64)s;
-        c2 += d2 + (u64)(s >> 64);
-        t[k] = c0;
-        c0 = c1;
-        c1 = c2;
-        c2 = 0;
+    for (std::size_t i = 0; i + 1 < L; ++i) {
+        u64 carry = 0;
+#pragma GCC unroll 8
+        for (std::size_t j = i + 1; j < L; ++j) {
+            const u128 s = (u128)a.v[j] * a.v[i] + (i ? r[i + j] : 0) + carry;
+            r[i + j] = (u64)s;
+            carry = (u64)(s >> 64);
+        }
+        r[i + L] = carry;
     }
-    t[2 * L - 1] = c0;
+    unsigned char cf = 0, cf2 = 0;
+#pragma GCC unroll 8
+    for (std::size_t i = 0; i < L; ++i) {
+        const u128 sq = (u128)a.v[i] * a.v[i];
+        unsigned long long lo, hi;
+        cf = _addcarry_u64(cf, r[2 * i], r[2 * i], &lo);
+        cf = _addcarry_u64(cf, r[2 * i + 1], r[2 * i + 1], &hi);
+        cf2 = _addcarry_u64(cf2, lo, (u64)sq, &lo);
+        cf2 = _addcarry_u64(cf2, hi, (u64)(sq >> 64), &hi);
+        t[2 * i] = lo;
+        t[2 * i + 1] = hi;
+    }
 }
 
 // A modulus and its Montgomery constants (R = 2^(64 L)). A modulus of the
