@@ -99,6 +99,9 @@ template <std::size_t N> struct CurveCtx {
     // there is one) and R := k P, for k below 2^(64 L).
     void public_base_mult(Proj<L> &R, const Fe<L> &k) const;
     void public_mult(Proj<L> &R, const Proj<L> &P, const Fe<L> &k) const;
+    // Loads a public point: false unless on the curve, not infinity, and of
+    // order q on a curve with a cofactor.
+    bool load_public(Proj<L> &P, const typename Curve<N>::Point &Q) const;
 
 private:
     // r := a x (a few additions when a = -3).

@@ -4,6 +4,7 @@
 // Jacobian coordinates (x = X/Z^2, y = Y/Z^3, Z = 0 at infinity), whose
 // doublings are cheaper, with the exceptional cases of the addition tested.
 #include "gostr3410_2012_ct.h"
+#include "zkc_diag.h"
 
 namespace zkc::ec {
 
@@ -260,10 +261,47 @@ template <std::size_t N> void CurveCtx<N>::public_mult(Proj<L> &R, const Proj<L>
     R = J.to_proj(acc);
 }
 
+template <std::size_t N> bool CurveCtx<N>::load_public(Proj<L> &P, const typename Curve<N>::Point &Q) const
+{
+    if (is_infinity<N>(Q))
+        return false;
+    load(P, Q);
+    if (!on_curve(P))
+        return false;
+    if (cofactor == 1)
+        return true;
+    Proj<L> T;
+    public_mult(T, P, fq.m);
+    return mask_is_zero(T.Z) != 0;
+}
+
 #define ZKC_PUBLIC_MEMBERS(N)                                                                         \
-    template void CurveCtx<N>::public_base_mult(Proj<kLimbs<N>> &, const Fe<kLimbs<N>> &) const;      \
-    template void CurveCtx<N>::public_mult(Proj<kLimbs<N>> &, const Proj<kLimbs<N>> &, const Fe<kLimbs<N>> &) const;
+    template void CurveCtx<N>::public_base_mult(Proj<kLimbs<N>> &, const Fe<kLimbs<N>> &) const;          \
+    template void CurveCtx<N>::public_mult(Proj<kLimbs<N>> &, const Proj<kLimbs<N>> &, const Fe<kLimbs<N>> &) const; \
+    template bool CurveCtx<N>::load_public(Proj<kLimbs<N>> &, const typename Curve<N>::Point &) const;
 ZKC_PUBLIC_MEMBERS(GOSTR3410_2012_256_DIGITS)
 ZKC_PUBLIC_MEMBERS(GOSTR3410_2012_512_DIGITS)
 
 }  // namespace zkc::ec
+
+extern "C" int GOSTR3410_2012_256_CheckPublicKeyOrder(const GOSTR3410_2012_256_PARAMS *params,
+                                                      const GOSTR3410_2012_256_POINT *Q)
+{
+    if (!params || !Q) {
+        zkc_diag_printf("GOSTR3410_2012_256_CheckPublicKeyOrder: bad params\n");
+        return -2;
+    }
+    zkc::ec::Proj<zkc::ec::kLimbs<GOSTR3410_2012_256_DIGITS>> P;
+    return zkc::ec::curve_ctx<GOSTR3410_2012_256_DIGITS>(*params)->load_public(P, *Q) ? 0 : -1;
+}
+
+extern "C" int GOSTR3410_2012_512_CheckPublicKeyOrder(const GOSTR3410_2012_512_PARAMS *params,
+                                                      const GOSTR3410_2012_512_POINT *Q)
+{
+    if (!params || !Q) {
+        zkc_diag_printf("GOSTR3410_2012_512_CheckPublicKeyOrder: bad params\n");
+        return -2;
+    }
+    zkc::ec::Proj<zkc::ec::kLimbs<GOSTR3410_2012_512_DIGITS>> P;
+    return zkc::ec::curve_ctx<GOSTR3410_2012_512_DIGITS>(*params)->load_public(P, *Q) ? 0 : -1;
+}

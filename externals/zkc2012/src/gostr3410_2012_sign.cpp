@@ -124,23 +124,6 @@ template <std::size_t N> bool matches_r(const Ctx<N> &c, const Proj<kLimbs<N>> &
     return false;
 }
 
-// A public point loaded for the arithmetic: on the curve, not infinity, and of
-// order q on a curve with a cofactor.
-template <std::size_t N>
-bool load_peer(const Ctx<N> &c, const typename Curve<N>::Point &Q, Proj<kLimbs<N>> &P)
-{
-    if (is_infinity<N>(Q))
-        return false;
-    c.load(P, Q);
-    if (!c.on_curve(P))
-        return false;
-    if (c.cofactor == 1)
-        return true;
-    Proj<kLimbs<N>> T;
-    c.public_mult(T, P, c.fq.m);
-    return mask_is_zero(T.Z) != 0;
-}
-
 template <std::size_t N>
 int verify(const typename Curve<N>::Params &params, const typename Curve<N>::Point &Q, const DIGIT_T *e,
            const DIGIT_T *r, const DIGIT_T *s)
@@ -150,7 +133,7 @@ int verify(const typename Curve<N>::Params &params, const typename Curve<N>::Poi
     const Ctx<N> &c = *ctx;
     const Scalar<N> rs = fe_from_digits<L>(r), ss = fe_from_digits<L>(s);
     Proj<L> P, A, B;
-    if (!in_range<N>(c, rs, r) || !in_range<N>(c, ss, s) || !load_peer<N>(c, Q, P))
+    if (!in_range<N>(c, rs, r) || !in_range<N>(c, ss, s) || !c.load_public(P, Q))
         return -1;
     // v = e^-1, z1 = s v, z2 = -r v (mod q); C = z1 G + z2 Q.
     Scalar<N> v, z1, z2;
@@ -186,7 +169,7 @@ int vko(const typename Curve<N>::Params &params, const DIGIT_T *d, const typenam
         return -1;
     DIGIT_T u[N];
     mpModulo(u, ukm, N, params.q, N);
-    if (mpIsZero(u, N) || !load_peer<N>(c, Q, w.v.P))
+    if (mpIsZero(u, N) || !c.load_public(w.v.P, Q))
         return -1;
     // t = h UKM d mod q.
     Scalar<N> uM, h{};
