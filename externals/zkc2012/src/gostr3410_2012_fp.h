@@ -290,30 +290,41 @@ private:
 
     void reduce_folded(Fe<L> &r, const u64 *t) const
     {
-        // 2^(64 L) = c (mod m): lo + hi c, below 2^(64 L) (c + 1).
-        u64 carry = 0;
+        // 2^(64 L) = c (mod m): lo + hi c, below 2^(64 L) (c + 1); the low
+        // and high halves of the products hi_i c go in by two carry chains.
+        Fe<L> x;
+        unsigned char cf = 0, cf2 = 0;
+        u64 prev = 0;
 #pragma GCC unroll 8
         for (std::size_t i = 0; i < L; ++i) {
-            const u128 s = (u128)t[L + i] * c + t[i] + carry;
-            r.v[i] = (u64)s;
-            carry = (u64)(s >> 64);
+            const u128 p = (u128)t[L + i] * c;
+            unsigned long long s;
+            cf = _addcarry_u64(cf, t[i], (u64)p, &s);
+            cf2 = _addcarry_u64(cf2, s, prev, &s);
+            x.v[i] = s;
+            prev = (u64)(p >> 64);
         }
+        u64 top = prev + cf + cf2;
         // Fold the top limb, then once more the carry that may leave (0 or 1).
 #pragma GCC unroll 2
         for (int round = 0; round < 2; ++round) {
-            u128 s = (u128)carry * c + r.v[0];
-            r.v[0] = (u64)s;
-            carry = (u64)(s >> 64);
+            const u128 p = (u128)top * c;
+            unsigned long long s;
+            cf = _addcarry_u64(0, x.v[0], (u64)p, &s);
+            x.v[0] = s;
+            cf = _addcarry_u64(cf, x.v[1], (u64)(p >> 64), &s);
+            x.v[1] = s;
 #pragma GCC unroll 8
-            for (std::size_t i = 1; i < L; ++i) {
-                s = (u128)r.v[i] + carry;
-                r.v[i] = (u64)s;
-                carry = (u64)(s >> 64);
+            for (std::size_t i = 2; i < L; ++i) {
+                cf = _addcarry_u64(cf, x.v[i], 0, &s);
+                x.v[i] = s;
             }
+            top = cf;
         }
         Fe<L> d;
-        const u64 borrow = fe_sub_raw(d, r, m);
-        fe_cmov(r, d, (u64)0 - (borrow ^ 1u));
+        const u64 borrow = fe_sub_raw(d, x, m);
+        fe_cmov(x, d, (u64)0 - (borrow ^ 1u));
+        r = x;
     }
 
     // Montgomery reduction, one limb of t cleared per round; the carry out of
@@ -328,16 +339,21 @@ private:
 #pragma GCC unroll 8
         for (std::size_t i = 0; i < L; ++i) {
             const u64 q = t[i] * n0;
-            u64 carry = 0;
+            unsigned char cf = 0, cf2 = 0;
+            u64 prev = 0;
+            unsigned long long s;
 #pragma GCC unroll 8
             for (std::size_t j = 0; j < L; ++j) {
-                const u128 s = (u128)q * m.v[j] + t[i + j] + carry;
-                t[i + j] = (u64)s;
-                carry = (u64)(s >> 64);
+                const u128 p = (u128)q * m.v[j];
+                cf = _addcarry_u64(cf, t[i + j], (u64)p, &s);
+                cf2 = _addcarry_u64(cf2, s, prev, &s);
+                t[i + j] = s;
+                prev = (u64)(p >> 64);
             }
-            const u128 s = (u128)t[i + L] + carry + top;
-            t[i + L] = (u64)s;
-            top = (u64)(s >> 64);
+            const unsigned char c1 = _addcarry_u64(cf, t[i + L], prev, &s);
+            const unsigned char c2 = _addcarry_u64(cf2, s, top, &s);
+            t[i + L] = s;
+            top = (u64)c1 + c2;
         }
         // t < 2m: subtract m unless that borrows past the top limb.
         Fe<L> lo, d;
