@@ -162,7 +162,7 @@ TEST(ConstantTimeCurves, AgreeWithTheAffineArithmetic256)
 TEST(ConstantTimeCurves, AgreeWithTheAffineArithmetic512) { agrees_with_the_affine_arithmetic<17>(); }
 
 // The fixed-base rows (constant and variable time) and the variable-time
-// multiplier against the windowed constant-time multiplier, on every curve:
+// multipliers (k P, k G + k P) against the windowed constant-time multiplier, on every curve:
 // scalars 0, 1, q-1, q, 2^(64 L)-1 (the carry digit), a full N-digit value
 // (reduced mod q first) and random ones, on G and on another point.
 template <std::size_t N> void public_paths_agree()
@@ -203,6 +203,11 @@ template <std::size_t N> void public_paths_agree()
             ctx->mult(want, P, k.data());
             ctx->public_mult(R, P, kf);
             agree(R, "public_mult P");
+            Proj<L> kG;
+            ctx->mult(kG, ctx->G, k.data());
+            ctx->add(want, want, kG);
+            ctx->public_mult2(R, &kf, P, kf);
+            agree(R, "public_mult2");
         }
     }
 }

@@ -7,9 +7,10 @@ namespace zkc::ec {
 
 template <std::size_t N> void CurveCtx<N>::build_base_table()
 {
-    // Row w: j 16^w G for j = 1..8, projective first, then affine through a
-    // single inversion of the product of all Z (the values are public).
-    const std::size_t count = kRowPoints * kBaseRows<N>;
+    // Row w: j 16^w G for j = 1..8, then the odd multiples of G; projective
+    // first, then affine through a single inversion of the product of all Z
+    // (the values are public).
+    const std::size_t rows = kRowPoints * kBaseRows<N>, count = rows + kGOddPoints;
     std::vector<Proj<L>> points(count);
     Proj<L> T = G;
     for (std::size_t w = 0; w < kBaseRows<N>; ++w) {
@@ -19,6 +20,11 @@ template <std::size_t N> void CurveCtx<N>::build_base_table()
             add(row[j], row[j - 1], T);
         dbl(T, row[kRowPoints - 1]);
     }
+    Proj<L> twice;
+    dbl(twice, G);
+    points[rows] = G;
+    for (std::size_t i = rows + 1; i < count; ++i)
+        add(points[i], points[i - 1], twice);
     std::vector<Fe<L>> prefix(count);
     Fe<L> acc = fp.one;
     for (std::size_t i = 0; i < count; ++i) {
@@ -27,14 +33,16 @@ template <std::size_t N> void CurveCtx<N>::build_base_table()
     }
     Fe<L> inv;
     fp.inv(inv, acc);
-    base.resize(count);
+    std::vector<Aff<L>> affine(count);
     for (std::size_t i = count; i-- > 0;) {
         Fe<L> zinv;
         fp.mul(zinv, inv, prefix[i]);
         fp.mul(inv, inv, points[i].Z);
-        fp.mul(base[i].X, points[i].X, zinv);
-        fp.mul(base[i].Y, points[i].Y, zinv);
+        fp.mul(affine[i].X, points[i].X, zinv);
+        fp.mul(affine[i].Y, points[i].Y, zinv);
     }
+    base.assign(affine.begin(), affine.begin() + rows);
+    g_odd.assign(affine.begin() + rows, affine.end());
 }
 
 template <std::size_t N> void CurveCtx<N>::reduce_scalar(Fe<L> &r, const DIGIT_T *k) const

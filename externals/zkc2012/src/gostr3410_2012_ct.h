@@ -39,6 +39,9 @@ template <std::size_t N> constexpr std::size_t kReducedWindows = kLimbs<N> * 16;
 // holds the multiples 1..8.
 template <std::size_t N> constexpr std::size_t kBaseRows = kReducedWindows<N> + 1;
 constexpr std::size_t kRowPoints = 8;
+// Odd multiples G, 3G, .., 63G for width-7 NAF digits of public scalars.
+constexpr int kGNafWidth = 7;
+constexpr std::size_t kGOddPoints = 1u << (kGNafWidth - 2);
 
 // Signed digits of k, lowest first: with carry (0 or 1) from the digit below,
 // window + carry = digit + 16 carry', digit in -8..7. Branch-free; `neg` is all
@@ -65,6 +68,7 @@ template <std::size_t N> struct CurveCtx {
     Fe<L> a, b, b3;
     Proj<L> G;
     std::vector<Aff<L>> base;
+    std::vector<Aff<L>> g_odd;  // (2 i + 1) G, affine
     bool a_is_minus_3 = false;  // doublings then take the cheaper formulas
     unsigned cofactor = 1;
     std::size_t q_bits = 0;
@@ -99,6 +103,8 @@ template <std::size_t N> struct CurveCtx {
     // there is one) and R := k P, for k below 2^(64 L).
     void public_base_mult(Proj<L> &R, const Fe<L> &k) const;
     void public_mult(Proj<L> &R, const Proj<L> &P, const Fe<L> &k) const;
+    // R := kg G + k P (kg may be null: then k P), one chain of doublings.
+    void public_mult2(Proj<L> &R, const Fe<L> *kg, const Proj<L> &P, const Fe<L> &k) const;
     // Loads a public point: false unless on the curve, not infinity, and of
     // order q on a curve with a cofactor.
     bool load_public(Proj<L> &P, const typename Curve<N>::Point &Q) const;

@@ -6,6 +6,8 @@
 #include "gostr3410_2012_ct.h"
 #include "zkc_diag.h"
 
+#include <algorithm>
+
 namespace zkc::ec {
 
 namespace {
@@ -13,9 +15,10 @@ namespace {
 constexpr int kNafWidth = 5;
 constexpr std::size_t kOddPoints = 1u << (kNafWidth - 2);  // P, 3P, .., 15P
 
-// Digits of k in width-5 NAF, lowest first: odd values in -15..15 or zero,
-// nonzero ones at least five places apart. Returns the digit count.
-template <std::size_t L> std::size_t naf(signed char *digits, const Fe<L> &k)
+// Digits of k in width-w NAF, lowest first: odd values below 2^(w-1) in
+// absolute value or zero, nonzero ones at least w places apart. Returns the
+// digit count (at most 64 L + 1).
+template <std::size_t L> std::size_t naf(signed char *digits, const Fe<L> &k, int width = kNafWidth)
 {
     u64 x[L + 1];
     for (std::size_t i = 0; i < L; ++i)
@@ -31,9 +34,9 @@ template <std::size_t L> std::size_t naf(signed char *digits, const Fe<L> &k)
     while (nonzero()) {
         int d = 0;
         if (x[0] & 1u) {
-            d = (int)(x[0] & ((1u << kNafWidth) - 1));
-            if (d >= 1 << (kNafWidth - 1))
-                d -= 1 << kNafWidth;
+            d = (int)(x[0] & ((1u << width) - 1));
+            if (d >= 1 << (width - 1))
+                d -= 1 << width;
             // x -= d: clears the low bits (a subtraction, or an addition
             // carried upward for a negative digit).
             if (d > 0) {
@@ -240,23 +243,43 @@ template <std::size_t N> void CurveCtx<N>::public_base_mult(Proj<L> &R, const Fe
 
 template <std::size_t N> void CurveCtx<N>::public_mult(Proj<L> &R, const Proj<L> &P, const Fe<L> &k) const
 {
+    public_mult2(R, nullptr, P, k);
+}
+
+template <std::size_t N>
+void CurveCtx<N>::public_mult2(Proj<L> &R, const Fe<L> *kg, const Proj<L> &P, const Fe<L> &k) const
+{
+    if (kg && g_odd.empty()) {
+        Proj<L> A;
+        public_base_mult(A, *kg);
+        public_mult2(R, nullptr, P, k);
+        add(R, R, A);
+        return;
+    }
     const JacobianArith<N> J{*this};
     Jac<L> odd[kOddPoints], twice, acc{};
     odd[0] = J.from(P);
     J.dbl(twice, odd[0]);
     for (std::size_t i = 1; i < kOddPoints; ++i)
         J.add(odd[i], odd[i - 1], twice);
-    signed char digits[64 * L + 1];
+    signed char digits[64 * L + 1], gdigits[64 * L + 1];
     const std::size_t n = naf<L>(digits, k);
-    for (std::size_t i = n; i-- > 0;) {
+    const std::size_t gn = kg ? naf<L>(gdigits, *kg, kGNafWidth) : 0;
+    for (std::size_t i = std::max(n, gn); i-- > 0;) {
         J.dbl(acc, acc);
-        const int d = digits[i];
-        if (d == 0)
-            continue;
-        Jac<L> pick = odd[(d < 0 ? -d : d) / 2];
-        if (d < 0)
-            fp.neg(pick.Y, pick.Y);
-        J.add(acc, acc, pick);
+        const int d = i < n ? digits[i] : 0, gd = i < gn ? gdigits[i] : 0;
+        if (d != 0) {
+            Jac<L> pick = odd[(d < 0 ? -d : d) / 2];
+            if (d < 0)
+                fp.neg(pick.Y, pick.Y);
+            J.add(acc, acc, pick);
+        }
+        if (gd != 0) {
+            Aff<L> pick = g_odd[(gd < 0 ? -gd : gd) / 2];
+            if (gd < 0)
+                fp.neg(pick.Y, pick.Y);
+            J.add(acc, acc, pick);
+        }
     }
     R = J.to_proj(acc);
 }
@@ -278,6 +301,8 @@ template <std::size_t N> bool CurveCtx<N>::load_public(Proj<L> &P, const typenam
 #define ZKC_PUBLIC_MEMBERS(N)                                                                         \
     template void CurveCtx<N>::public_base_mult(Proj<kLimbs<N>> &, const Fe<kLimbs<N>> &) const;          \
     template void CurveCtx<N>::public_mult(Proj<kLimbs<N>> &, const Proj<kLimbs<N>> &, const Fe<kLimbs<N>> &) const; \
+    template void CurveCtx<N>::public_mult2(Proj<kLimbs<N>> &, const Fe<kLimbs<N>> *, const Proj<kLimbs<N>> &,        \
+                                            const Fe<kLimbs<N>> &) const;                                             \
     template bool CurveCtx<N>::load_public(Proj<kLimbs<N>> &, const typename Curve<N>::Point &) const;
 ZKC_PUBLIC_MEMBERS(GOSTR3410_2012_256_DIGITS)
 ZKC_PUBLIC_MEMBERS(GOSTR3410_2012_512_DIGITS)

@@ -132,7 +132,7 @@ int verify(const typename Curve<N>::Params &params, const typename Curve<N>::Poi
     const auto ctx = curve_ctx<N>(params);
     const Ctx<N> &c = *ctx;
     const Scalar<N> rs = fe_from_digits<L>(r), ss = fe_from_digits<L>(s);
-    Proj<L> P, A, B;
+    Proj<L> P, A;
     if (!in_range<N>(c, rs, r) || !in_range<N>(c, ss, s) || !c.load_public(P, Q))
         return -1;
     // v = e^-1, z1 = s v, z2 = -r v (mod q); C = z1 G + z2 Q.
@@ -145,9 +145,7 @@ int verify(const typename Curve<N>::Params &params, const typename Curve<N>::Poi
     c.fq.mul(z2, z2, v);
     c.fq.from_mont(z2, z2);
     c.fq.neg(z2, z2);
-    c.public_base_mult(A, z1);
-    c.public_mult(B, P, z2);
-    c.add(A, A, B);
+    c.public_mult2(A, &z1, P, z2);
     return matches_r<N>(c, A, rs) ? 0 : -1;
 }
 
