@@ -34,25 +34,31 @@ template <std::size_t N> constexpr std::size_t kLimbs = (N - 1) / 2;
 template <std::size_t N> constexpr std::size_t kWindows = N * MP_BITS_PER_DIGIT / 4;
 // Those of a scalar below 2^(64 L) (reduced mod q): the spare digit skipped.
 template <std::size_t N> constexpr std::size_t kReducedWindows = kLimbs<N> * 16;
-// Signed 4-bit digits of a scalar below 2^(64 L): one more than its windows
-// (the last takes the carry), each in -8..8, so a row of the fixed-base table
-// holds the multiples 1..8.
-template <std::size_t N> constexpr std::size_t kBaseRows = kReducedWindows<N> + 1;
-constexpr std::size_t kRowPoints = 8;
+// Signed 5-bit digits of a scalar below 2^(64 L): one more than its windows
+// (the last takes the carry), each in -16..16, so a row of the fixed-base
+// table holds the multiples 1..16.
+constexpr std::size_t kBaseBits = 5;
+template <std::size_t N> constexpr std::size_t kBaseRows = (kLimbs<N> * 64 + kBaseBits - 1) / kBaseBits + 1;
+constexpr std::size_t kRowPoints = std::size_t(1) << (kBaseBits - 1);
 // Odd multiples G, 3G, .., 63G for width-7 NAF digits of public scalars.
 constexpr int kGNafWidth = 7;
 constexpr std::size_t kGOddPoints = 1u << (kGNafWidth - 2);
 
 // Signed digits of k, lowest first: with carry (0 or 1) from the digit below,
-// window + carry = digit + 16 carry', digit in -8..7. Branch-free; `neg` is all
-// ones for a negative digit and `mag` its absolute value.
+// window + carry = digit + 2^b carry', digit in -2^(b-1)..2^(b-1)-1 for b =
+// kBaseBits. Branch-free; `neg` is all ones for a negative digit and `mag`
+// its absolute value.
 template <std::size_t L> struct SignedDigit {
     u64 mag, neg;
     static SignedDigit next(const Fe<L> &k, std::size_t i, u64 &carry)
     {
-        const u64 v = (i < 16 * L ? (k.v[i / 16] >> (4 * (i % 16))) & 0xFu : 0) + carry;
-        carry = (v + 8) >> 4;
-        const u64 d = v - (carry << 4);
+        const std::size_t pos = kBaseBits * i, limb = pos / 64, shift = pos % 64;
+        u64 bits = limb < L ? k.v[limb] >> shift : 0;
+        if (shift + kBaseBits > 64 && limb + 1 < L)
+            bits |= k.v[limb + 1] << (64 - shift);
+        const u64 v = (bits & ((1u << kBaseBits) - 1)) + carry;
+        carry = (v + kRowPoints) >> kBaseBits;
+        const u64 d = v - (carry << kBaseBits);
         const u64 neg = (u64)0 - (d >> 63);
         return {(d ^ neg) - neg, neg};
     }
