@@ -16,6 +16,20 @@ template <std::size_t L> void select16(Proj<L> &R, const Proj<L> *table, DIGIT_T
         proj_cmov(R, table[i], mask_if_zero((u64)(i ^ index)));
 }
 
+// r := (a1 + a2)(b1 + b2) - (p1 + p2), which is a1 b2 + a2 b1 when p1 = a1 b1
+// and p2 = a2 b2.
+template <std::size_t L>
+void cross_sum(const Modulus<L> &f, Fe<L> &r, const Fe<L> &a1, const Fe<L> &a2, const Fe<L> &b1, const Fe<L> &b2,
+               const Fe<L> &p1, const Fe<L> &p2)
+{
+    Fe<L> u, v;
+    f.add(u, a1, a2);
+    f.add(v, b1, b2);
+    f.mul(u, u, v);
+    f.add(v, p1, p2);
+    f.sub(r, u, v);
+}
+
 template <std::size_t N> DIGIT_T window(const DIGIT_T *k, std::size_t w)
 {
     return (k[w / 8] >> (4 * (w % 8))) & 0xFu;
@@ -81,38 +95,22 @@ template <std::size_t N> void CurveCtx<N>::mul_a(Fe<L> &r, const Fe<L> &x) const
 // cross sums need one product each and Z1 Z2 none.
 template <std::size_t N> void CurveCtx<N>::add(Proj<L> &R, const Proj<L> &P, const Proj<L> &Q) const
 {
-    Fe<L> t0, t1, t2, t3, t4, t5, u;
+    Fe<L> t0, t1, t2, t3, t4, t5;
     fp.mul(t0, P.X, Q.X);
     fp.mul(t1, P.Y, Q.Y);
     fp.mul(t2, P.Z, Q.Z);
-    fp.add(t3, P.X, P.Y);
-    fp.add(u, Q.X, Q.Y);
-    fp.mul(t3, t3, u);
-    fp.add(u, t0, t1);
-    fp.sub(t3, t3, u);
-    fp.add(t4, P.X, P.Z);
-    fp.add(u, Q.X, Q.Z);
-    fp.mul(t4, t4, u);
-    fp.add(u, t0, t2);
-    fp.sub(t4, t4, u);
-    fp.add(t5, P.Y, P.Z);
-    fp.add(u, Q.Y, Q.Z);
-    fp.mul(t5, t5, u);
-    fp.add(u, t1, t2);
-    fp.sub(t5, t5, u);
+    cross_sum(fp, t3, P.X, P.Y, Q.X, Q.Y, t0, t1);
+    cross_sum(fp, t4, P.X, P.Z, Q.X, Q.Z, t0, t2);
+    cross_sum(fp, t5, P.Y, P.Z, Q.Y, Q.Z, t1, t2);
     add_finish(R, t0, t1, t2, t3, t4, t5);
 }
 
 template <std::size_t N> void CurveCtx<N>::add_mixed(Proj<L> &R, const Proj<L> &P, const Aff<L> &Q) const
 {
-    Fe<L> t0, t1, t3, t4, t5, u;
+    Fe<L> t0, t1, t3, t4, t5;
     fp.mul(t0, P.X, Q.X);
     fp.mul(t1, P.Y, Q.Y);
-    fp.add(t3, P.X, P.Y);
-    fp.add(u, Q.X, Q.Y);
-    fp.mul(t3, t3, u);
-    fp.add(u, t0, t1);
-    fp.sub(t3, t3, u);
+    cross_sum(fp, t3, P.X, P.Y, Q.X, Q.Y, t0, t1);
     fp.mul(t4, Q.X, P.Z);
     fp.add(t4, t4, P.X);
     fp.mul(t5, Q.Y, P.Z);

@@ -298,6 +298,21 @@ template <std::size_t N> bool CurveCtx<N>::load_public(Proj<L> &P, const typenam
     return mask_is_zero(T.Z) != 0;
 }
 
+namespace {
+
+template <std::size_t N>
+int check_order(const char *name, const typename Curve<N>::Params *params, const typename Curve<N>::Point *Q)
+{
+    if (!params || !Q) {
+        zkc_diag_printf("%s: bad params\n", name);
+        return -2;
+    }
+    Proj<kLimbs<N>> P;
+    return curve_ctx<N>(*params)->load_public(P, *Q) ? 0 : -1;
+}
+
+}  // namespace
+
 #define ZKC_PUBLIC_MEMBERS(N)                                                                         \
     template void CurveCtx<N>::public_base_mult(Proj<kLimbs<N>> &, const Fe<kLimbs<N>> &) const;          \
     template void CurveCtx<N>::public_mult(Proj<kLimbs<N>> &, const Proj<kLimbs<N>> &, const Fe<kLimbs<N>> &) const; \
@@ -312,21 +327,11 @@ ZKC_PUBLIC_MEMBERS(GOSTR3410_2012_512_DIGITS)
 extern "C" int GOSTR3410_2012_256_CheckPublicKeyOrder(const GOSTR3410_2012_256_PARAMS *params,
                                                       const GOSTR3410_2012_256_POINT *Q)
 {
-    if (!params || !Q) {
-        zkc_diag_printf("GOSTR3410_2012_256_CheckPublicKeyOrder: bad params\n");
-        return -2;
-    }
-    zkc::ec::Proj<zkc::ec::kLimbs<GOSTR3410_2012_256_DIGITS>> P;
-    return zkc::ec::curve_ctx<GOSTR3410_2012_256_DIGITS>(*params)->load_public(P, *Q) ? 0 : -1;
+    return zkc::ec::check_order<GOSTR3410_2012_256_DIGITS>("GOSTR3410_2012_256_CheckPublicKeyOrder", params, Q);
 }
 
 extern "C" int GOSTR3410_2012_512_CheckPublicKeyOrder(const GOSTR3410_2012_512_PARAMS *params,
                                                       const GOSTR3410_2012_512_POINT *Q)
 {
-    if (!params || !Q) {
-        zkc_diag_printf("GOSTR3410_2012_512_CheckPublicKeyOrder: bad params\n");
-        return -2;
-    }
-    zkc::ec::Proj<zkc::ec::kLimbs<GOSTR3410_2012_512_DIGITS>> P;
-    return zkc::ec::curve_ctx<GOSTR3410_2012_512_DIGITS>(*params)->load_public(P, *Q) ? 0 : -1;
+    return zkc::ec::check_order<GOSTR3410_2012_512_DIGITS>("GOSTR3410_2012_512_CheckPublicKeyOrder", params, Q);
 }
