@@ -220,7 +220,7 @@ TEST(ConstantTimeCurves, PublicPathsAgreeWithTheConstantTimeOnes)
 
 // Field products at the edges (0, 1, 2, p-1, p-2, p-32, 2^(w-1), 2^(w/2) - 1,
 // (p-1)/2; (p-32)^2 makes the folding carry twice) agree with the long-division reference, on every field prime: those
-// of the form 2^w - c (folded) and the others (Montgomery).
+// of the form 2^w - c (folded) and the others (Montgomery); so do the inverses.
 template <std::size_t N> void field_products_agree()
 {
     constexpr std::size_t L = (N - 1) / 2;
@@ -249,6 +249,16 @@ template <std::size_t N> void field_products_agree()
                 mpModMult(want.data(), x.data(), y.data(), p, N);
                 ASSERT_EQ(got, want) << Api<N>::get(ci)->name;
             }
+        // The variable-time inverse: x x^-1 = 1 (0 gives 0).
+        for (const auto &x : v) {
+            Fe<L> inv;
+            f.inv_public(inv, fe_from_digits<L>(x.data()));
+            Num<N> got(N), one(N, 0);
+            fe_to_digits<L>(got.data(), N, inv);
+            mpModMult(got.data(), got.data(), x.data(), p, N);
+            one[0] = mpIsZero(x.data(), N) ? 0 : 1;
+            ASSERT_EQ(got, one) << Api<N>::get(ci)->name;
+        }
     }
 }
 

@@ -277,7 +277,60 @@ template <std::size_t L> struct Modulus {
         mp_wipe(pow, sizeof pow);
     }
 
+    // r := a^-1 mod m for a public a below m (0 gives 0), in plain form (not
+    // Montgomery), by the binary extended Euclidean algorithm: variable time.
+    void inv_public(Fe<L> &r, const Fe<L> &a) const
+    {
+        Fe<L> u = a, v = m, x1{}, x2{}, unit{};
+        x1.v[0] = unit.v[0] = 1;
+        if (mask_is_zero(a)) {
+            r = Fe<L>{};
+            return;
+        }
+        auto is_one = [&](const Fe<L> &x) {
+            Fe<L> d;
+            fe_sub_raw(d, x, unit);
+            return mask_is_zero(d) != 0;
+        };
+        // x := x / 2 and its coefficient y := y / 2 mod m.
+        auto halve = [&](Fe<L> &x, Fe<L> &y) {
+            while ((x.v[0] & 1u) == 0) {
+                shift_right(x, 0);
+                u64 carry = 0;
+                if (y.v[0] & 1u) {
+                    unsigned char cf = 0;
+                    for (std::size_t i = 0; i < L; ++i) {
+                        unsigned long long t;
+                        cf = _addcarry_u64(cf, y.v[i], m.v[i], &t);
+                        y.v[i] = t;
+                    }
+                    carry = cf;
+                }
+                shift_right(y, carry);
+            }
+        };
+        while (!is_one(u) && !is_one(v)) {
+            halve(u, x1);
+            halve(v, x2);
+            if (!mask_less(u, v)) {
+                fe_sub_raw(u, u, v);
+                sub(x1, x1, x2);
+            } else {
+                fe_sub_raw(v, v, u);
+                sub(x2, x2, x1);
+            }
+        }
+        r = is_one(u) ? x1 : x2;
+    }
+
 private:
+    static void shift_right(Fe<L> &x, u64 top)
+    {
+        for (std::size_t i = 0; i + 1 < L; ++i)
+            x.v[i] = (x.v[i] >> 1) | (x.v[i + 1] << 63);
+        x.v[L - 1] = (x.v[L - 1] >> 1) | (top << 63);
+    }
+
     // r := t mod m (folded) or t R^-1 mod m (Montgomery), for the 2L-limb
     // product t of two operands below R, one of them below m.
     void reduce(Fe<L> &r, const u64 *t) const

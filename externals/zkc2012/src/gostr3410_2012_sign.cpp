@@ -137,7 +137,9 @@ int verify(const typename Curve<N>::Params &params, const typename Curve<N>::Poi
         return -1;
     // v = e^-1, z1 = s v, z2 = -r v (mod q); C = z1 G + z2 Q.
     Scalar<N> v, z1, z2;
-    c.fq.inv(v, digest_scalar<N>(c, e, params.q));
+    c.fq.from_mont(v, digest_scalar<N>(c, e, params.q));
+    c.fq.inv_public(v, v);
+    c.fq.to_mont(v, v);
     c.fq.to_mont(z1, ss);
     c.fq.mul(z1, z1, v);
     c.fq.from_mont(z1, z1);
