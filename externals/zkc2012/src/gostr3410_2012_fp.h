@@ -341,7 +341,7 @@ private:
             reduce_mont(r, t);
     }
 
-    void reduce_folded(Fe<L> &r, const u64 *t) const
+    __attribute__((always_inline)) void reduce_folded(Fe<L> &r, const u64 *t) const
     {
         // 2^(64 L) = c (mod m): lo + hi c, below 2^(64 L) (c + 1); the low
         // and high halves of the products hi_i c go in by two carry chains.
@@ -382,7 +382,7 @@ private:
 
     // Montgomery reduction, one limb of t cleared per round; the carry out of
     // the top limb of a round goes into the next round's.
-    void reduce_mont(Fe<L> &r, const u64 *in) const
+    __attribute__((always_inline)) void reduce_mont(Fe<L> &r, const u64 *in) const
     {
         u64 t[2 * L];
 #pragma GCC unroll 16
