@@ -10,6 +10,7 @@
 #include <pkcs11_vendor.h>
 #include <unistd.h>
 
+#include "gostr3410_2012.h"
 #include "st_gost.h"
 #include "st_mechanisms.h"
 
@@ -61,9 +62,12 @@ struct Token : BenchToken {
   }
 
   CK_RV generate(int big, bool token, CK_OBJECT_HANDLE& hp, CK_OBJECT_HANDLE& hk) {
+    return generate_on(big ? kCurve512 : kCurve256, big, token, hp, hk);
+  }
+
+  CK_RV generate_on(const Bytes& curve, int big, bool token, CK_OBJECT_HANDLE& hp, CK_OBJECT_HANDLE& hk) {
     CK_MECHANISM m{big ? CKM_GOSTR3410_512_KEY_PAIR_GEN : CKM_GOSTR3410_KEY_PAIR_GEN, nullptr, 0};
     CK_BBOOL tok = token ? CK_TRUE : CK_FALSE, yes = CK_TRUE;
-    const Bytes& curve = big ? kCurve512 : kCurve256;
     const Bytes& hash = big ? kHash512 : kHash256;
     CK_ATTRIBUTE pt[] = {{CKA_TOKEN, &tok, 1},
                          {CKA_GOSTR3410_PARAMS, const_cast<uint8_t*>(curve.data()), curve.size()},
@@ -146,6 +150,56 @@ void BM_GostSignArithmetic(benchmark::State& st) {
   softtoken::gost_generate(*c, d, q);
   for (auto _ : st) {
     if (softtoken::gost_sign(*c, d, digest.data(), digest.size(), sig.data()) != CKR_OK) st.SkipWithError("failed");
+  }
+  st.counters["ops/s"] = benchmark::Counter(static_cast<double>(st.iterations()), benchmark::Counter::kIsRate);
+}
+
+// Every built-in curve but the test sets, by name, with a session key pair.
+struct CurveCase {
+  std::string name;
+  Bytes der;
+  int big;
+  CK_OBJECT_HANDLE pub = 0, priv = 0;
+};
+
+std::vector<CurveCase>& curve_cases() {
+  static std::vector<CurveCase> cases = [] {
+    std::vector<CurveCase> v;
+    for (size_t i = 0; const GOSTR3410_2012_256_PARAMS* c = GOSTR3410_2012_256_GetCurve(i); ++i)
+      v.push_back({c->name, Bytes(c->der, c->der + c->der_len), 0});
+    for (size_t i = 0; const GOSTR3410_2012_512_PARAMS* c = GOSTR3410_2012_512_GetCurve(i); ++i)
+      v.push_back({c->name, Bytes(c->der, c->der + c->der_len), 1});
+    v.erase(std::remove_if(v.begin(), v.end(), [](const CurveCase& c) { return c.name.find("Test") != std::string::npos; }),
+            v.end());
+    for (auto& c : v) token().generate_on(c.der, c.big, false, c.pub, c.priv);
+    return v;
+  }();
+  return cases;
+}
+constexpr int kMaxCurves = 9;
+
+// Key generation, signing or verification (op 0, 1, 2) on one curve.
+void BM_Curve(benchmark::State& st) {
+  Token& t = token();
+  const auto idx = static_cast<size_t>(st.range(0));
+  const int op = static_cast<int>(st.range(1));
+  if (idx >= curve_cases().size()) return st.SkipWithError("no such curve");
+  const CurveCase& c = curve_cases()[idx];
+  Bytes digest(c.big ? 64 : 32, 0x5c), sig(128);
+  CK_MECHANISM m{c.big ? CKM_GOSTR3410_512 : CKM_GOSTR3410, nullptr, 0};
+  CK_ULONG len = sig.size();
+  t.f->C_SignInit(t.s, &m, c.priv);
+  t.f->C_Sign(t.s, digest.data(), digest.size(), sig.data(), &len);
+  for (auto _ : st) {
+    CK_OBJECT_HANDLE hp, hk;
+    CK_ULONG l = sig.size();
+    const bool ok = op == 0   ? t.generate_on(c.der, c.big, false, hp, hk) == CKR_OK &&
+                                  t.f->C_DestroyObject(t.s, hp) == CKR_OK && t.f->C_DestroyObject(t.s, hk) == CKR_OK
+                    : op == 1 ? t.f->C_SignInit(t.s, &m, c.priv) == CKR_OK &&
+                                  t.f->C_Sign(t.s, digest.data(), digest.size(), sig.data(), &l) == CKR_OK
+                              : t.f->C_VerifyInit(t.s, &m, c.pub) == CKR_OK &&
+                                  t.f->C_Verify(t.s, digest.data(), digest.size(), sig.data(), len) == CKR_OK;
+    if (!ok) st.SkipWithError("operation failed");
   }
   st.counters["ops/s"] = benchmark::Counter(static_cast<double>(st.iterations()), benchmark::Counter::kIsRate);
 }
@@ -254,6 +308,16 @@ void print_summary(const SummaryReporter& r) {
       std::printf("1 MiB, %s: hash-and-sign in parts %.2f/s, digest then sign %.2f/s, ratio %.3f (target >= 0.90)\n",
                   big ? "512-bit" : "256-bit", hs, ds, hs / ds);
   }
+  std::printf("\nEvery curve, ratios to ECDSA P-256 signing (keygen, sign) and verification (verify):\n");
+  std::printf("%-40s %8s %8s %8s\n", "", "keygen", "sign", "verify");
+  for (size_t i = 0; i < curve_cases().size(); ++i) {
+    double v[3];
+    for (int op = 0; op < 3; ++op)
+      v[op] = r.get("BM_Curve/curve:" + std::to_string(i) + "/op:" + std::to_string(op), "ops/s");
+    if (v[0] == 0 && v[1] == 0 && v[2] == 0) continue;
+    std::printf("%-40s %8.3f %8.3f %8.3f\n", curve_cases()[i].name.c_str(), ref_sign ? v[0] / ref_sign : 0,
+                ref_sign ? v[1] / ref_sign : 0, ref_verify ? v[2] / ref_verify : 0);
+  }
   const double sign256 = r.get("BM_GostSign/512bit:0", "ops/s");
   if (sign256 > 0)
     std::printf("target: at least %.0f signatures/s on the 256-bit curve: %s (%.0f/s)\n", kSignTarget256,
@@ -267,6 +331,7 @@ BENCHMARK(BM_GostSign)->Arg(0)->Arg(1)->ArgName("512bit");
 BENCHMARK(BM_GostVerify)->Arg(0)->Arg(1)->ArgName("512bit");
 BENCHMARK(BM_GostDerive)->Arg(0)->Arg(1)->ArgName("512bit");
 BENCHMARK(BM_GostSignArithmetic)->Arg(0)->Arg(1)->ArgName("512bit");
+BENCHMARK(BM_Curve)->ArgsProduct({benchmark::CreateDenseRange(0, kMaxCurves - 1, 1), {0, 1, 2}})->ArgNames({"curve", "op"});
 BENCHMARK(BM_HashAndSign1MiB)->Arg(0)->Arg(1)->ArgName("512bit");
 BENCHMARK(BM_DigestThenSign1MiB)->Arg(0)->Arg(1)->ArgName("512bit");
 BENCHMARK(BM_OpenSSL_ECDSA_P256_Sign);

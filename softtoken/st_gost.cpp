@@ -60,10 +60,7 @@ bool load_point(const GostCurve& c, const uint8_t* in, size_t len, typename K::P
   if (mpCompare(x.v, rec->p, N) >= 0 || mpCompare(y.v, rec->p, N) >= 0) return false;
   mpSetEqual(P.x, x.v, N);
   mpSetEqual(P.y, y.v, N);
-  if ((mpIsZero(P.x, N) && mpIsZero(P.y, N)) || K::check(rec, &P) != 0) return false;
-  if (c.cofactor == 1) return true;
-  typename K::Point T;
-  return K::mult(&T, &P, rec->q, rec) == 0 && mpIsZero(T.x, N) && mpIsZero(T.y, N);
+  return K::check_order(rec, &P) == 0;
 }
 
 int random_bytes(void*, uint8_t* buf, size_t len) { return RAND_priv_bytes(buf, static_cast<int>(len)) == 1; }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gostr3410_2012.h"
+#include "gostr3410_2012_ct.h"
 #include "gostr3410_2012_ec.h"
 #include "gostr3410_2012_fp.h"
 #include "gostr3410_2012_sizes.h"
@@ -160,9 +161,66 @@ TEST(ConstantTimeCurves, AgreeWithTheAffineArithmetic256)
 }
 TEST(ConstantTimeCurves, AgreeWithTheAffineArithmetic512) { agrees_with_the_affine_arithmetic<17>(); }
 
+// The fixed-base rows (constant and variable time) and the variable-time
+// multipliers (k P, k G + k P) against the windowed constant-time multiplier, on every curve:
+// scalars 0, 1, q-1, q, 2^(64 L)-1 (the carry digit), a full N-digit value
+// (reduced mod q first) and random ones, on G and on another point.
+template <std::size_t N> void public_paths_agree()
+{
+    constexpr std::size_t L = kLimbs<N>;
+    std::mt19937 rng(N + 1);
+    for (size_t ci = 0; Api<N>::get(ci); ++ci) {
+        const auto ctx = curve_ctx<N>(*Api<N>::get(ci));
+        SCOPED_TRACE(Api<N>::get(ci)->name);
+        std::vector<Num<N>> ks(7, Num<N>(N, 0));
+        ks[1][0] = 1;
+        mpShortSub(ks[2].data(), Api<N>::get(ci)->q, 1, N);
+        mpSetEqual(ks[6].data(), Api<N>::get(ci)->q, N);  // infinity
+        for (size_t i = 0; i < N; ++i) {
+            ks[3][i] = i + 1 < N ? 0xFFFFFFFFu : 0;
+            ks[4][i] = ks[5][i] = rng();
+        }
+        ks[5][N - 1] = 0;
+        Proj<L> P, R, want;
+        ctx->mult(P, ctx->G, ks[5].data());
+        for (const auto &k : ks) {
+            const Fe<L> kf = fe_from_digits<L>(k.data());
+            typename Curve<N>::Point a, b;
+            auto agree = [&](const Proj<L> &got, const char *what) {
+                ctx->unload(a, got);
+                ctx->unload(b, want);
+                EXPECT_TRUE(same<N>(a, b)) << what << " k[0]=" << k[0];
+            };
+            ctx->mult(want, ctx->G, k.data());
+            ctx->base_mult(R, k.data());
+            agree(R, "base_mult");
+            if (k[N - 1] != 0)
+                continue;  // the paths below take scalars below 2^(64 L)
+            ctx->public_base_mult(R, kf);
+            agree(R, "public_base_mult");
+            ctx->public_mult(R, ctx->G, kf);
+            agree(R, "public_mult G");
+            ctx->mult(want, P, k.data());
+            ctx->public_mult(R, P, kf);
+            agree(R, "public_mult P");
+            Proj<L> kG;
+            ctx->mult(kG, ctx->G, k.data());
+            ctx->add(want, want, kG);
+            ctx->public_mult2(R, &kf, P, kf);
+            agree(R, "public_mult2");
+        }
+    }
+}
+
+TEST(ConstantTimeCurves, PublicPathsAgreeWithTheConstantTimeOnes)
+{
+    public_paths_agree<9>();
+    public_paths_agree<17>();
+}
+
 // Field products at the edges (0, 1, 2, p-1, p-2, p-32, 2^(w-1), 2^(w/2) - 1,
 // (p-1)/2; (p-32)^2 makes the folding carry twice) agree with the long-division reference, on every field prime: those
-// of the form 2^w - c (folded) and the others (Montgomery).
+// of the form 2^w - c (folded) and the others (Montgomery); so do the inverses.
 template <std::size_t N> void field_products_agree()
 {
     constexpr std::size_t L = (N - 1) / 2;
@@ -191,6 +249,16 @@ template <std::size_t N> void field_products_agree()
                 mpModMult(want.data(), x.data(), y.data(), p, N);
                 ASSERT_EQ(got, want) << Api<N>::get(ci)->name;
             }
+        // The variable-time inverse: x x^-1 = 1 (0 gives 0).
+        for (const auto &x : v) {
+            Fe<L> inv;
+            f.inv_public(inv, fe_from_digits<L>(x.data()));
+            Num<N> got(N), one(N, 0);
+            fe_to_digits<L>(got.data(), N, inv);
+            mpModMult(got.data(), got.data(), x.data(), p, N);
+            one[0] = mpIsZero(x.data(), N) ? 0 : 1;
+            ASSERT_EQ(got, one) << Api<N>::get(ci)->name;
+        }
     }
 }
 

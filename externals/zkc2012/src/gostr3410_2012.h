@@ -158,6 +158,13 @@ int GOSTR3410_2012_512_AddPoints(GOSTR3410_2012_512_POINT *out, const GOSTR3410_
                                  const GOSTR3410_2012_512_POINT *P2,
                                  const GOSTR3410_2012_512_PARAMS *params);
 
+/* Whether a public value is a point of the subgroup of order q: on the curve,
+ * not infinity, and q Q = infinity (a test that matters on the curves with a
+ * cofactor). Variable time: for public points only. 0 when it is, -1 when
+ * not, -2 for missing arguments. */
+int GOSTR3410_2012_256_CheckPublicKeyOrder(const GOSTR3410_2012_256_PARAMS *params, const GOSTR3410_2012_256_POINT *Q);
+int GOSTR3410_2012_512_CheckPublicKeyOrder(const GOSTR3410_2012_512_PARAMS *params, const GOSTR3410_2012_512_POINT *Q);
+
 /* Signing, verification and key agreement, constant-time in the private key,
  * the nonce and the agreement scalar.
  *

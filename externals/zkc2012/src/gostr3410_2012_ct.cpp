@@ -8,19 +8,26 @@ namespace zkc::ec {
 
 namespace {
 
-template <std::size_t L> void proj_cmov(Proj<L> &r, const Proj<L> &a, u64 mask)
-{
-    fe_cmov(r.X, a.X, mask);
-    fe_cmov(r.Y, a.Y, mask);
-    fe_cmov(r.Z, a.Z, mask);
-}
-
 // R := table[index] by a scan of all 16 entries.
 template <std::size_t L> void select16(Proj<L> &R, const Proj<L> *table, DIGIT_T index)
 {
     R = table[0];
     for (DIGIT_T i = 1; i < 16; ++i)
         proj_cmov(R, table[i], mask_if_zero((u64)(i ^ index)));
+}
+
+// r := (a1 + a2)(b1 + b2) - (p1 + p2), which is a1 b2 + a2 b1 when p1 = a1 b1
+// and p2 = a2 b2.
+template <std::size_t L>
+void cross_sum(const Modulus<L> &f, Fe<L> &r, const Fe<L> &a1, const Fe<L> &a2, const Fe<L> &b1, const Fe<L> &b2,
+               const Fe<L> &p1, const Fe<L> &p2)
+{
+    Fe<L> u, v;
+    f.add(u, a1, a2);
+    f.add(v, b1, b2);
+    f.mul(u, u, v);
+    f.add(v, p1, p2);
+    f.sub(r, u, v);
 }
 
 template <std::size_t N> DIGIT_T window(const DIGIT_T *k, std::size_t w)
@@ -43,7 +50,7 @@ template <std::size_t N> unsigned cofactor_of(const DIGIT_T *p, const DIGIT_T *q
 }  // namespace
 
 template <std::size_t N> CurveCtx<N>::CurveCtx(const typename Curve<N>::Params &params)
-    : fp(params.p), fq(params.q)
+    : fp(params.p), fq(params.q, false)
 {
     mpSetEqual(p, params.p, N);
     fp.to_mont(a, fe_from_digits<L>(params.a));
@@ -72,28 +79,51 @@ template <std::size_t N> void CurveCtx<N>::infinity(Proj<L> &R) const
     R.Z = Fe<L>{};
 }
 
+template <std::size_t N> void CurveCtx<N>::mul_a(Fe<L> &r, const Fe<L> &x) const
+{
+    if (!a_is_minus_3) {  // a property of the public curve
+        fp.mul(r, a, x);
+        return;
+    }
+    Fe<L> t;
+    fp.add(t, x, x);
+    fp.add(t, t, x);
+    fp.neg(r, t);
+}
+
+// Algorithm 1 of Renes, Costello and Batina; for an affine Q (Z2 = 1) the
+// cross sums need one product each and Z1 Z2 none.
 template <std::size_t N> void CurveCtx<N>::add(Proj<L> &R, const Proj<L> &P, const Proj<L> &Q) const
 {
-    Fe<L> t0, t1, t2, t3, t4, t5, X3, Y3, Z3;
+    Fe<L> t0, t1, t2, t3, t4, t5;
     fp.mul(t0, P.X, Q.X);
     fp.mul(t1, P.Y, Q.Y);
     fp.mul(t2, P.Z, Q.Z);
-    fp.add(t3, P.X, P.Y);
-    fp.add(t4, Q.X, Q.Y);
-    fp.mul(t3, t3, t4);
-    fp.add(t4, t0, t1);
-    fp.sub(t3, t3, t4);
-    fp.add(t4, P.X, P.Z);
-    fp.add(t5, Q.X, Q.Z);
-    fp.mul(t4, t4, t5);
-    fp.add(t5, t0, t2);
-    fp.sub(t4, t4, t5);
-    fp.add(t5, P.Y, P.Z);
-    fp.add(X3, Q.Y, Q.Z);
-    fp.mul(t5, t5, X3);
-    fp.add(X3, t1, t2);
-    fp.sub(t5, t5, X3);
-    fp.mul(Z3, a, t4);
+    cross_sum(fp, t3, P.X, P.Y, Q.X, Q.Y, t0, t1);
+    cross_sum(fp, t4, P.X, P.Z, Q.X, Q.Z, t0, t2);
+    cross_sum(fp, t5, P.Y, P.Z, Q.Y, Q.Z, t1, t2);
+    add_finish(R, t0, t1, t2, t3, t4, t5);
+}
+
+template <std::size_t N> void CurveCtx<N>::add_mixed(Proj<L> &R, const Proj<L> &P, const Aff<L> &Q) const
+{
+    Fe<L> t0, t1, t3, t4, t5;
+    fp.mul(t0, P.X, Q.X);
+    fp.mul(t1, P.Y, Q.Y);
+    cross_sum(fp, t3, P.X, P.Y, Q.X, Q.Y, t0, t1);
+    fp.mul(t4, Q.X, P.Z);
+    fp.add(t4, t4, P.X);
+    fp.mul(t5, Q.Y, P.Z);
+    fp.add(t5, t5, P.Y);
+    add_finish(R, t0, t1, P.Z, t3, t4, t5);
+}
+
+template <std::size_t N>
+void CurveCtx<N>::add_finish(Proj<L> &R, Fe<L> t0, Fe<L> t1, Fe<L> t2, const Fe<L> &t3, Fe<L> t4,
+                             const Fe<L> &t5) const
+{
+    Fe<L> X3, Y3, Z3;
+    mul_a(Z3, t4);
     fp.mul(X3, b3, t2);
     fp.add(Z3, X3, Z3);
     fp.sub(X3, t1, Z3);
@@ -101,11 +131,11 @@ template <std::size_t N> void CurveCtx<N>::add(Proj<L> &R, const Proj<L> &P, con
     fp.mul(Y3, X3, Z3);
     fp.add(t1, t0, t0);
     fp.add(t1, t1, t0);
-    fp.mul(t2, a, t2);
+    mul_a(t2, t2);
     fp.mul(t4, b3, t4);
     fp.add(t1, t1, t2);
     fp.sub(t2, t0, t2);
-    fp.mul(t2, a, t2);
+    mul_a(t2, t2);
     fp.add(t4, t4, t2);
     fp.mul(t0, t1, t4);
     fp.add(Y3, Y3, t0);
@@ -230,24 +260,6 @@ void CurveCtx<N>::mult(Proj<L> &R, const Proj<L> &P, const DIGIT_T *k, std::size
     R = w.v.acc;
 }
 
-template <std::size_t N> void CurveCtx<N>::base_mult(Proj<L> &R, const DIGIT_T *k, std::size_t windows) const
-{
-    if (comb.empty()) {
-        mult(R, G, k, windows);
-        return;
-    }
-    struct Work {
-        Proj<L> acc, pick;
-    };
-    Wiped<Work> w;
-    infinity(w.v.acc);
-    for (std::size_t i = 0; i < windows; ++i) {
-        select16(w.v.pick, &comb[16 * i], window<N>(k, i));
-        add(w.v.acc, w.v.acc, w.v.pick);
-    }
-    R = w.v.acc;
-}
-
 template <std::size_t N> std::shared_ptr<const CurveCtx<N>> curve_ctx(const typename Curve<N>::Params &params)
 {
     using Params = typename Curve<N>::Params;
@@ -264,17 +276,7 @@ template <std::size_t N> std::shared_ptr<const CurveCtx<N>> curve_ctx(const type
             continue;
         std::call_once(once[i], [&] {
             auto ctx = std::make_shared<CurveCtx<N>>(params);
-            constexpr std::size_t L = kLimbs<N>;
-            ctx->comb.resize(16 * kWindows<N>);
-            Proj<L> T = ctx->G;
-            for (std::size_t w = 0; w < kWindows<N>; ++w) {
-                Proj<L> *row = &ctx->comb[16 * w];
-                ctx->infinity(row[0]);
-                row[1] = T;
-                for (std::size_t j = 2; j < 16; ++j)
-                    ctx->add(row[j], row[j - 1], T);
-                ctx->add(T, row[15], T);
-            }
+            ctx->build_base_table();
             built[i] = std::move(ctx);
         });
         return built[i];

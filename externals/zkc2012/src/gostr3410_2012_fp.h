@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <x86intrin.h>
 
 #include "zkc_bignum.h"
 #include "zkc_bignum_mem.h"
@@ -39,6 +40,7 @@ inline u64 mask_if_zero(u64 x)
 template <std::size_t L> u64 mask_is_zero(const Fe<L> &a)
 {
     u64 acc = 0;
+#pragma GCC unroll 16
     for (std::size_t i = 0; i < L; ++i)
         acc |= a.v[i];
     return mask_if_zero(acc);
@@ -47,6 +49,7 @@ template <std::size_t L> u64 mask_is_zero(const Fe<L> &a)
 // r := mask ? a : r.
 template <std::size_t L> void fe_cmov(Fe<L> &r, const Fe<L> &a, u64 mask)
 {
+#pragma GCC unroll 16
     for (std::size_t i = 0; i < L; ++i)
         r.v[i] ^= mask & (r.v[i] ^ a.v[i]);
 }
@@ -54,11 +57,12 @@ template <std::size_t L> void fe_cmov(Fe<L> &r, const Fe<L> &a, u64 mask)
 // r := a - b over L limbs; returns the borrow (0 or 1).
 template <std::size_t L> u64 fe_sub_raw(Fe<L> &r, const Fe<L> &a, const Fe<L> &b)
 {
-    u64 borrow = 0;
+    unsigned char borrow = 0;
+#pragma GCC unroll 16
     for (std::size_t i = 0; i < L; ++i) {
-        const u128 d = (u128)a.v[i] - b.v[i] - borrow;
-        r.v[i] = (u64)d;
-        borrow = (u64)(d >> 64) & 1u;
+        unsigned long long d;
+        borrow = _subborrow_u64(borrow, a.v[i], b.v[i], &d);
+        r.v[i] = d;
     }
     return borrow;
 }
@@ -74,6 +78,7 @@ template <std::size_t L> u64 mask_less(const Fe<L> &a, const Fe<L> &b)
 template <std::size_t L> Fe<L> fe_from_digits(const DIGIT_T *d)
 {
     Fe<L> r;
+#pragma GCC unroll 16
     for (std::size_t i = 0; i < L; ++i)
         r.v[i] = (u64)d[2 * i] | ((u64)d[2 * i + 1] << 32);
     return r;
@@ -83,6 +88,67 @@ template <std::size_t L> void fe_to_digits(DIGIT_T *d, std::size_t n, const Fe<L
 {
     for (std::size_t i = 0; i < n; ++i)
         d[i] = i < 2 * L ? (DIGIT_T)(a.v[i / 2] >> (32 * (i % 2))) : 0;
+}
+
+// (c2 c1 c0) += x y.
+inline void mac(u64 &c0, u64 &c1, u64 &c2, u64 x, u64 y)
+{
+    const u128 p = (u128)x * y;
+    unsigned long long lo, hi;
+    const unsigned char cf = _addcarry_u64(0, c0, (u64)p, &lo);
+    c2 += _addcarry_u64(cf, c1, (u64)(p >> 64), &hi);
+    c0 = lo;
+    c1 = hi;
+}
+
+// t := a b over 2L limbs, row by row (the loops unroll: L is a constant).
+template <std::size_t L> inline void mul_wide(u64 *t, const Fe<L> &a, const Fe<L> &b)
+{
+    u64 r[2 * L];
+#pragma GCC unroll 8
+    for (std::size_t i = 0; i < L; ++i) {
+        u64 carry = 0;
+#pragma GCC unroll 8
+        for (std::size_t j = 0; j < L; ++j) {
+            const u128 s = (u128)a.v[j] * b.v[i] + (i ? r[i + j] : 0) + carry;
+            r[i + j] = (u64)s;
+            carry = (u64)(s >> 64);
+        }
+        r[i + L] = carry;
+    }
+#pragma GCC unroll 16
+    for (std::size_t i = 0; i < 2 * L; ++i)
+        t[i] = r[i];
+}
+
+// t := a^2: each cross product once, doubled, plus the squares.
+template <std::size_t L> inline void sqr_wide(u64 *t, const Fe<L> &a)
+{
+    u64 r[2 * L];
+    r[0] = r[2 * L - 1] = 0;
+#pragma GCC unroll 8
+    for (std::size_t i = 0; i + 1 < L; ++i) {
+        u64 carry = 0;
+#pragma GCC unroll 8
+        for (std::size_t j = i + 1; j < L; ++j) {
+            const u128 s = (u128)a.v[j] * a.v[i] + (i ? r[i + j] : 0) + carry;
+            r[i + j] = (u64)s;
+            carry = (u64)(s >> 64);
+        }
+        r[i + L] = carry;
+    }
+    unsigned char cf = 0, cf2 = 0;
+#pragma GCC unroll 8
+    for (std::size_t i = 0; i < L; ++i) {
+        const u128 sq = (u128)a.v[i] * a.v[i];
+        unsigned long long lo, hi;
+        cf = _addcarry_u64(cf, r[2 * i], r[2 * i], &lo);
+        cf = _addcarry_u64(cf, r[2 * i + 1], r[2 * i + 1], &hi);
+        cf2 = _addcarry_u64(cf2, lo, (u64)sq, &lo);
+        cf2 = _addcarry_u64(cf2, hi, (u64)(sq >> 64), &hi);
+        t[2 * i] = lo;
+        t[2 * i + 1] = hi;
+    }
 }
 
 // A modulus and its Montgomery constants (R = 2^(64 L)). A modulus of the
@@ -97,7 +163,8 @@ template <std::size_t L> struct Modulus {
     Fe<L> m2;   // m - 2, the exponent of inversion
     u64 c = 0;  // 2^(64 L) - m when that fits one limb, else 0
 
-    explicit Modulus(const DIGIT_T *digits) : m(fe_from_digits<L>(digits))
+    // `fold` false keeps the Montgomery form whatever the modulus.
+    explicit Modulus(const DIGIT_T *digits, bool fold = true) : m(fe_from_digits<L>(digits))
     {
         u64 inv = 1;
         for (int i = 0; i < 6; ++i)
@@ -106,7 +173,7 @@ template <std::size_t L> struct Modulus {
         u64 top = ~(u64)0;
         for (std::size_t i = 1; i < L; ++i)
             top &= m.v[i];
-        if (top == ~(u64)0 && m.v[0] != 0) {
+        if (fold && top == ~(u64)0 && m.v[0] != 0) {
             c = (u64)0 - m.v[0];
             one = r2 = Fe<L>{};
             one.v[0] = r2.v[0] = 1;
@@ -131,27 +198,31 @@ template <std::size_t L> struct Modulus {
     // r := a + b mod m (a, b below m).
     void add(Fe<L> &r, const Fe<L> &a, const Fe<L> &b) const
     {
-        u64 carry = 0;
+        Fe<L> sum, t;
+        unsigned char carry = 0;
+#pragma GCC unroll 16
         for (std::size_t i = 0; i < L; ++i) {
-            const u128 s = (u128)a.v[i] + b.v[i] + carry;
-            r.v[i] = (u64)s;
-            carry = (u64)(s >> 64);
+            unsigned long long s;
+            carry = _addcarry_u64(carry, a.v[i], b.v[i], &s);
+            sum.v[i] = s;
         }
-        Fe<L> t;
-        const u64 borrow = fe_sub_raw(t, r, m);
+        const u64 borrow = fe_sub_raw(t, sum, m);
         // Keep the sum only when it did not overflow and was below m.
-        fe_cmov(r, t, ~((u64)0 - (borrow & (carry ^ 1u))));
+        fe_cmov(sum, t, ~((u64)0 - (borrow & (carry ^ 1u))));
+        r = sum;
     }
 
     // r := a - b mod m.
     void sub(Fe<L> &r, const Fe<L> &a, const Fe<L> &b) const
     {
-        const u64 mask = (u64)0 - fe_sub_raw(r, a, b);
-        u64 carry = 0;
+        Fe<L> d;
+        const u64 mask = (u64)0 - fe_sub_raw(d, a, b);
+        unsigned char carry = 0;
+#pragma GCC unroll 16
         for (std::size_t i = 0; i < L; ++i) {
-            const u128 s = (u128)r.v[i] + (m.v[i] & mask) + carry;
-            r.v[i] = (u64)s;
-            carry = (u64)(s >> 64);
+            unsigned long long s;
+            carry = _addcarry_u64(carry, d.v[i], m.v[i] & mask, &s);
+            r.v[i] = s;
         }
     }
 
@@ -161,51 +232,20 @@ template <std::size_t L> struct Modulus {
         sub(r, zero, a);
     }
 
-    // r := a b R^-1 mod m (CIOS). a b must be below m R: one operand below m.
+    // r := a b R^-1 mod m. a b must be below m R: one operand below m.
     void mul(Fe<L> &r, const Fe<L> &a, const Fe<L> &b) const
     {
-        if (c != 0) {  // a property of the public modulus
-            mul_folded(r, a, b);
-            return;
-        }
-        u64 t[L + 2] = {};
-#pragma GCC unroll 8
-        for (std::size_t i = 0; i < L; ++i) {
-            u64 c = 0;
-#pragma GCC unroll 8
-            for (std::size_t j = 0; j < L; ++j) {
-                const u128 s = (u128)a.v[j] * b.v[i] + t[j] + c;
-                t[j] = (u64)s;
-                c = (u64)(s >> 64);
-            }
-            u128 s = (u128)t[L] + c;
-            t[L] = (u64)s;
-            t[L + 1] = (u64)(s >> 64);
-            const u64 q = t[0] * n0;
-            s = (u128)q * m.v[0] + t[0];
-            c = (u64)(s >> 64);
-#pragma GCC unroll 8
-            for (std::size_t j = 1; j < L; ++j) {
-                s = (u128)q * m.v[j] + t[j] + c;
-                t[j - 1] = (u64)s;
-                c = (u64)(s >> 64);
-            }
-            s = (u128)t[L] + c;
-            t[L - 1] = (u64)s;
-            t[L] = t[L + 1] + (u64)(s >> 64);
-        }
-        // t < 2m: subtract m unless that borrows past the top limb.
-        Fe<L> lo, d;
-        for (std::size_t i = 0; i < L; ++i)
-            lo.v[i] = t[i];
-        const u64 borrow = fe_sub_raw(d, lo, m);
-        const u64 keep = (u64)0 - (borrow & (t[L] ^ 1u));
-        r = d;
-        fe_cmov(r, lo, keep);
-        mp_wipe(t, sizeof t);
+        u64 t[2 * L];
+        mul_wide<L>(t, a, b);
+        reduce(r, t);
     }
 
-    void sqr(Fe<L> &r, const Fe<L> &a) const { mul(r, a, a); }
+    void sqr(Fe<L> &r, const Fe<L> &a) const
+    {
+        u64 t[2 * L];
+        sqr_wide<L>(t, a);
+        reduce(r, t);
+    }
 
     // Any a below R into Montgomery form (reduced mod m), and back.
     void to_mont(Fe<L> &r, const Fe<L> &a) const { mul(r, a, r2); }
@@ -216,56 +256,166 @@ template <std::size_t L> struct Modulus {
         mul(r, a, unit);
     }
 
-    // r := a^(m-2) = a^-1 (Fermat; 0 gives 0). The exponent is public.
+    // r := a^(m-2) = a^-1 (Fermat; 0 gives 0), by fixed 4-bit windows of the
+    // exponent. The exponent is public: its digits may steer the steps.
     void inv(Fe<L> &r, const Fe<L> &a) const
     {
+        Fe<L> pow[16];
+        pow[0] = one;
+        pow[1] = a;
+        for (std::size_t i = 2; i < 16; ++i)
+            mul(pow[i], pow[i - 1], a);
         Fe<L> acc = one;
-        for (std::size_t i = 64 * L; i-- > 0;) {
-            sqr(acc, acc);
-            if ((m2.v[i / 64] >> (i % 64)) & 1u)
-                mul(acc, acc, a);
+        for (std::size_t w = 16 * L; w-- > 0;) {
+            for (int i = 0; i < 4; ++i)
+                sqr(acc, acc);
+            const unsigned digit = (unsigned)(m2.v[w / 16] >> (4 * (w % 16))) & 0xFu;
+            if (digit != 0)
+                mul(acc, acc, pow[digit]);
         }
         r = acc;
+        mp_wipe(pow, sizeof pow);
+    }
+
+    // r := a^-1 mod m for a public a below m (0 gives 0), in plain form (not
+    // Montgomery), by the binary extended Euclidean algorithm: variable time.
+    void inv_public(Fe<L> &r, const Fe<L> &a) const
+    {
+        Fe<L> u = a, v = m, x1{}, x2{}, unit{};
+        x1.v[0] = unit.v[0] = 1;
+        if (mask_is_zero(a)) {
+            r = Fe<L>{};
+            return;
+        }
+        auto is_one = [&](const Fe<L> &x) {
+            Fe<L> d;
+            fe_sub_raw(d, x, unit);
+            return mask_is_zero(d) != 0;
+        };
+        // x := x / 2 and its coefficient y := y / 2 mod m.
+        auto halve = [&](Fe<L> &x, Fe<L> &y) {
+            while ((x.v[0] & 1u) == 0) {
+                shift_right(x, 0);
+                u64 carry = 0;
+                if (y.v[0] & 1u) {
+                    unsigned char cf = 0;
+                    for (std::size_t i = 0; i < L; ++i) {
+                        unsigned long long t;
+                        cf = _addcarry_u64(cf, y.v[i], m.v[i], &t);
+                        y.v[i] = t;
+                    }
+                    carry = cf;
+                }
+                shift_right(y, carry);
+            }
+        };
+        while (!is_one(u) && !is_one(v)) {
+            halve(u, x1);
+            halve(v, x2);
+            if (!mask_less(u, v)) {
+                fe_sub_raw(u, u, v);
+                sub(x1, x1, x2);
+            } else {
+                fe_sub_raw(v, v, u);
+                sub(x2, x2, x1);
+            }
+        }
+        r = is_one(u) ? x1 : x2;
     }
 
 private:
-    // r := a b mod m for m = 2^(64 L) - c, any a, b below 2^(64 L).
-    void mul_folded(Fe<L> &r, const Fe<L> &a, const Fe<L> &b) const
+    static void shift_right(Fe<L> &x, u64 top)
     {
-        u64 t[2 * L] = {};
+        for (std::size_t i = 0; i + 1 < L; ++i)
+            x.v[i] = (x.v[i] >> 1) | (x.v[i + 1] << 63);
+        x.v[L - 1] = (x.v[L - 1] >> 1) | (top << 63);
+    }
+
+    // r := t mod m (folded) or t R^-1 mod m (Montgomery), for the 2L-limb
+    // product t of two operands below R, one of them below m.
+    void reduce(Fe<L> &r, const u64 *t) const
+    {
+        if (c != 0)  // a property of the public modulus
+            reduce_folded(r, t);
+        else
+            reduce_mont(r, t);
+    }
+
+    __attribute__((always_inline)) void reduce_folded(Fe<L> &r, const u64 *t) const
+    {
+        // 2^(64 L) = c (mod m): lo + hi c, below 2^(64 L) (c + 1); the low
+        // and high halves of the products hi_i c go in by two carry chains.
+        Fe<L> x;
+        unsigned char cf = 0, cf2 = 0;
+        u64 prev = 0;
 #pragma GCC unroll 8
         for (std::size_t i = 0; i < L; ++i) {
-            u64 carry = 0;
-#pragma GCC unroll 8
-            for (std::size_t j = 0; j < L; ++j) {
-                const u128 s = (u128)a.v[j] * b.v[i] + t[i + j] + carry;
-                t[i + j] = (u64)s;
-                carry = (u64)(s >> 64);
-            }
-            t[i + L] = carry;
+            const u128 p = (u128)t[L + i] * c;
+            unsigned long long s;
+            cf = _addcarry_u64(cf, t[i], (u64)p, &s);
+            cf2 = _addcarry_u64(cf2, s, prev, &s);
+            x.v[i] = s;
+            prev = (u64)(p >> 64);
         }
-        // 2^(64 L) = c (mod m): lo + hi c, below 2^(64 L) (c + 1).
-        u64 carry = 0;
-#pragma GCC unroll 8
-        for (std::size_t i = 0; i < L; ++i) {
-            const u128 s = (u128)t[L + i] * c + t[i] + carry;
-            r.v[i] = (u64)s;
-            carry = (u64)(s >> 64);
-        }
+        u64 top = prev + cf + cf2;
         // Fold the top limb, then once more the carry that may leave (0 or 1).
+#pragma GCC unroll 2
         for (int round = 0; round < 2; ++round) {
-            u128 s = (u128)carry * c + r.v[0];
-            r.v[0] = (u64)s;
-            carry = (u64)(s >> 64);
-            for (std::size_t i = 1; i < L; ++i) {
-                s = (u128)r.v[i] + carry;
-                r.v[i] = (u64)s;
-                carry = (u64)(s >> 64);
+            const u128 p = (u128)top * c;
+            unsigned long long s;
+            cf = _addcarry_u64(0, x.v[0], (u64)p, &s);
+            x.v[0] = s;
+            cf = _addcarry_u64(cf, x.v[1], (u64)(p >> 64), &s);
+            x.v[1] = s;
+#pragma GCC unroll 8
+            for (std::size_t i = 2; i < L; ++i) {
+                cf = _addcarry_u64(cf, x.v[i], 0, &s);
+                x.v[i] = s;
             }
+            top = cf;
         }
         Fe<L> d;
-        const u64 borrow = fe_sub_raw(d, r, m);
-        fe_cmov(r, d, (u64)0 - (borrow ^ 1u));
+        const u64 borrow = fe_sub_raw(d, x, m);
+        fe_cmov(x, d, (u64)0 - (borrow ^ 1u));
+        r = x;
+    }
+
+    // Montgomery reduction, one limb of t cleared per round; the carry out of
+    // the top limb of a round goes into the next round's.
+    __attribute__((always_inline)) void reduce_mont(Fe<L> &r, const u64 *in) const
+    {
+        u64 t[2 * L];
+#pragma GCC unroll 16
+        for (std::size_t i = 0; i < 2 * L; ++i)
+            t[i] = in[i];
+        u64 top = 0;
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < L; ++i) {
+            const u64 q = t[i] * n0;
+            unsigned char cf = 0, cf2 = 0;
+            u64 prev = 0;
+            unsigned long long s;
+#pragma GCC unroll 8
+            for (std::size_t j = 0; j < L; ++j) {
+                const u128 p = (u128)q * m.v[j];
+                cf = _addcarry_u64(cf, t[i + j], (u64)p, &s);
+                cf2 = _addcarry_u64(cf2, s, prev, &s);
+                t[i + j] = s;
+                prev = (u64)(p >> 64);
+            }
+            const unsigned char c1 = _addcarry_u64(cf, t[i + L], prev, &s);
+            const unsigned char c2 = _addcarry_u64(cf2, s, top, &s);
+            t[i + L] = s;
+            top = (u64)c1 + c2;
+        }
+        // t < 2m: subtract m unless that borrows past the top limb.
+        Fe<L> lo, d;
+#pragma GCC unroll 16
+        for (std::size_t i = 0; i < L; ++i)
+            lo.v[i] = t[L + i];
+        const u64 borrow = fe_sub_raw(d, lo, m);
+        r = d;
+        fe_cmov(r, lo, (u64)0 - (borrow & (top ^ 1u)));
     }
 
     // x := 2x mod m for x below m (set-up only).

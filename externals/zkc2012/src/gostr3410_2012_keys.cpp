@@ -34,26 +34,19 @@ template <std::size_t N> void unload_public(const typename Curve<N>::Point &Q, u
     }
 }
 
-// y^2 = x^3 + ax + b (mod p), computed as ((x^2 + a) x + b), with both
-// coordinates in 0..p-1.
+// Both coordinates in 0..p-1 and y^2 = x^3 + ax + b (mod p).
 template <std::size_t N> int check_public(const typename Curve<N>::Params &params, const typename Curve<N>::Point &Q)
 {
-    const DIGIT_T *p = params.p;
-    if (mpCompare(Q.x, p, N) >= 0 || mpCompare(Q.y, p, N) >= 0) {
-        zkc_diag_printf("Invalid public key\n");
-        return -1;
+    bool ok = mpCompare(Q.x, params.p, N) < 0 && mpCompare(Q.y, params.p, N) < 0;
+    if (ok) {
+        const auto ctx = curve_ctx<N>(params);
+        Proj<kLimbs<N>> P;
+        ctx->load(P, Q);
+        ok = ctx->on_curve(P);
     }
-    DIGIT_T left[N], right[N];
-    mpModMult(left, Q.y, Q.y, p, N);
-    mpModMult(right, Q.x, Q.x, p, N);
-    mpModAdd(right, right, params.a, p, N);
-    mpModMult(right, right, Q.x, p, N);
-    mpModAdd(right, right, params.b, p, N);
-    if (mpEqual(left, right, N) != 1) {
+    if (!ok)
         zkc_diag_printf("Invalid public key\n");
-        return -1;
-    }
-    return 0;
+    return ok ? 0 : -1;
 }
 
 // Q := d G in constant time. Records with the fixed-base table take the

@@ -77,7 +77,7 @@ int sign(const typename Curve<N>::Params &params, const DIGIT_T *d, const DIGIT_
         if (!in_range<N>(c, w.v.k, w.v.kd))
             continue;
         // C = k G, r = x_C mod q, s = r d + k e mod q.
-        c.base_mult(w.v.C, w.v.kd, kReducedWindows<N>);
+        c.base_mult(w.v.C, w.v.k);
         c.unload(w.v.Ca, w.v.C);
         const Scalar<N> rr = x_mod_q<N>(c, w.v.Ca);
         ZKC_DECLASSIFY(&rr, sizeof rr);  // r and s are published
@@ -99,22 +99,29 @@ int sign(const typename Curve<N>::Params &params, const DIGIT_T *d, const DIGIT_
     return -2;
 }
 
-// A public point loaded for the arithmetic: on the curve, not infinity, and of
-// order q on a curve with a cofactor.
-template <std::size_t N>
-bool load_peer(const Ctx<N> &c, const typename Curve<N>::Params &params, const typename Curve<N>::Point &Q,
-               Proj<kLimbs<N>> &P)
+// Whether the point is not infinity and x mod q = r for its affine x: some
+// x = r + j q below p equals X / Z (no inversion; all values public).
+template <std::size_t N> bool matches_r(const Ctx<N> &c, const Proj<kLimbs<N>> &C, const Scalar<N> &r)
 {
-    if (is_infinity<N>(Q))
+    if (mask_is_zero(C.Z))
         return false;
-    c.load(P, Q);
-    if (!c.on_curve(P))
-        return false;
-    if (c.cofactor == 1)
-        return true;
-    Proj<kLimbs<N>> T;
-    c.mult(T, P, params.q, kReducedWindows<N>);
-    return mask_is_zero(T.Z) != 0;
+    Scalar<N> x = r, xm, diff;
+    do {
+        c.fp.to_mont(xm, x);
+        c.fp.mul(xm, xm, C.Z);
+        fe_sub_raw(diff, xm, C.X);
+        if (mask_is_zero(diff))
+            return true;
+        u64 carry = 0;
+        for (std::size_t i = 0; i < kLimbs<N>; ++i) {
+            const u128 t = (u128)x.v[i] + c.fq.m.v[i] + carry;
+            x.v[i] = (u64)t;
+            carry = (u64)(t >> 64);
+        }
+        if (carry)
+            return false;
+    } while (mask_less(x, c.fp.m));
+    return false;
 }
 
 template <std::size_t N>
@@ -125,12 +132,14 @@ int verify(const typename Curve<N>::Params &params, const typename Curve<N>::Poi
     const auto ctx = curve_ctx<N>(params);
     const Ctx<N> &c = *ctx;
     const Scalar<N> rs = fe_from_digits<L>(r), ss = fe_from_digits<L>(s);
-    Proj<L> P, A, B;
-    if (!in_range<N>(c, rs, r) || !in_range<N>(c, ss, s) || !load_peer<N>(c, params, Q, P))
+    Proj<L> P, A;
+    if (!in_range<N>(c, rs, r) || !in_range<N>(c, ss, s) || !c.load_public(P, Q))
         return -1;
     // v = e^-1, z1 = s v, z2 = -r v (mod q); C = z1 G + z2 Q.
     Scalar<N> v, z1, z2;
-    c.fq.inv(v, digest_scalar<N>(c, e, params.q));
+    c.fq.from_mont(v, digest_scalar<N>(c, e, params.q));
+    c.fq.inv_public(v, v);
+    c.fq.to_mont(v, v);
     c.fq.to_mont(z1, ss);
     c.fq.mul(z1, z1, v);
     c.fq.from_mont(z1, z1);
@@ -138,20 +147,8 @@ int verify(const typename Curve<N>::Params &params, const typename Curve<N>::Poi
     c.fq.mul(z2, z2, v);
     c.fq.from_mont(z2, z2);
     c.fq.neg(z2, z2);
-    DIGIT_T k1[N], k2[N];
-    fe_to_digits<L>(k1, N, z1);
-    fe_to_digits<L>(k2, N, z2);
-    c.base_mult(A, k1, kReducedWindows<N>);
-    c.mult(B, P, k2, kReducedWindows<N>);
-    c.add(A, A, B);
-    typename Curve<N>::Point C;
-    c.unload(C, A);
-    if (is_infinity<N>(C))
-        return -1;
-    const Scalar<N> x = x_mod_q<N>(c, C);
-    Scalar<N> diff;
-    fe_sub_raw(diff, x, rs);
-    return mask_is_zero(diff) ? 0 : -1;
+    c.public_mult2(A, &z1, P, z2);
+    return matches_r<N>(c, A, rs) ? 0 : -1;
 }
 
 template <std::size_t N>
@@ -172,7 +169,7 @@ int vko(const typename Curve<N>::Params &params, const DIGIT_T *d, const typenam
         return -1;
     DIGIT_T u[N];
     mpModulo(u, ukm, N, params.q, N);
-    if (mpIsZero(u, N) || !load_peer<N>(c, params, Q, w.v.P))
+    if (mpIsZero(u, N) || !c.load_public(w.v.P, Q))
         return -1;
     // t = h UKM d mod q.
     Scalar<N> uM, h{};

@@ -20,6 +20,7 @@ template <> struct GostR3410<GOSTR3410_2012_256_DIGITS> {
     static constexpr auto find = GOSTR3410_2012_256_FindCurveByDerOid;
     static constexpr auto generate = GOSTR3410_2012_256_GeneratePublicKey;
     static constexpr auto check = ecCheckPuKey;
+    static constexpr auto check_order = GOSTR3410_2012_256_CheckPublicKeyOrder;
     static constexpr auto mult = epMult;
     static constexpr auto unload = GOSTR3410_2012_256_UnloadPublicKeyValue;
     static constexpr auto sign = GOSTR3410_2012_256_Sign;
@@ -35,6 +36,7 @@ template <> struct GostR3410<GOSTR3410_2012_512_DIGITS> {
     static constexpr auto find = GOSTR3410_2012_512_FindCurveByDerOid;
     static constexpr auto generate = GOSTR3410_2012_512_GeneratePublicKey;
     static constexpr auto check = GOSTR3410_2012_512_CheckPublicKey;
+    static constexpr auto check_order = GOSTR3410_2012_512_CheckPublicKeyOrder;
     static constexpr auto mult = depMult;
     static constexpr auto unload = GOSTR3410_2012_512_UnloadPublicKeyValue;
     static constexpr auto sign = GOSTR3410_2012_512_Sign;
