@@ -61,6 +61,7 @@ enum ProvReason : int {
     ZK_R_TOKEN_FAILURE,
     ZK_R_NOT_FOUND,
     ZK_R_LOGIN,
+    ZK_R_WRONG_MAC,
 };
 
 // OpenSSL's reason table of these codes (for get_reason_strings).
@@ -115,6 +116,7 @@ extern const OSSL_ALGORITHM zk_macs[];
 extern const OSSL_ALGORITHM zk_keymgmt[];
 extern const OSSL_ALGORITHM zk_signatures[];
 extern const OSSL_ALGORITHM zk_keyexch[];
+extern const OSSL_ALGORITHM zk_asym_ciphers[];
 extern const OSSL_ALGORITHM zk_encoders[];
 extern const OSSL_ALGORITHM zk_decoders[];
 extern const OSSL_ALGORITHM zk_stores[];

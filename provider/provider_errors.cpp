@@ -23,6 +23,7 @@ const OSSL_ITEM *zk_reason_strings()
         {ZK_R_TOKEN_FAILURE, const_cast<char *>("token operation failed")},
         {ZK_R_NOT_FOUND, const_cast<char *>("no such object on the token")},
         {ZK_R_LOGIN, const_cast<char *>("token login refused")},
+        {ZK_R_WRONG_MAC, const_cast<char *>("key transport MAC mismatch")},
         {0, nullptr},
     };
     return kReasons;

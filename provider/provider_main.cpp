@@ -60,6 +60,8 @@ const OSSL_ALGORITHM *query_operation(void *, int operation_id, int *no_cache)
         return zk_signatures;
     case OSSL_OP_KEYEXCH:
         return zk_keyexch;
+    case OSSL_OP_ASYM_CIPHER:
+        return zk_asym_ciphers;
     case OSSL_OP_ENCODER:
         return zk_encoders;
     case OSSL_OP_DECODER:

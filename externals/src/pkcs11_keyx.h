@@ -17,6 +17,7 @@
 #include <cstddef>
 
 #include "gost_key.h"
+#include "gost_key_transport.h"
 #include "pkcs11_vendor.h"
 
 // Result of gost3410_kek_enc / gost3410_kek_dec besides CKR_OK and the codes
@@ -27,8 +28,6 @@ constexpr CK_RV kKeyxLocalFailure = 6;
 // unsupported UKM).
 constexpr CK_RV kKeyxRefused = CKR_DATA_INVALID;
 
-// Length of the agreed key, the key-encryption key and the content key.
-constexpr std::size_t kKeyxKeyLen = 32;
 
 // Finds the private key with the record's CKA_ID in `session`: 1 with the
 // handle, 1 with handle 0 after "Token private key not found\n", or 0 when
