@@ -24,6 +24,7 @@
 #include "pkcs11_ameth.h"
 #include "pkcs11_core_eng.h"
 #include "provider.h"
+#include "zkc_ber.h"
 
 namespace {
 
@@ -124,6 +125,18 @@ Bytes vko(EVP_PKEY *own, EVP_PKEY *peer, const Bytes &ukm, bool provider) {
               (provider ? EVP_PKEY_CTX_set_params(c.get(), params) == 1
                         : EVP_PKEY_CTX_ctrl(c.get(), -1, -1, EVP_PKEY_CTRL_SET_IV, int(ukm.size()), const_cast<unsigned char *>(ukm.data())) == 1) &&
               EVP_PKEY_derive_set_peer(c.get(), peer) == 1 && EVP_PKEY_derive(c.get(), out.data(), &len) == 1;
+    out.resize(ok ? len : 0);
+    return out;
+}
+
+// A key transport of cek to key, or the content key of a transport with
+// key: through the provider or the engine, by the key's own context.
+Bytes transport(EVP_PKEY *key, const Bytes &in, bool encrypt, bool provider) {
+    CtxPtr c(provider ? EVP_PKEY_CTX_new_from_pkey(lib(), key, nullptr) : EVP_PKEY_CTX_new(key, nullptr));
+    Bytes out(512);
+    std::size_t len = out.size();
+    bool ok = c && (encrypt ? EVP_PKEY_encrypt_init(c.get()) == 1 && EVP_PKEY_encrypt(c.get(), out.data(), &len, in.data(), in.size()) == 1
+                            : EVP_PKEY_decrypt_init(c.get()) == 1 && EVP_PKEY_decrypt(c.get(), out.data(), &len, in.data(), in.size()) == 1);
     out.resize(ok ? len : 0);
     return out;
 }
@@ -250,6 +263,35 @@ TEST_F(ProviderKeys, SignaturesVerifyEitherWayAndVkoIsTheEnginesOnEveryCurve) {
             EXPECT_EQ(agreed.size(), 32u);
             EXPECT_EQ(agreed, vko(peer.get(), ours.get(), Bytes(ukm.begin(), ukm.begin() + alg->pub_key_len / 8), true));
             EXPECT_EQ(agreed, vko(theirs.get(), their_peer.get(), ukm, false));
+        }
+}
+
+TEST_F(ProviderKeys, KeyTransportsOfEitherUnwrapWithTheOtherOnEveryCurveAndAlteredOnesAreRefused) {
+    const Bytes cek = pattern_bytes(32, 9);
+    for (GostObj a : kAlgs)
+        for (const GostParamSet &set : gost_paramsets(*gost_key_alg(nid(a)))) {
+            SCOPED_TRACE(std::string(gost_obj_sn(a)) + " " + set.oid);
+            PkeyPtr ours = provider_keygen(gost_obj_oid(a), set.oid);
+            ASSERT_TRUE(ours);
+            PkeyPtr theirs = engine_key(nid(a), set, ours.get());
+            Bytes by_provider = transport(ours.get(), cek, true, true), by_engine = transport(theirs.get(), cek, true, false);
+            EXPECT_EQ(transport(theirs.get(), by_provider, false, false), cek);
+            EXPECT_EQ(transport(ours.get(), by_engine, false, true), cek);
+            EXPECT_NE(by_provider, transport(ours.get(), cek, true, true));
+            const unsigned char *field[9] = {};
+            std::size_t len[9] = {};
+            ASSERT_EQ(ber_decode_GostR3410_KeyTransport(by_provider.data(), by_provider.size(), &field[0], &len[0], &field[1], &len[1],
+                                                        &field[2], &len[2], &field[3], &len[3], &field[4], &len[4], &field[5], &len[5],
+                                                        &field[6], &len[6], &field[7], &len[7]), 1);
+            EXPECT_EQ(Bytes(field[3], field[3] + len[3]), oid_der(nid(a)));  // the ephemeral key's algorithm
+            EXPECT_EQ(len[7], 8u);                                            // UKM
+            for (int which : {0, 1, 6}) {  // encrypted key, MAC, ephemeral key
+                Bytes altered = by_provider;
+                altered[field[which] - by_provider.data() + len[which] - 1] ^= 1;
+                ERR_clear_error();
+                EXPECT_TRUE(transport(ours.get(), altered, false, true).empty()) << which;
+                EXPECT_EQ(last_reason(), which == 6 ? "invalid GOST R 34.10 key" : "key transport MAC mismatch") << which;
+            }
         }
 }
 
