@@ -350,3 +350,19 @@ TEST(ProviderTokenCommand, PkeyutlSignsWithATokenKeyOfAOneByteId)
     ASSERT_EQ(r.out.size(), 64u);
     EXPECT_TRUE(t.verifies(r.out.data()));
 }
+
+TEST(ProviderTokenCommand, PkeyutlWrapsForATokenKeyAndUnwrapsOnTheToken)
+{
+    Token t;
+    ASSERT_TRUE(t.make()) << t.module->error();
+    const std::string base = std::filesystem::temp_directory_path() / ("pt-cek-" + std::to_string(getpid()));
+    std::ofstream(base, std::ios::binary).write(reinterpret_cast<const char *>(kDigest.data()), 32);
+    ProcessResult r = openssl_on(*t.module, {"pkeyutl", "-encrypt", "-pubin", "-inkey", "pkcs11:token=pt;object=K;type=public",
+                                             "-in", base, "-out", base + ".kt"});
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    r = openssl_on(*t.module, {"pkeyutl", "-decrypt", "-inkey", "pkcs11:token=pt;object=K;type=private", "-in", base + ".kt"});
+    std::filesystem::remove(base);
+    std::filesystem::remove(base + ".kt");
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(kDigest.begin(), kDigest.end()));
+}
