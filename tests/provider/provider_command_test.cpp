@@ -114,7 +114,7 @@ TEST_F(ProviderCommand, AProgramThatOnlyFetchesFindsTheDigestByEachName) {
     EXPECT_NE(r.err.find("provider_digest: no such digest"), std::string::npos) << r.err;
 }
 
-TEST_F(ProviderCommand, GostKeysAreMadeCertifiedSignedAndVerifiedThroughTheProviderAlone) {
+TEST_F(ProviderCommand, GostKeysAreMadeCertifiedSignedVerifiedAndEnvelopedForThroughTheProviderAlone) {
     const struct { const char *alg, *signature, *set; } cases[] = {
         {"gost2001", "GOST R 34.11-94 with GOST R 34.10-2001", "id-GostR3410-2001-CryptoPro-A-ParamSet"},
         {"gost2012_256", "GOST R 34.10-2012 with GOST R 34.11-2012 (256 bit)", "id-GostR3410-2001-CryptoPro-A-ParamSet"},
@@ -138,6 +138,15 @@ TEST_F(ProviderCommand, GostKeysAreMadeCertifiedSignedAndVerifiedThroughTheProvi
         write("m1.txt", kM1 + "!");
         EXPECT_EQ(openssl(with_provider({"dgst", "-verify", path("pub.pem"), "-signature", sig, path("m1.txt")})).out, "Verification failure\n");
         write("m1.txt", kM1);
+        // Key transport: OpenSSL's CMS code leaves the algorithm of a provider key empty; a program names it.
+        r = openssl(with_provider({"cms", "-encrypt", "-binary", "-aes256", "-in", path("m1.txt"), "-recip", cert, "-out", path("m1.p7m")}));
+        EXPECT_NE(r.err.find(":illegal zero content:"), std::string::npos) << r.err;
+        r = run_process({TOKENCERT_BINARY_DIR "/examples/provider_cms_encrypt", kProviders, cert},
+                        {kM1, {{"OPENSSL_CONF", path("empty.cnf")}}, std::chrono::milliseconds(60000)});
+        ASSERT_EQ(r.exit_status, 0) << r.err;
+        write("m1.p7m", r.out);
+        r = openssl(with_provider({"cms", "-decrypt", "-binary", "-inform", "DER", "-in", path("m1.p7m"), "-inkey", key, "-recip", cert}));
+        EXPECT_EQ(r.out, kM1) << r.err;
     }
     ProcessResult r = openssl(with_provider({"genpkey", "-algorithm", "gost2012_256", "-out", path("none.pem")}));
     EXPECT_NE(r.exit_status, 0);
