@@ -67,15 +67,13 @@ int set_ctx_params(void *vctx, const OSSL_PARAM params[])
     auto *ctx = static_cast<CipherCtx *>(vctx);
     if (!zk_read_paramset(ctx->prov, params, &ctx->paramset))
         return 0;
-    const OSSL_PARAM *p = OSSL_PARAM_locate_const(params, ZK_EXCHANGE_PARAM_UKM);
-    if (p == nullptr)
-        return 1;
-    const void *data = nullptr;
-    std::size_t len = 0;
-    if (!OSSL_PARAM_get_octet_string_ptr(p, &data, &len) || !ukm_usable(static_cast<const unsigned char *>(data), len))
+    bool given = false;
+    if (!zk_read_ukm(ctx->prov, params, ctx->ukm, &given))
+        return 0;
+    if (given && !ukm_usable(ctx->ukm.data(), ctx->ukm.size())) {
+        ctx->ukm.clear();
         return zk_raise(ctx->prov, ZK_R_BAD_PARAMETER, "UKM of 8 or 16 non-zero bytes needed");
-    const auto *bytes = static_cast<const unsigned char *>(data);
-    ctx->ukm.assign(bytes, bytes + len);
+    }
     return 1;
 }
 

@@ -50,17 +50,8 @@ void *dupctx(void *vctx) { return new (std::nothrow) ExchCtx(*static_cast<const 
 int set_ctx_params(void *vctx, const OSSL_PARAM params[])
 {
     auto *ctx = static_cast<ExchCtx *>(vctx);
-    const OSSL_PARAM *p = OSSL_PARAM_locate_const(params, ZK_EXCHANGE_PARAM_UKM);
-    if (p == nullptr)
-        return 1;
-    const void *data = nullptr;
-    std::size_t len = 0;
-    if (!OSSL_PARAM_get_octet_string_ptr(p, &data, &len))
-        return zk_raise(ctx->prov, ZK_R_BAD_PARAMETER, "UKM is no octet string");
-    OPENSSL_cleanse(ctx->ukm.data(), ctx->ukm.size());
-    const auto *bytes = static_cast<const unsigned char *>(data);
-    ctx->ukm.assign(bytes, bytes + len);
-    return 1;
+    bool given = false;
+    return zk_read_ukm(ctx->prov, params, ctx->ukm, &given);
 }
 
 const OSSL_PARAM *settable_ctx_params(void *, void *)

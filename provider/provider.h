@@ -11,6 +11,7 @@
 #include <new>
 
 #include <string>
+#include <vector>
 
 #include "gost28147_89.h"
 #include "secret_string.h"
@@ -108,6 +109,10 @@ const GOST28147_89_PARAM *zk_default_paramset();
 bool zk_read_paramset(const ProvCtx *prov, const OSSL_PARAM params[], const GOST28147_89_PARAM **set);
 // Writes a set's dotted OID into ZK_PARAM_PARAMSET of params, if asked.
 bool zk_write_paramset(const OSSL_PARAM params[], const GOST28147_89_PARAM *set);
+
+// Takes ZK_EXCHANGE_PARAM_UKM from params into ukm (its old bytes wiped) when
+// it is there, and says so in *given; one that is no octet string is refused.
+bool zk_read_ukm(const ProvCtx *prov, const OSSL_PARAM params[], std::vector<unsigned char> &ukm, bool *given);
 
 // The algorithms each operation offers, ended by an empty entry.
 extern const OSSL_ALGORITHM zk_digests[];
