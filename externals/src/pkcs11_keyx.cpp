@@ -7,9 +7,7 @@
 #include <openssl/rand.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "gost28147_89.h"
