@@ -1,8 +1,6 @@
 // Signing and verification on the core's constant-time curve arithmetic
 // (256-bit CryptoPro A, 512-bit TC26 A), next to OpenSSL's ECDSA on P-256 as
-// the reference of the run; and a dudect run on public-key generation: two
-// classes of private values (upper three quarters zero, full length),
-// interleaved at random, compared by Welch's t over the timings.
+// the reference of the run. (Their timing against the secrets: dudect_bench.)
 #define OPENSSL_SUPPRESS_DEPRECATED  // EC_KEY and ECDSA_sign: the plainest P-256 reference
 #include <benchmark/benchmark.h>
 
@@ -10,11 +8,7 @@
 #include <openssl/ecdsa.h>
 #include <openssl/obj_mac.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cmath>
 #include <random>
-#include <vector>
 
 #include "gostr3410_2012.h"
 
@@ -80,57 +74,5 @@ void BM_OpenSSL_ECDSA_P256(benchmark::State &state)
     EC_KEY_free(key);
 }
 BENCHMARK(BM_OpenSSL_ECDSA_P256)->ArgName("verify")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
-
-// dudect: |t| below 4.5 means no timing difference was found between the
-// classes. The slowest tenth of all samples is cropped (interrupts, migration).
-void BM_GostR3410_256_GeneratePublicKey_Dudect(benchmark::State &state)
-{
-    const size_t per_class = static_cast<size_t>(state.range(0));
-    std::mt19937 rng(11);
-    std::vector<int> order(2 * per_class);
-    for (size_t i = 0; i < order.size(); ++i)
-        order[i] = static_cast<int>(i % 2);
-    std::vector<double> times[2];
-    for (auto _ : state) {
-        std::shuffle(order.begin(), order.end(), rng);
-        std::vector<std::pair<int, double>> samples;
-        samples.reserve(order.size());
-        for (const int cls : order) {
-            DIGIT_T d[GOSTR3410_2012_256_DIGITS] = {};
-            for (size_t i = 0; i < (cls ? 8u : 2u); ++i)
-                d[i] = static_cast<DIGIT_T>(rng());
-            d[0] |= 1u;
-            d[7] &= 0x3FFFFFFFu;
-            GOSTR3410_2012_256_POINT q;
-            const auto t0 = std::chrono::steady_clock::now();
-            GOSTR3410_2012_256_GeneratePublicKey(&gostr3410_2012_256_cryptopro_a, d, &q);
-            const auto t1 = std::chrono::steady_clock::now();
-            samples.emplace_back(cls, std::chrono::duration<double, std::nano>(t1 - t0).count());
-        }
-        std::vector<double> all;
-        for (const auto &s : samples)
-            all.push_back(s.second);
-        std::nth_element(all.begin(), all.begin() + all.size() * 9 / 10, all.end());
-        const double crop = all[all.size() * 9 / 10];
-        for (const auto &s : samples)
-            if (s.second < crop)
-                times[s.first].push_back(s.second);
-    }
-    double mean[2], var[2];
-    for (int c = 0; c < 2; ++c) {
-        double sum = 0, sq = 0;
-        for (double t : times[c])
-            sum += t;
-        mean[c] = sum / times[c].size();
-        for (double t : times[c])
-            sq += (t - mean[c]) * (t - mean[c]);
-        var[c] = sq / (times[c].size() - 1);
-    }
-    const double t = (mean[0] - mean[1]) / std::sqrt(var[0] / times[0].size() + var[1] / times[1].size());
-    state.counters["|t|"] = std::fabs(t);
-    state.counters["short_ns"] = mean[0];
-    state.counters["full_ns"] = mean[1];
-}
-BENCHMARK(BM_GostR3410_256_GeneratePublicKey_Dudect)->Arg(100000)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace

@@ -21,8 +21,9 @@ int secret_bytes(void *, uint8_t *buf, size_t len)
     return 1;
 }
 
-template <class Params, class Point, size_t N, class Load, class Gen, class Mult, class Sign, class Verify, class Vko>
-int run(const Params *c, Load load, Gen gen, Mult mult, Sign sign, Verify verify, Vko vko)
+template <class Params, class Point, size_t N, class Load, class Gen, class Unload, class Mult, class Sign,
+          class Verify, class Vko>
+int run(const Params *c, Load load, Gen gen, Unload unload, Mult mult, Sign sign, Verify verify, Vko vko)
 {
     uint8_t key[(N - 1) * 4];
     DIGIT_T d[N], k[N], e[N] = {0x1234}, ukm[N] = {7}, r[N], s[N];
@@ -30,6 +31,10 @@ int run(const Params *c, Load load, Gen gen, Mult mult, Sign sign, Verify verify
     secret_bytes(nullptr, key, sizeof key);
     int failures = load(key, d) != 0;
     failures += gen(c, d, &Q) != 0;                      // key generation
+    uint8_t pub[2 * sizeof key];                         // its encoding, whatever the point
+    VALGRIND_MAKE_MEM_UNDEFINED(&Q, sizeof Q);
+    failures += unload(&Q, pub) != 0;
+    VALGRIND_MAKE_MEM_DEFINED(&Q, sizeof Q);
     std::memcpy(k, d, sizeof k);
     failures += mult(&R, &Q, k, c) != 0;                  // variable base, secret scalar
     failures += sign(c, d, e, secret_bytes, nullptr, r, s) != 0;
@@ -46,11 +51,13 @@ int main()
     int failures = 0;
     for (const auto *c : {&gostr3410_2012_256_cryptopro_a, &gostr3410_2012_256_cryptopro_b})
         failures += run<GOSTR3410_2012_256_PARAMS, GOSTR3410_2012_256_POINT, 9>(
-            c, GOSTR3410_2012_256_LoadPrivateKeyValue, GOSTR3410_2012_256_GeneratePublicKey, epMult,
+            c, GOSTR3410_2012_256_LoadPrivateKeyValue, GOSTR3410_2012_256_GeneratePublicKey,
+            GOSTR3410_2012_256_UnloadPublicKeyValue, epMult,
             GOSTR3410_2012_256_Sign, GOSTR3410_2012_256_Verify, GOSTR3410_2012_256_Vko);
     for (const auto *c : {&gostr3410_2012_512_a, &gostr3410_2012_512_b})
         failures += run<GOSTR3410_2012_512_PARAMS, GOSTR3410_2012_512_POINT, 17>(
-            c, GOSTR3410_2012_512_LoadPrivateKeyValue, GOSTR3410_2012_512_GeneratePublicKey, depMult,
+            c, GOSTR3410_2012_512_LoadPrivateKeyValue, GOSTR3410_2012_512_GeneratePublicKey,
+            GOSTR3410_2012_512_UnloadPublicKeyValue, depMult,
             GOSTR3410_2012_512_Sign, GOSTR3410_2012_512_Verify, GOSTR3410_2012_512_Vko);
     std::printf("%d failures\n", failures);
     return failures != 0;

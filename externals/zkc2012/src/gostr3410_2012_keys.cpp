@@ -23,14 +23,14 @@ template <std::size_t N> int load_private(const uint8_t *key, DIGIT_T *d)
     return 0;
 }
 
+// Byte by byte, little-endian: the same work whatever the coordinates (the
+// point comes straight from a private value at key generation).
 template <std::size_t N> void unload_public(const typename Curve<N>::Point &Q, uint8_t *out)
 {
     constexpr std::size_t kBytes = (N - 1) * MP_BYTES_PER_DIGIT;
-    uint8_t be[kBytes];
-    for (int half = 0; half < 2; ++half) {
-        mpConvToOctets(half ? Q.y : Q.x, N, be, kBytes);
-        for (std::size_t i = 0; i < kBytes; ++i)
-            out[half * kBytes + i] = be[kBytes - 1 - i];
+    for (std::size_t i = 0; i < kBytes; ++i) {
+        out[i] = static_cast<uint8_t>(mpGetByte(Q.x, N, i));
+        out[kBytes + i] = static_cast<uint8_t>(mpGetByte(Q.y, N, i));
     }
 }
 
