@@ -17,9 +17,9 @@
 #include "output_file.h"
 #include "p11_errors.h"
 #include "p11_session.h"
-#include "pin_prompt.h"
 #include "printable_text.h"
 #include "token_backend.h"
+#include "token_login.h"
 #include "tool_state.h"
 
 namespace {
@@ -118,19 +118,8 @@ CK_RV output_certificate(const char *label, const char *path, const char *format
 
 CK_RV remove_certificate(const char *label)
 {
-    {
-        SecretBuffer pin;
-        if (obtain_secret(SecretKind::user_pin, pin.data(), pin.capacity(), "Enter token user PIN:") != 0) {
-            BIO_printf(bio_err, "Can't get user PIN\n");
-            return TOOL_FAILURE;
-        }
-        const bool logged_in = backend::login(pin.data());
-        pin.wipe();
-        if (!logged_in) {
-            BIO_printf(bio_err, "Token LOGIN failed\n");
-            return TOOL_FAILURE;
-        }
-    }
+    if (!login_with_pin())
+        return TOOL_FAILURE;
     // Logged in, so private certificates are seen too.
     CK_RV result = CKR_OK;
     FindOneResult found = find_labelled_certificate(tool_session, label, [](CK_OBJECT_HANDLE) {});

@@ -18,6 +18,7 @@
 #include "ossl_ptr.h"
 #include "p12_iterations.h"
 #include "pin_prompt.h"
+#include "token_login.h"
 #include "printable_text.h"
 #include "token_backend.h"
 #include "tool_state.h"
@@ -33,23 +34,6 @@ ossl::BioPtr open_input(const char *path)
     if (!file)
         BIO_printf(bio_err, "Can't read %s file: %s\n", path, errno != 0 ? std::strerror(errno) : "unknown error");
     return file;
-}
-
-// Asks for the user PIN and logs in: true when logged in.
-bool login_with_pin()
-{
-    SecretBuffer pin;
-    if (obtain_secret(SecretKind::user_pin, pin.data(), pin.capacity(), "Enter token user PIN:") != 0) {
-        BIO_printf(bio_err, "Can't get user PIN\n");
-        return false;
-    }
-    const bool logged_in = backend::login(pin.data());
-    pin.wipe();
-    if (!logged_in) {
-        BIO_printf(bio_err, "Token LOGIN failed\n");
-        return false;
-    }
-    return true;
 }
 
 CK_RV store_certificate(X509 *certificate, const char *label, const char *path)
