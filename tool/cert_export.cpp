@@ -19,7 +19,7 @@
 #include "p11_session.h"
 #include "printable_text.h"
 #include "token_backend.h"
-#include "token_login.h"
+#include "user_login.h"
 #include "tool_state.h"
 
 namespace {

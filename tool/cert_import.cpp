@@ -18,7 +18,7 @@
 #include "ossl_ptr.h"
 #include "p12_iterations.h"
 #include "pin_prompt.h"
-#include "token_login.h"
+#include "user_login.h"
 #include "printable_text.h"
 #include "token_backend.h"
 #include "tool_state.h"

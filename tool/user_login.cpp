@@ -1,4 +1,4 @@
-#include "token_login.h"
+#include "user_login.h"
 
 #include <openssl/bio.h>
 
