@@ -13,3 +13,6 @@ install_missing() {
 }
 BUILD_PACKAGES=(cmake make g++ pkg-config libssl-dev libp11-kit-dev libsqlite3-dev nlohmann-json3-dev)
 TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev softhsm2 tmux openssl clang libclang-rt-dev valgrind)
+# The package build (scripts/package.sh) and its test (scripts/package_test.sh).
+PACKAGE_PACKAGES=(dpkg-dev file)
+PACKAGE_TEST_PACKAGES=(p11-kit openssl)
