@@ -38,7 +38,7 @@ trap cleanup EXIT
 build=${TOKENCERT_PACKAGE_BUILD:-build-package}
 deb=$(timeout 1800 scripts/package.sh | tail -n 1)
 echo "package: $deb"
-depends=$(dpkg-deb -f "$deb" Depends)
+depends=$(timeout 60 dpkg-deb -f "$deb" Depends)
 for dep in libssl3 libp11-kit0 libsqlite3-0; do
   grep -qw -- "$dep" <<<"$depends" || fail "the package does not depend on $dep: $depends"
 done
@@ -55,7 +55,7 @@ for round in 1 2; do
 done
 timeout 300 cmake -S . -B "$build" -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmp -s "$tmp/manifest1" "$tmp/manifest2" || fail "the second install into DESTDIR installed other files"
-(cd "$dest" && find . ! -type d | sed 's|^\.||' | sort) >"$tmp/found"
+(cd "$dest" && timeout 60 find . ! -type d | sed 's|^\.||' | sort) >"$tmp/found"
 cmp -s "$tmp/manifest1" "$tmp/found" || fail "DESTDIR holds other files than the install rules name"
 for f in /usr/local/bin/tokencert /usr/local/bin/softtoken-util \
   "$(pkg-config p11-kit-1 --variable p11_module_path)/libsofttoken.so" \
@@ -64,12 +64,12 @@ for f in /usr/local/bin/tokencert /usr/local/bin/softtoken-util \
   "$(pkg-config libcrypto --variable modulesdir)/zk_p11_core_2012.so"; do
   [ -f "$dest$f" ] || fail "not installed into DESTDIR: $f"
 done
-outside=$(find /usr /etc /opt -newer "$tmp/stamp" 2>/dev/null | head -n 5)
+outside=$(timeout 300 find /usr /etc /opt -newer "$tmp/stamp" 2>/dev/null | head -n 5)
 [ -z "$outside" ] || fail "the install into DESTDIR wrote outside it: $outside"
 
 installed=1
 timeout 600 apt-get install -y -qq "$deb" >/dev/null
-dpkg-query -L tokencert | while read -r f; do [ -d "$f" ] || echo "$f"; done >"$tmp/files"
+timeout 60 dpkg-query -L tokencert | while read -r f; do [ -d "$f" ] || echo "$f"; done >"$tmp/files"
 grep -qx /usr/bin/tokencert "$tmp/files" || fail "dpkg -L tokencert lists no /usr/bin/tokencert"
 
 # The installed programs, with a clean environment and no terminal.
@@ -93,14 +93,14 @@ expect "initialised" softtoken-util --init-token --free --label pkgtest --so-pin
 sys p11-kit list-modules | sed -n '/^softtoken:/,/^[^ ]/p' | grep -q 'token: pkgtest' ||
   fail "p11-kit list-modules shows no token pkgtest in the softtoken module"
 
-proxy=$(pkg-config p11-kit-1 --variable proxy_module)
+proxy=$(timeout 60 pkg-config p11-kit-1 --variable proxy_module)
 timeout 60 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$tmp/key.pem" \
   -subj /CN=tokencert-package-test -days 2 -out "$tmp/cert.pem" 2>/dev/null
 expect "pkgtest" tokencert -p11 "$proxy" -uri 'pkcs11:token=pkgtest' -slotlist
 expect '^OK$' tokencert -p11 "$proxy" -uri 'pkcs11:token=pkgtest' -infile "$tmp/cert.pem" -label pkgcert -pin pass:1234
 expect "pkgcert" tokencert -p11 "$proxy" -uri 'pkcs11:token=pkgtest' -certlist
 expect '^OK$' tokencert -p11 "$proxy" -uri 'pkcs11:token=pkgtest;object=pkgcert' -outfile "$tmp/out.der" -outform der
-openssl x509 -in "$tmp/cert.pem" -outform der -out "$tmp/cert.der"
+timeout 60 openssl x509 -in "$tmp/cert.pem" -outform der -out "$tmp/cert.der"
 cmp -s "$tmp/cert.der" "$tmp/out.der" || fail "the exported certificate differs from the imported one"
 expect '^OK$' tokencert -p11 "$proxy" -uri 'pkcs11:token=pkgtest;object=pkgcert' -remove -pin pass:1234
 listed=$(sys tokencert -p11 "$proxy" -uri 'pkcs11:token=pkgtest' -certlist) || fail "-certlist after -remove failed"
