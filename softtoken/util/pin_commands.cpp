@@ -62,8 +62,8 @@ int unblock_pin(CK_FUNCTION_LIST_PTR f, const FoundToken& token, const std::stri
   if (open_and_login(f, token, session, CKU_SO, so_pin) != 0) return 1;
   CK_RV rv = f->C_InitPIN(session.handle(), Session::pin_bytes(new_pin), new_pin.size());
   if (rv != CKR_OK) return fail("C_InitPIN", rv);
-  std::printf("User PIN of token '%s' (serial %s) set by the SO and unlocked\n", token.label.c_str(),
-              token.serial.c_str());
+  std::printf("User PIN of token '%s' (serial %s) set by the SO%s\n", token.label.c_str(), token.serial.c_str(),
+              (token.flags & CKF_USER_PIN_LOCKED) ? ", and unlocked" : "");
   return 0;
 }
 

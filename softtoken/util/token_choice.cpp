@@ -46,7 +46,8 @@ int find_token(CK_FUNCTION_LIST_PTR f, const TokenName& name, FoundToken& found)
     CK_RV rv = f->C_GetTokenInfo(slot, &ti);
     if (rv != CKR_OK) return fail("C_GetTokenInfo", rv);
     if (!(ti.flags & CKF_TOKEN_INITIALIZED)) continue;
-    FoundToken t{slot, trimmed(ti.label, sizeof ti.label), trimmed(ti.serialNumber, sizeof ti.serialNumber)};
+    FoundToken t{slot, trimmed(ti.label, sizeof ti.label), trimmed(ti.serialNumber, sizeof ti.serialNumber),
+                 ti.flags};
     if (name.by_serial ? t.serial == name.serial : label_fits && std::memcmp(ti.label, label, sizeof label) == 0)
       matches.push_back(t);
   }

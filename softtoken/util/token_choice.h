@@ -29,6 +29,7 @@ struct TokenName {
 struct FoundToken {
   CK_SLOT_ID slot = 0;
   std::string label, serial;
+  CK_FLAGS flags = 0;  // as the token reported them when it was found
 };
 
 // The one initialised token that `name` names; 0, or 1 after a line saying

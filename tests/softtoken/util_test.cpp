@@ -155,6 +155,8 @@ TEST_F(PinUtil, ChangeByLabelOrSerialFromEverySourceAndEachFailureItsLine) {
        "no token with serial 00000000000000AA in " + dir},
       {{"--unblock-pin", "--serial", serial, "--so-pin-source", "file:" + so_pin_file, "--new-pin-source", "pass:abc"},
        "", 2, "", "the new PIN must be 4 to 64 bytes long"},
+      {{"--unblock-pin", "--serial", serial, "--so-pin-source", "file:" + so_pin_file, "--new-pin", "user-pin-2"}, "", 0,
+       "User PIN of token 'pins' (serial " + serial + ") set by the SO\n", ""},
       {with(label, {"--pin-source", "file:" + dir + "/none", "--new-pin", "abcd"}), "", 1, "",
        "can't read the PIN of --pin-source: No such file or directory"},
       {with(label, {"--pin", "user-pin-2", "--new-pin-source", "env:NO_SUCH_PIN"}), "", 1, "",
@@ -190,7 +192,7 @@ TEST_F(PinUtil, LockedByWrongTriesUnblockedByTheSo) {
   EXPECT_TRUE(ti.flags & CKF_USER_PIN_LOCKED);
   expect(util({"--unblock-pin", "--label", "pins", "--so-pin-source", "stdin", "--new-pin-source", "stdin"},
               std::string(kSoPin) + "\nfresh-pin\n"),
-         0, "User PIN of token 'pins' (serial " + serial_of(slot) + ") set by the SO and unlocked\n", "");
+         0, "User PIN of token 'pins' (serial " + serial_of(slot) + ") set by the SO, and unlocked\n", "");
   ASSERT_EQ(f->C_GetTokenInfo(slot, &ti), CKR_OK);
   EXPECT_EQ(ti.flags & (CKF_USER_PIN_LOCKED | CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_COUNT_LOW), 0u);
   EXPECT_EQ(login_as_user(slot, kUserPin), CKR_PIN_INCORRECT);
