@@ -60,7 +60,15 @@ struct PinOption {
   PinOption(const char* n, const char* sn) : name(n), source_name(sn) { value.reserve(SourcedSecret::kMaxLength + 1); }
   PinOption(const PinOption&) = delete;
   PinOption& operator=(const PinOption&) = delete;
-  ~PinOption() { OPENSSL_cleanse(&value[0], value.size()); }
+  // The source too: pass:TEXT holds the PIN.
+  ~PinOption() {
+    wipe(value);
+    wipe(source);
+  }
+  static void wipe(std::string& text) {
+    text.resize(text.capacity());  // a longer text given before may have left bytes past the end
+    OPENSSL_cleanse(&text[0], text.size());
+  }
   bool given() const { return literal || from_source; }
 };
 
