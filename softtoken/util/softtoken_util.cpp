@@ -1,5 +1,6 @@
 // softtoken-util: initialises, lists and deletes softtoken tokens and
-// changes or resets their user PINs, for people and for scripts. Works through the module's own function list.
+// changes or resets their user PINs, for people and for scripts. Works
+// through the module's own function list.
 #include <pkcs11_vendor.h>
 #include <secret_source.h>
 
@@ -159,11 +160,8 @@ int delete_token(const Options& o) {
   std::string serial = o.serial;
   if (!normalize_serial(serial)) return usage_error("a serial is 16 hexadecimal digits");
   std::string path = softtoken::Token::path_of(softtoken::token_directory(), serial);
-  if (std::remove(path.c_str()) != 0) {
-    std::fprintf(stderr, "softtoken-util: no token with serial %s in %s\n", serial.c_str(),
-                 softtoken::token_directory().c_str());
-    return 1;
-  }
+  if (std::remove(path.c_str()) != 0)
+    return failure("no token with serial " + serial + " in " + softtoken::token_directory());
   std::remove((path + "-wal").c_str());
   std::remove((path + "-shm").c_str());
   std::printf("Token %s deleted\n", serial.c_str());
