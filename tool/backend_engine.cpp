@@ -50,6 +50,8 @@ private:
 
 namespace backend {
 
+const char *gost_algorithms() { return "engine " ZK_P11_ENGINE_ID; }
+
 bool bind()
 {
     ENGINE_load_zk_p11_core();

@@ -21,6 +21,7 @@
 #include "gost_objects.h"
 #include "gost_params.h"
 #include "oid_der.h"
+#include "provider.h"
 #include "token_backend.h"
 #include "token_certificates.h"
 #include "token_key_objects.h"
@@ -231,12 +232,14 @@ bool checked_gost_mac(PKCS12 *container, const char *password)
 
 namespace backend {
 
+const char *gost_algorithms() { return "provider " ZK_PROVIDER_NAME " (engine-free build)"; }
+
 bool bind()
 {
     OSSL_LIB_CTX *context = OSSL_LIB_CTX_new();
-    if (context == nullptr || OSSL_PROVIDER_add_builtin(context, "zk_p11_core_2012", OSSL_provider_init) != 1 ||
+    if (context == nullptr || OSSL_PROVIDER_add_builtin(context, ZK_PROVIDER_NAME, OSSL_provider_init) != 1 ||
         OSSL_PROVIDER_load(context, "default") == nullptr ||
-        OSSL_PROVIDER_load(context, "zk_p11_core_2012") == nullptr) {
+        OSSL_PROVIDER_load(context, ZK_PROVIDER_NAME) == nullptr) {
         OSSL_LIB_CTX_free(context);
         return false;
     }

@@ -12,6 +12,7 @@
 #include "startup.h"
 #include "tool_state.h"
 #include "uri_selection.h"
+#include "version_info.h"
 
 int main(int argc, char **argv)
 {
@@ -27,6 +28,10 @@ int main(int argc, char **argv)
         send_errors_to_stderr();
     if (!parsed)
         print_usage(program, cmd.complaint);
+    if (cmd.flags & OPT_VERSION) {
+        write_version(bio_out);
+        exit_tool(0);
+    }
     option_flags = cmd.flags;
     module_path = cmd.module_path;
     // Secrets given on the command line are read before the token is touched.

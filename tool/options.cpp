@@ -36,6 +36,7 @@ const OptionDef option_table[] = {
     {"-passin", OPT_PASSIN, &CommandLine::passin},
     {"-json", OPT_JSON, nullptr},
     {"-uri", OPT_URI, &CommandLine::uri_text},
+    {"-version", OPT_VERSION, nullptr},
 };
 
 // The actions that name one certificate, with -label or -uri.
@@ -76,6 +77,8 @@ const char *const usage_lines[] = {
     "\t                as one JSON document\n",
     "\t-uri <uri>      - token and object as a PKCS#11 URI\n",
     "\t                (pkcs11:token=...;object=...) for -slot and -label\n",
+    "\t-version        - display the tokencert and OpenSSL versions and\n",
+    "\t                the GOST algorithms' origin (engine or provider)\n",
 };
 
 const char *name_of(uint32_t flag)
@@ -100,6 +103,13 @@ bool is_slot_number(const char *text)
 std::string whole_line_complaint(CommandLine &out)
 {
     const uint32_t flags = out.flags;
+    // -version needs no module and runs nothing else.
+    if (flags & OPT_VERSION) {
+        for (const OptionDef &def : option_table)
+            if (flags & def.flag & ~OPT_VERSION)
+                return std::string("-version goes alone, not with ") + def.name;
+        return std::string();
+    }
     if ((flags & OPT_P11) == 0)
         return "No -p11 <PKCS#11 library path> given";
     if ((flags & OPT_SLOT) && !is_slot_number(out.slot))

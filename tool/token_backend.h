@@ -15,6 +15,9 @@ namespace backend {
 // Makes the GOST algorithms and the object store available to the run.
 bool bind();
 
+// Where the GOST algorithms come from in this build, for -version.
+const char *gost_algorithms();
+
 // Hands the loaded module's function list over.
 bool attach_module(CK_FUNCTION_LIST_PTR functions);
 

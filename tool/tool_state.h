@@ -34,6 +34,7 @@ enum OptionFlag : uint32_t {
     OPT_URI = 0x80000,
     OPT_PIN = 0x100000,
     OPT_PASSIN = 0x200000,
+    OPT_VERSION = 0x400000,
 };
 
 // Options that change how the actions run, not which ones.

@@ -38,7 +38,9 @@ inline std::string expected_usage(const std::string &program)
            "\t-json           - -p11info, -slotlist, -tokeninfo and -certlist\n"
            "\t                as one JSON document\n"
            "\t-uri <uri>      - token and object as a PKCS#11 URI\n"
-           "\t                (pkcs11:token=...;object=...) for -slot and -label\n";
+           "\t                (pkcs11:token=...;object=...) for -slot and -label\n"
+           "\t-version        - display the tokencert and OpenSSL versions and\n"
+           "\t                the GOST algorithms' origin (engine or provider)\n";
 }
 
 #endif

@@ -63,6 +63,10 @@ TEST_F(Scripting, MistakesAreUsageErrorsNamingTheArgument)
         {{"-p11", m, "-uri", "pkcs11:id=%01", "-label", "b"}, "-uri names the object: give it without -label"},
         {{"-p11", m, "-uri", "pkcs11:token=a;id=%01", "-infile", "c.pem"},
          "-infile needs -label (or -uri with object=)"},
+        {{"-version", "-p11", m}, "-version goes alone, not with -p11"},
+        {{"-certlist", "-version"}, "-version goes alone, not with -certlist"},
+        {{"-version", "-bogus"}, "Unknown option -bogus"},
+        {{"-version", "-help"}, ""},
     };
     for (const auto &c : cases) {
         std::string shown;

@@ -2,6 +2,8 @@
 // list, the slot choice, the session and the token check.
 #include <string>
 
+#include <openssl/crypto.h>
+
 #include "tool_e2e.h"
 
 namespace {
@@ -30,6 +32,17 @@ TEST_F(Startup, ModuleAloneShowsLibraryInfoAndEndsWithOk)
     const std::string adopt_failed = " \nSET_SESSION failed\n";
     ASSERT_GT(r.out.size(), adopt_failed.size());
     EXPECT_EQ(r.out.substr(r.out.size() - adopt_failed.size()), adopt_failed);
+}
+
+TEST_F(Startup, VersionNeedsNoModuleNoTokenAndNoPin)
+{
+    ProcessResult r = tool({"-version"});
+    EXPECT_EQ(r.exit_status, 0);
+    const std::string running = OpenSSL_version(OPENSSL_VERSION);
+    const std::string built = OPENSSL_VERSION_TEXT;
+    EXPECT_EQ(r.out, "tokencert " TOKENCERT_VERSION "\n" + running + (running == built ? "" : " (built with " + built + ")") +
+                         "\nGOST algorithms: " TOKENCERT_GOST_ALGORITHMS "\n");
+    EXPECT_EQ(r.err, "");
 }
 
 TEST_F(Startup, LibraryThatCannotBeLoaded)
