@@ -3,12 +3,13 @@
 # is not installed: builds the package (scripts/package.sh); installs the
 # build twice into a DESTDIR, with the modules' directories outside the
 # prefix, and checks that nothing was written outside it; installs the
-# package with apt and runs the installed programs with nothing of the build
-# tree: p11-kit finds the software token, softtoken-util makes a token,
-# tokencert lists it, imports, lists, exports and removes a certificate
-# through p11-kit's proxy module, openssl loads the provider and the engine;
-# then purges the package and checks that none of its files is left while the
-# user's tokens stay. A failed run removes the package again.
+# package with apt (manual pages and completion files included) and runs the
+# installed programs with nothing of the build tree: tokencert shows the
+# package's version, p11-kit finds the software token, softtoken-util makes a
+# token, tokencert lists it, imports, lists, exports and removes a
+# certificate through p11-kit's proxy module, openssl loads the provider and
+# the engine; then purges the package and checks that none of its files is
+# left while the user's tokens stay. A failed run removes the package again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$SECONDS
@@ -71,6 +72,11 @@ installed=1
 timeout 600 apt-get install -y -qq "$deb" >/dev/null
 timeout 60 dpkg-query -L tokencert | while read -r f; do [ -d "$f" ] || echo "$f"; done >"$tmp/files"
 grep -qx /usr/bin/tokencert "$tmp/files" || fail "dpkg -L tokencert lists no /usr/bin/tokencert"
+# The manual pages and the completion files that the source tree has.
+for f in doc/*.[1-9] doc/completion/*; do
+  [ -e "$f" ] || continue
+  grep -q "/${f##*/}\$" "$tmp/files" || fail "the package has no $f"
+done
 
 # The installed programs, with a clean environment and no terminal.
 home=$tmp/home
@@ -88,6 +94,7 @@ expect() {
   grep -q -- "$pattern" <<<"$out" || fail "no '$pattern' from: $*: $out"
 }
 [ "$(sys sh -c 'command -v tokencert')" = /usr/bin/tokencert ] || fail "tokencert is not /usr/bin/tokencert"
+expect "^tokencert $(timeout 60 dpkg-deb -f "$deb" Version)\$" tokencert -version
 expect '^softtoken: ' p11-kit list-modules
 expect "initialised" softtoken-util --init-token --free --label pkgtest --so-pin-source pass:87654321 --pin-source pass:1234
 sys p11-kit list-modules | sed -n '/^softtoken:/,/^[^ ]/p' | grep -q 'token: pkgtest' ||
