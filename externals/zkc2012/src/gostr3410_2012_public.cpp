@@ -92,14 +92,6 @@ template <std::size_t N> struct JacobianArith {
         return R;
     }
 
-    void times(F &r, const F &x, unsigned k) const  // r := k x for small k
-    {
-        F t = x;
-        for (unsigned i = 1; i < k; ++i)
-            f.add(t, t, x);
-        r = t;
-    }
-
     // dbl-2001-b (a = -3) and dbl-2007-bl (any a).
     void dbl(Jac<L> &R, const Jac<L> &P) const
     {
@@ -114,11 +106,15 @@ template <std::size_t N> struct JacobianArith {
             f.mul(beta, P.X, gamma);
             f.sub(t, P.X, delta);
             f.add(u, P.X, delta);
-            f.mul(alpha, t, u);
-            times(alpha, alpha, 3);
-            times(beta, beta, 4);
+            f.mul(t, t, u);
+            f.add(alpha, t, t);
+            f.add(alpha, alpha, t);       // M = 3 (X - Z^2)(X + Z^2)
+            f.add(beta, beta, beta);
+            f.add(beta, beta, beta);      // S = 4 X Y^2
             f.sqr(gamma, gamma);
-            times(gamma, gamma, 8);
+            f.add(gamma, gamma, gamma);
+            f.add(gamma, gamma, gamma);
+            f.add(gamma, gamma, gamma);   // 8 Y^4
         } else {
             f.add(t, P.X, gamma);
             f.sqr(t, t);
@@ -127,11 +123,14 @@ template <std::size_t N> struct JacobianArith {
             f.sqr(gamma, gamma);  // Y^4
             f.sub(t, t, gamma);
             f.add(beta, t, t);    // S = 4 X Y^2
-            times(alpha, u, 3);
+            f.add(alpha, u, u);
+            f.add(alpha, alpha, u);
             f.sqr(delta, delta);
             f.mul(delta, delta, c.a);
             f.add(alpha, alpha, delta);  // M = 3 X^2 + a Z^4
-            times(gamma, gamma, 8);
+            f.add(gamma, gamma, gamma);
+            f.add(gamma, gamma, gamma);
+            f.add(gamma, gamma, gamma);
         }
         // X3 = M^2 - 2 S, Y3 = M (S - X3) - 8 Y^4.
         f.sqr(t, alpha);
