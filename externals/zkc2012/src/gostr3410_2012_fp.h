@@ -270,25 +270,63 @@ template <std::size_t L> struct Modulus {
         mul(r, a, unit);
     }
 
-    // r := a^(m-2) = a^-1 (Fermat; 0 gives 0), by fixed 4-bit windows of the
-    // exponent. The exponent is public: its digits may steer the steps.
+    // r := a^(m-2) = a^-1 (Fermat; 0 gives 0). The exponent is public: its
+    // bits may steer the steps. Its leading run of ones (most of it for a
+    // modulus 2^(64 L) - c) is raised by the chain a^(2^k - 1) -> a^(2^2k - 1)
+    // -> a^(2^(2k+1) - 1), the rest by bits or by fixed 4-bit windows.
     void inv(Fe<L> &r, const Fe<L> &a) const
     {
-        Fe<L> pow[16];
-        pow[0] = one;
-        pow[1] = a;
-        for (std::size_t i = 2; i < 16; ++i)
-            mul(pow[i], pow[i - 1], a);
-        Fe<L> acc = one;
-        for (std::size_t w = 16 * L; w-- > 0;) {
-            for (int i = 0; i < 4; ++i)
+        auto bit = [&](std::size_t i) { return (unsigned)(m2.v[i / 64] >> (i % 64)) & 1u; };
+        std::size_t top = 64 * L - 1;
+        while (!bit(top))
+            --top;
+        std::size_t run = 0;
+        while (run <= top && bit(top - run))
+            ++run;
+        Fe<L> acc = a, t;
+        std::size_t k = 1, lead = 0;
+        while ((run >> (lead + 1)) != 0)
+            ++lead;
+        for (std::size_t i = lead; i-- > 0;) {
+            t = acc;  // a^(2^k - 1)
+            for (std::size_t j = 0; j < k; ++j)
                 sqr(acc, acc);
-            const unsigned digit = (unsigned)(m2.v[w / 16] >> (4 * (w % 16))) & 0xFu;
-            if (digit != 0)
-                mul(acc, acc, pow[digit]);
+            mul(acc, acc, t);
+            k *= 2;
+            if ((run >> i) & 1u) {
+                sqr(acc, acc);
+                mul(acc, acc, a);
+                ++k;
+            }
+        }
+        std::size_t rest = top + 1 - run;  // bits below the run
+        if (rest <= 40) {
+            while (rest-- > 0) {
+                sqr(acc, acc);
+                if (bit(rest))
+                    mul(acc, acc, a);
+            }
+        } else {
+            Fe<L> pow[16];
+            pow[0] = one;
+            pow[1] = a;
+            for (std::size_t i = 2; i < 16; ++i)
+                mul(pow[i], pow[i - 1], a);
+            for (std::size_t pos = rest; pos > 0;) {
+                const std::size_t width = pos % 4 ? pos % 4 : 4;
+                unsigned digit = 0;
+                for (std::size_t j = 1; j <= width; ++j) {
+                    sqr(acc, acc);
+                    digit = 2 * digit + bit(pos - j);
+                }
+                pos -= width;
+                if (digit != 0)
+                    mul(acc, acc, pow[digit]);
+            }
+            mp_wipe(pow, sizeof pow);
         }
         r = acc;
-        mp_wipe(pow, sizeof pow);
+        mp_wipe(&t, sizeof t);
     }
 
     // r := a^-1 mod m for a public a below m (0 gives 0), in plain form (not
