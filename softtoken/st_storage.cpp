@@ -11,12 +11,18 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 30000;
 
+// A statement of the connection's cache, reset and unbound when done with
+// (which also ends the read it may hold open).
 class Statement {
  public:
-  Statement(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &st_, nullptr) != SQLITE_OK) st_ = nullptr;
+  explicit Statement(sqlite3_stmt* st) : st_(st) {}
+  ~Statement() {
+    if (!st_) return;
+    sqlite3_reset(st_);
+    sqlite3_clear_bindings(st_);
   }
-  ~Statement() { sqlite3_finalize(st_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
   explicit operator bool() const { return st_ != nullptr; }
   sqlite3_stmt* get() { return st_; }
   bool bind_text(int i, const std::string& s) {
@@ -98,7 +104,24 @@ std::unique_ptr<TokenDb> TokenDb::create(const std::string& path) {
   return t;
 }
 
-TokenDb::~TokenDb() { sqlite3_close_v2(db_); }
+TokenDb::~TokenDb() {
+  for (auto& entry : statements_) sqlite3_finalize(entry.second);
+  sqlite3_close_v2(db_);
+}
+
+// Statements are prepared once per connection (the text is a literal, its
+// address the key): preparing costs more than a lookup by the row id.
+sqlite3_stmt* TokenDb::prepared(const char* sql) {
+  auto it = statements_.find(sql);
+  if (it != statements_.end()) return it->second;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(st);
+    return nullptr;
+  }
+  statements_.emplace(sql, st);
+  return st;
+}
 
 bool TokenDb::exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
@@ -117,7 +140,7 @@ bool TokenDb::Transaction::commit() {
 }
 
 bool TokenDb::get_meta(const std::string& name, Bytes& value) {
-  Statement st(db_, "SELECT value FROM meta WHERE name = ?1");
+  Statement st(prepared("SELECT value FROM meta WHERE name = ?1"));
   if (!st || !st.bind_text(1, name)) return false;
   if (st.step() != SQLITE_ROW) return false;
   value = st.column_blob(0);
@@ -125,12 +148,12 @@ bool TokenDb::get_meta(const std::string& name, Bytes& value) {
 }
 
 bool TokenDb::set_meta(const std::string& name, const uint8_t* data, size_t len) {
-  Statement st(db_, "INSERT OR REPLACE INTO meta(name, value) VALUES(?1, ?2)");
+  Statement st(prepared("INSERT OR REPLACE INTO meta(name, value) VALUES(?1, ?2)"));
   return st && st.bind_text(1, name) && st.bind_blob(2, data, len) && st.step() == SQLITE_DONE;
 }
 
 bool TokenDb::delete_meta(const std::string& name) {
-  Statement st(db_, "DELETE FROM meta WHERE name = ?1");
+  Statement st(prepared("DELETE FROM meta WHERE name = ?1"));
   return st && st.bind_text(1, name) && st.step() == SQLITE_DONE;
 }
 
@@ -148,7 +171,7 @@ bool TokenDb::set_counter(const std::string& name, long value) {
 
 bool TokenDb::load_objects(std::vector<StoredObject>& out) {
   out.clear();
-  Statement st(db_, "SELECT id, private, clear, sealed FROM objects ORDER BY id");
+  Statement st(prepared("SELECT id, private, clear, sealed FROM objects ORDER BY id"));
   if (!st) return false;
   int rc;
   while ((rc = st.step()) == SQLITE_ROW) {
@@ -164,7 +187,7 @@ bool TokenDb::load_objects(std::vector<StoredObject>& out) {
 
 bool TokenDb::load_object(int64_t id, StoredObject& out, bool& found) {
   found = false;
-  Statement st(db_, "SELECT id, private, clear, sealed FROM objects WHERE id = ?1");
+  Statement st(prepared("SELECT id, private, clear, sealed FROM objects WHERE id = ?1"));
   if (!st || !st.bind_int(1, id)) return false;
   int rc = st.step();
   if (rc == SQLITE_DONE) return true;
@@ -178,7 +201,7 @@ bool TokenDb::load_object(int64_t id, StoredObject& out, bool& found) {
 }
 
 bool TokenDb::insert_object(bool is_private, const Bytes& clear, int64_t& id) {
-  Statement st(db_, "INSERT INTO objects(private, clear, sealed) VALUES(?1, ?2, NULL)");
+  Statement st(prepared("INSERT INTO objects(private, clear, sealed) VALUES(?1, ?2, NULL)"));
   if (!st || !st.bind_int(1, is_private ? 1 : 0) || !st.bind_blob(2, clear.data(), clear.size()) ||
       st.step() != SQLITE_DONE)
     return false;
@@ -187,7 +210,7 @@ bool TokenDb::insert_object(bool is_private, const Bytes& clear, int64_t& id) {
 }
 
 bool TokenDb::update_object(int64_t id, const Bytes& clear, const Bytes& sealed) {
-  Statement st(db_, "UPDATE objects SET clear = ?1, sealed = ?2 WHERE id = ?3");
+  Statement st(prepared("UPDATE objects SET clear = ?1, sealed = ?2 WHERE id = ?3"));
   if (!st || !st.bind_blob(1, clear.data(), clear.size())) return false;
   if (sealed.empty() ? sqlite3_bind_null(st.get(), 2) != SQLITE_OK : !st.bind_blob(2, sealed.data(), sealed.size()))
     return false;
@@ -195,14 +218,14 @@ bool TokenDb::update_object(int64_t id, const Bytes& clear, const Bytes& sealed)
 }
 
 bool TokenDb::delete_object(int64_t id) {
-  Statement st(db_, "DELETE FROM objects WHERE id = ?1");
+  Statement st(prepared("DELETE FROM objects WHERE id = ?1"));
   return st && st.bind_int(1, id) && st.step() == SQLITE_DONE;
 }
 
 bool TokenDb::delete_all_objects() { return exec("DELETE FROM objects"); }
 
 bool TokenDb::object_exists(int64_t id) {
-  Statement st(db_, "SELECT 1 FROM objects WHERE id = ?1");
+  Statement st(prepared("SELECT 1 FROM objects WHERE id = ?1"));
   return st && st.bind_int(1, id) && st.step() == SQLITE_ROW;
 }
 

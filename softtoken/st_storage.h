@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "st_secure.h"
@@ -66,8 +67,10 @@ class TokenDb {
 
  private:
   TokenDb(sqlite3* db, bool read_only) : db_(db), read_only_(read_only) {}
+  sqlite3_stmt* prepared(const char* sql);
   bool exec(const char* sql);
   sqlite3* db_;
+  std::unordered_map<const char*, sqlite3_stmt*> statements_;
   bool read_only_ = false;
 };
 

@@ -301,12 +301,14 @@ CK_RV Token::login(CK_USER_TYPE user, const uint8_t* pin, size_t pin_len) {
   CK_RV rv = check_pin(who, pin, pin_len, key);
   if (rv != CKR_OK) return rv;
   token_key_ = std::move(key);
+  decoded_.clear();
   state_ = user == CKU_SO ? LoginState::SO : LoginState::User;
   return CKR_OK;
 }
 
 void Token::logout() {
   state_ = LoginState::None;
+  decoded_.clear();
   token_key_.clear();
   token_key_.shrink_to_fit();
 }
@@ -466,7 +468,19 @@ CK_RV Token::load(CK_OBJECT_HANDLE handle, Object& out) {
   bool found = false;
   if (!db_->load_object(static_cast<int64_t>(handle), row, found)) return CKR_DEVICE_ERROR;
   if (!found || (row.is_private && state_ != LoginState::User)) return CKR_OBJECT_HANDLE_INVALID;
+  // A record decoded before under the same login, byte for byte the same
+  // now, is not checked and opened again (a key used for one operation
+  // after another).
+  auto it = decoded_.find(handle);
+  if (it != decoded_.end() && it->second.clear == row.clear && it->second.sealed == row.sealed) {
+    out = it->second.object;
+    return CKR_OK;
+  }
   CK_RV rv = decode(row, out);
+  if (rv == CKR_OK) {
+    if (decoded_.size() >= kDecodedKept) decoded_.clear();
+    decoded_[handle] = Decoded{std::move(row.clear), std::move(row.sealed), out};
+  }
   return rv == CKR_DEVICE_ERROR ? CKR_OBJECT_HANDLE_INVALID : rv;
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "st_attributes.h"
@@ -98,6 +99,13 @@ class Token {
   bool damage_reported_ = false;
   LoginState state_ = LoginState::None;
   SecureBytes token_key_;
+  // Records decoded under the current login, with the bytes they came from.
+  struct Decoded {
+    Bytes clear, sealed;
+    Object object;
+  };
+  static constexpr size_t kDecodedKept = 32;
+  std::unordered_map<CK_OBJECT_HANDLE, Decoded> decoded_;
 };
 
 bool pin_length_ok(size_t len);

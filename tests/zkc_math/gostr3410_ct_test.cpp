@@ -162,7 +162,7 @@ TEST(ConstantTimeCurves, AgreeWithTheAffineArithmetic256)
 TEST(ConstantTimeCurves, AgreeWithTheAffineArithmetic512) { agrees_with_the_affine_arithmetic<17>(); }
 
 // The fixed-base rows (constant and variable time) and the variable-time
-// multipliers (k P, k G + k P) against the windowed constant-time multiplier, on every curve:
+// multipliers (k P, k G + k P, and k2 G + k P through P's tables) against the windowed constant-time multiplier, on every curve:
 // scalars 0, 1, q-1, q, 2^(64 L)-1 (the carry digit), a full N-digit value
 // (reduced mod q first) and random ones, on G and on another point.
 template <std::size_t N> void public_paths_agree()
@@ -208,6 +208,17 @@ template <std::size_t N> void public_paths_agree()
             ctx->add(want, want, kG);
             ctx->public_mult2(R, &kf, P, kf);
             agree(R, "public_mult2");
+            // kg G + k P with a kg of its own: plain, then P's tables built, then reused.
+            const Num<N> &k2 = ks[(&k - ks.data() + 1) % ks.size()];
+            if (k2[N - 1] != 0)
+                continue;
+            ctx->mult(want, P, k.data());
+            ctx->mult(kG, ctx->G, k2.data());
+            ctx->add(want, want, kG);
+            for (int round = 0; round < 3; ++round) {
+                ctx->public_verify_mult(R, fe_from_digits<L>(k2.data()), P, kf);
+                agree(R, "public_verify_mult");
+            }
         }
     }
 }

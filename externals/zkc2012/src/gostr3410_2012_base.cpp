@@ -43,6 +43,7 @@ template <std::size_t N> void CurveCtx<N>::build_base_table()
     }
     base.assign(affine.begin(), affine.begin() + rows);
     g_odd.assign(affine.begin() + rows, affine.end());
+    g_split = split_table(G, kGNafWidth);
 }
 
 template <std::size_t N> void CurveCtx<N>::reduce_scalar(Fe<L> &r, const DIGIT_T *k) const

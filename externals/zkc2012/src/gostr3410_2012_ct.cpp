@@ -123,6 +123,37 @@ void CurveCtx<N>::add_finish(Proj<L> &R, Fe<L> t0, Fe<L> t1, Fe<L> t2, const Fe<
                              const Fe<L> &t5) const
 {
     Fe<L> X3, Y3, Z3;
+    if (a_is_minus_3) {  // a property of the public curve: algorithms 4 and 5
+        fp.mul(Z3, b, t2);
+        fp.sub(X3, t4, Z3);
+        fp.add(Z3, X3, X3);
+        fp.add(X3, X3, Z3);
+        fp.sub(Z3, t1, X3);
+        fp.add(X3, t1, X3);
+        fp.mul(Y3, b, t4);
+        fp.add(t1, t2, t2);
+        fp.add(t2, t1, t2);
+        fp.sub(Y3, Y3, t2);
+        fp.sub(Y3, Y3, t0);
+        fp.add(t1, Y3, Y3);
+        fp.add(Y3, t1, Y3);
+        fp.add(t1, t0, t0);
+        fp.add(t0, t1, t0);
+        fp.sub(t0, t0, t2);
+        fp.mul(t1, t5, Y3);
+        fp.mul(t2, t0, Y3);
+        fp.mul(Y3, X3, Z3);
+        fp.add(Y3, Y3, t2);
+        fp.mul(X3, t3, X3);
+        fp.sub(X3, X3, t1);
+        fp.mul(Z3, t5, Z3);
+        fp.mul(t1, t3, t0);
+        fp.add(Z3, Z3, t1);
+        R.X = X3;
+        R.Y = Y3;
+        R.Z = Z3;
+        return;
+    }
     mul_a(Z3, t4);
     fp.mul(X3, b3, t2);
     fp.add(Z3, X3, Z3);

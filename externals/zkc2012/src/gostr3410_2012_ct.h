@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "gostr3410_2012.h"
@@ -44,6 +45,21 @@ constexpr std::size_t kRowPoints = std::size_t(1) << (kBaseBits - 1);
 constexpr int kGNafWidth = 7;
 constexpr std::size_t kGOddPoints = 1u << (kGNafWidth - 2);
 
+// Public points met more than once (a key verified with again and again) get
+// tables of their own: the odd multiples of 2^(i w) P for the kSplit parts of
+// a scalar, w = 64 L / kSplit bits each, so that k P takes w doublings.
+constexpr std::size_t kSplit = 4;
+template <std::size_t L> struct PointTables {
+    struct Entry {
+        Fe<L> x, y;
+        std::shared_ptr<const std::vector<Aff<L>>> odd;
+    };
+    static constexpr std::size_t kBuilt = 8, kSeen = 16;
+    std::mutex lock;
+    std::vector<Entry> built;  // most recently used last
+    std::vector<Aff<L>> seen;  // met once, most recent last
+};
+
 // Signed digits of k, lowest first: with carry (0 or 1) from the digit below,
 // window + carry = digit + 2^b carry', digit in -2^(b-1)..2^(b-1)-1 for b =
 // kBaseBits. Branch-free; `neg` is all ones for a negative digit and `mag`
@@ -75,6 +91,8 @@ template <std::size_t N> struct CurveCtx {
     Proj<L> G;
     std::vector<Aff<L>> base;
     std::vector<Aff<L>> g_odd;  // (2 i + 1) G, affine
+    std::vector<Aff<L>> g_split;  // odd multiples of 2^(i w) G for the kSplit parts
+    std::unique_ptr<PointTables<L>> tables = std::make_unique<PointTables<L>>();
     bool a_is_minus_3 = false;  // doublings then take the cheaper formulas
     unsigned cofactor = 1;
     std::size_t q_bits = 0;
@@ -111,6 +129,14 @@ template <std::size_t N> struct CurveCtx {
     void public_mult(Proj<L> &R, const Proj<L> &P, const Fe<L> &k) const;
     // R := kg G + k P (kg may be null: then k P), one chain of doublings.
     void public_mult2(Proj<L> &R, const Fe<L> *kg, const Proj<L> &P, const Fe<L> &k) const;
+    // R := kg G + k P for a verification: through P's own tables once P has
+    // been met before (they are built at the second meeting), else as above.
+    void public_verify_mult(Proj<L> &R, const Fe<L> &kg, const Proj<L> &P, const Fe<L> &k) const;
+    // The odd multiples of 2^(i w) P (width-w non-adjacent digits) for the
+    // parts of a scalar, affine.
+    std::vector<Aff<L>> split_table(const Proj<L> &P, int width) const;
+    // Whether P has tables of its own (it passed load_public before).
+    bool known_point(const Proj<L> &P) const;
     // Loads a public point: false unless on the curve, not infinity, and of
     // order q on a curve with a cofactor.
     bool load_public(Proj<L> &P, const typename Curve<N>::Point &Q) const;

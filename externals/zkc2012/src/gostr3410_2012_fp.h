@@ -101,21 +101,44 @@ inline void mac(u64 &c0, u64 &c1, u64 &c2, u64 x, u64 y)
     c1 = hi;
 }
 
+// r[0..n] += x (y_0 .. y_(n-1)) + top 2^(64 n) (n at most L), the row's products taken
+// first and added by two carry chains (low halves, then high halves one limb
+// up), so that the multiplications do not wait on the additions. Returns the
+// carries out of r[n] (0 to 2).
+template <std::size_t L>
+__attribute__((always_inline)) inline u64 add_row(u64 *r, u64 x, const u64 *y, u64 top = 0, std::size_t n = L)
+{
+    u64 lo[L], hi[L];
+#pragma GCC unroll 8
+    for (std::size_t j = 0; j < n; ++j) {
+        const u128 p = (u128)x * y[j];
+        lo[j] = (u64)p;
+        hi[j] = (u64)(p >> 64);
+    }
+    unsigned char c1 = 0, c2 = 0;
+    unsigned long long s;
+#pragma GCC unroll 8
+    for (std::size_t j = 0; j < n; ++j) {
+        c1 = _addcarry_u64(c1, r[j], lo[j], &s);
+        r[j] = s;
+    }
+    c1 = _addcarry_u64(c1, r[n], top, &s);
+    r[n] = s;
+#pragma GCC unroll 8
+    for (std::size_t j = 0; j < n; ++j) {
+        c2 = _addcarry_u64(c2, r[j + 1], hi[j], &s);
+        r[j + 1] = s;
+    }
+    return (u64)c1 + c2;
+}
+
 // t := a b over 2L limbs, row by row (the loops unroll: L is a constant).
 template <std::size_t L> inline void mul_wide(u64 *t, const Fe<L> &a, const Fe<L> &b)
 {
-    u64 r[2 * L];
+    u64 r[2 * L] = {};
 #pragma GCC unroll 8
-    for (std::size_t i = 0; i < L; ++i) {
-        u64 carry = 0;
-#pragma GCC unroll 8
-        for (std::size_t j = 0; j < L; ++j) {
-            const u128 s = (u128)a.v[j] * b.v[i] + (i ? r[i + j] : 0) + carry;
-            r[i + j] = (u64)s;
-            carry = (u64)(s >> 64);
-        }
-        r[i + L] = carry;
-    }
+    for (std::size_t i = 0; i < L; ++i)
+        add_row<L>(r + i, b.v[i], a.v);
 #pragma GCC unroll 16
     for (std::size_t i = 0; i < 2 * L; ++i)
         t[i] = r[i];
@@ -124,19 +147,10 @@ template <std::size_t L> inline void mul_wide(u64 *t, const Fe<L> &a, const Fe<L
 // t := a^2: each cross product once, doubled, plus the squares.
 template <std::size_t L> inline void sqr_wide(u64 *t, const Fe<L> &a)
 {
-    u64 r[2 * L];
-    r[0] = r[2 * L - 1] = 0;
+    u64 r[2 * L] = {};
 #pragma GCC unroll 8
-    for (std::size_t i = 0; i + 1 < L; ++i) {
-        u64 carry = 0;
-#pragma GCC unroll 8
-        for (std::size_t j = i + 1; j < L; ++j) {
-            const u128 s = (u128)a.v[j] * a.v[i] + (i ? r[i + j] : 0) + carry;
-            r[i + j] = (u64)s;
-            carry = (u64)(s >> 64);
-        }
-        r[i + L] = carry;
-    }
+    for (std::size_t i = 0; i + 1 < L; ++i)
+        add_row<L>(r + 2 * i + 1, a.v[i], a.v + i + 1, 0, L - 1 - i);
     unsigned char cf = 0, cf2 = 0;
 #pragma GCC unroll 8
     for (std::size_t i = 0; i < L; ++i) {
@@ -256,25 +270,63 @@ template <std::size_t L> struct Modulus {
         mul(r, a, unit);
     }
 
-    // r := a^(m-2) = a^-1 (Fermat; 0 gives 0), by fixed 4-bit windows of the
-    // exponent. The exponent is public: its digits may steer the steps.
+    // r := a^(m-2) = a^-1 (Fermat; 0 gives 0). The exponent is public: its
+    // bits may steer the steps. Its leading run of ones (most of it for a
+    // modulus 2^(64 L) - c) is raised by the chain a^(2^k - 1) -> a^(2^2k - 1)
+    // -> a^(2^(2k+1) - 1), the rest by bits or by fixed 4-bit windows.
     void inv(Fe<L> &r, const Fe<L> &a) const
     {
-        Fe<L> pow[16];
-        pow[0] = one;
-        pow[1] = a;
-        for (std::size_t i = 2; i < 16; ++i)
-            mul(pow[i], pow[i - 1], a);
-        Fe<L> acc = one;
-        for (std::size_t w = 16 * L; w-- > 0;) {
-            for (int i = 0; i < 4; ++i)
+        auto bit = [&](std::size_t i) { return (unsigned)(m2.v[i / 64] >> (i % 64)) & 1u; };
+        std::size_t top = 64 * L - 1;
+        while (!bit(top))
+            --top;
+        std::size_t run = 0;
+        while (run <= top && bit(top - run))
+            ++run;
+        Fe<L> acc = a, t;
+        std::size_t k = 1, lead = 0;
+        while ((run >> (lead + 1)) != 0)
+            ++lead;
+        for (std::size_t i = lead; i-- > 0;) {
+            t = acc;  // a^(2^k - 1)
+            for (std::size_t j = 0; j < k; ++j)
                 sqr(acc, acc);
-            const unsigned digit = (unsigned)(m2.v[w / 16] >> (4 * (w % 16))) & 0xFu;
-            if (digit != 0)
-                mul(acc, acc, pow[digit]);
+            mul(acc, acc, t);
+            k *= 2;
+            if ((run >> i) & 1u) {
+                sqr(acc, acc);
+                mul(acc, acc, a);
+                ++k;
+            }
+        }
+        std::size_t rest = top + 1 - run;  // bits below the run
+        if (rest <= 40) {
+            while (rest-- > 0) {
+                sqr(acc, acc);
+                if (bit(rest))
+                    mul(acc, acc, a);
+            }
+        } else {
+            Fe<L> pow[16];
+            pow[0] = one;
+            pow[1] = a;
+            for (std::size_t i = 2; i < 16; ++i)
+                mul(pow[i], pow[i - 1], a);
+            for (std::size_t pos = rest; pos > 0;) {
+                const std::size_t width = pos % 4 ? pos % 4 : 4;
+                unsigned digit = 0;
+                for (std::size_t j = 1; j <= width; ++j) {
+                    sqr(acc, acc);
+                    digit = 2 * digit + bit(pos - j);
+                }
+                pos -= width;
+                if (digit != 0)
+                    mul(acc, acc, pow[digit]);
+            }
+            mp_wipe(pow, sizeof pow);
         }
         r = acc;
-        mp_wipe(pow, sizeof pow);
+        mp_wipe(&t, sizeof t);
     }
 
     // r := a^-1 mod m for a public a below m (0 gives 0), in plain form (not
@@ -343,41 +395,41 @@ private:
 
     __attribute__((always_inline)) void reduce_folded(Fe<L> &r, const u64 *t) const
     {
-        // 2^(64 L) = c (mod m): lo + hi c, below 2^(64 L) (c + 1); the low
-        // and high halves of the products hi_i c go in by two carry chains.
-        Fe<L> x;
-        unsigned char cf = 0, cf2 = 0;
-        u64 prev = 0;
+        // 2^(64 L) = c (mod m): x = lo + hi c, below 2^(64 L) (c + 1).
+        u64 x[L + 1];
 #pragma GCC unroll 8
-        for (std::size_t i = 0; i < L; ++i) {
-            const u128 p = (u128)t[L + i] * c;
-            unsigned long long s;
-            cf = _addcarry_u64(cf, t[i], (u64)p, &s);
-            cf2 = _addcarry_u64(cf2, s, prev, &s);
-            x.v[i] = s;
-            prev = (u64)(p >> 64);
-        }
-        u64 top = prev + cf + cf2;
-        // Fold the top limb, then once more the carry that may leave (0 or 1).
-#pragma GCC unroll 2
-        for (int round = 0; round < 2; ++round) {
-            const u128 p = (u128)top * c;
-            unsigned long long s;
-            cf = _addcarry_u64(0, x.v[0], (u64)p, &s);
-            x.v[0] = s;
-            cf = _addcarry_u64(cf, x.v[1], (u64)(p >> 64), &s);
-            x.v[1] = s;
+        for (std::size_t i = 0; i < L; ++i)
+            x[i] = t[i];
+        x[L] = 0;
+        add_row<L>(x, c, t + L);
+        // Fold the top limb: x[0..L-1] + cf 2^(64 L) with cf 0 or 1.
+        const u128 p = (u128)x[L] * c;
+        unsigned char cf;
+        unsigned long long s;
+        cf = _addcarry_u64(0, x[0], (u64)p, &s);
+        x[0] = s;
+        cf = _addcarry_u64(cf, x[1], (u64)(p >> 64), &s);
+        x[1] = s;
 #pragma GCC unroll 8
-            for (std::size_t i = 2; i < L; ++i) {
-                cf = _addcarry_u64(cf, x.v[i], 0, &s);
-                x.v[i] = s;
-            }
-            top = cf;
+        for (std::size_t i = 2; i < L; ++i) {
+            cf = _addcarry_u64(cf, x[i], 0, &s);
+            x[i] = s;
         }
-        Fe<L> d;
-        const u64 borrow = fe_sub_raw(d, x, m);
-        fe_cmov(x, d, (u64)0 - (borrow ^ 1u));
-        r = x;
+        // The value is below 2 m. y = x + c wraps past 2^(64 L) exactly when
+        // x >= m, and is then x - m; with cf set, x is small and the result
+        // is x + c.
+        Fe<L> y;
+        unsigned char co = _addcarry_u64(0, x[0], c, &s);
+        y.v[0] = s;
+#pragma GCC unroll 8
+        for (std::size_t i = 1; i < L; ++i) {
+            co = _addcarry_u64(co, x[i], 0, &s);
+            y.v[i] = s;
+        }
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < L; ++i)
+            r.v[i] = x[i];
+        fe_cmov(r, y, (u64)0 - (u64)(cf | co));
     }
 
     // Montgomery reduction, one limb of t cleared per round; the carry out of
@@ -390,24 +442,8 @@ private:
             t[i] = in[i];
         u64 top = 0;
 #pragma GCC unroll 8
-        for (std::size_t i = 0; i < L; ++i) {
-            const u64 q = t[i] * n0;
-            unsigned char cf = 0, cf2 = 0;
-            u64 prev = 0;
-            unsigned long long s;
-#pragma GCC unroll 8
-            for (std::size_t j = 0; j < L; ++j) {
-                const u128 p = (u128)q * m.v[j];
-                cf = _addcarry_u64(cf, t[i + j], (u64)p, &s);
-                cf2 = _addcarry_u64(cf2, s, prev, &s);
-                t[i + j] = s;
-                prev = (u64)(p >> 64);
-            }
-            const unsigned char c1 = _addcarry_u64(cf, t[i + L], prev, &s);
-            const unsigned char c2 = _addcarry_u64(cf2, s, top, &s);
-            t[i + L] = s;
-            top = (u64)c1 + c2;
-        }
+        for (std::size_t i = 0; i < L; ++i)
+            top = add_row<L>(t + i, t[i] * n0, m.v, top);
         // t < 2m: subtract m unless that borrows past the top limb.
         Fe<L> lo, d;
 #pragma GCC unroll 16

@@ -147,7 +147,7 @@ int verify(const typename Curve<N>::Params &params, const typename Curve<N>::Poi
     c.fq.mul(z2, z2, v);
     c.fq.from_mont(z2, z2);
     c.fq.neg(z2, z2);
-    c.public_mult2(A, &z1, P, z2);
+    c.public_verify_mult(A, z1, P, z2);
     return matches_r<N>(c, A, rs) ? 0 : -1;
 }
 
