@@ -196,7 +196,7 @@ static CK_RV check_placement(Session& s, const AttrMap& attrs) {
   return CKR_OK;
 }
 
-CK_RV store_objects(Session& s, const std::vector<const AttrMap*>& objects, std::vector<CK_OBJECT_HANDLE>& handles) {
+CK_RV store_objects(Session& s, const std::vector<AttrMap*>& objects, std::vector<CK_OBJECT_HANDLE>& handles) {
   ModuleState& st = state();
   std::vector<const AttrMap*> on_token;
   size_t in_session = 0;
@@ -216,7 +216,7 @@ CK_RV store_objects(Session& s, const std::vector<const AttrMap*>& objects, std:
   }
   handles.clear();
   size_t next_token = 0;
-  for (const AttrMap* a : objects) {
+  for (AttrMap* a : objects) {
     if (get_bool(*a, CKA_TOKEN, false)) {
       handles.push_back(token_handles[next_token++]);
       continue;
@@ -225,13 +225,13 @@ CK_RV store_objects(Session& s, const std::vector<const AttrMap*>& objects, std:
     SessionObject& o = st.session_objects[h];
     o.owner = s.handle;
     o.slot = s.slot;
-    o.attrs = *a;
+    o.attrs = std::move(*a);
     handles.push_back(h);
   }
   return CKR_OK;
 }
 
-CK_RV store_object(Session& s, const AttrMap& attrs, CK_OBJECT_HANDLE& handle) {
+CK_RV store_object(Session& s, AttrMap& attrs, CK_OBJECT_HANDLE& handle) {
   std::vector<CK_OBJECT_HANDLE> handles;
   CK_RV rv = store_objects(s, {&attrs}, handles);
   if (rv == CKR_OK) handle = handles[0];

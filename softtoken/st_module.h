@@ -93,11 +93,12 @@ void close_session(CK_SESSION_HANDLE handle);
 // Objects as a session sees them.
 CK_RV get_object(Session& s, CK_OBJECT_HANDLE handle, Object& out);
 CK_RV visible_objects(Session& s, std::vector<Object>& out);
-// Checks the session may create an object with these attributes and stores it.
-CK_RV store_object(Session& s, const AttrMap& attrs, CK_OBJECT_HANDLE& handle);
+// Checks the session may create an object with these attributes and stores
+// it; a session object takes the attributes over (the map is left empty).
+CK_RV store_object(Session& s, AttrMap& attrs, CK_OBJECT_HANDLE& handle);
 // Several objects at once: the token objects among them are committed
 // together, so a key pair is never stored by half.
-CK_RV store_objects(Session& s, const std::vector<const AttrMap*>& objects, std::vector<CK_OBJECT_HANDLE>& handles);
+CK_RV store_objects(Session& s, const std::vector<AttrMap*>& objects, std::vector<CK_OBJECT_HANDLE>& handles);
 CK_RV replace_object(Session& s, const Object& object);
 CK_RV remove_object(Session& s, CK_OBJECT_HANDLE handle);
 

@@ -279,7 +279,7 @@ ST_EXPORT CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mec
   pub[CKA_VALUE] = SecureBytes(q.begin(), q.end());
   priv[CKA_VALUE] = d;
   for (const AttrMap* a : {&pub, &priv}) {
-    rv = check_object(*a);
+    rv = check_object(*a, true);
     if (rv == CKR_OK) rv = check_trust(nullptr, *a, so_logged_in(*s));
     if (rv != CKR_OK) return rv;
   }

@@ -66,7 +66,7 @@ bool known_cipher_oid(const SecureBytes& der) {
   return !der.empty() && GOST28147_89_FindParByDerOid(der.data(), static_cast<uint32_t>(der.size()), &p) == 0 && p;
 }
 
-CK_RV check_gost_key(const AttrMap& attrs, CK_OBJECT_CLASS cls, CK_KEY_TYPE type) {
+CK_RV check_gost_key(const AttrMap& attrs, CK_OBJECT_CLASS cls, CK_KEY_TYPE type, bool value_made_here) {
   const SecureBytes* curve_oid = find(attrs, CKA_GOSTR3410_PARAMS);
   const SecureBytes* value = find(attrs, CKA_VALUE);
   if (!curve_oid || !value) return CKR_TEMPLATE_INCOMPLETE;
@@ -76,6 +76,10 @@ CK_RV check_gost_key(const AttrMap& attrs, CK_OBJECT_CLASS cls, CK_KEY_TYPE type
   if (hash && !known_hash_oid(*hash)) return CKR_ATTRIBUTE_VALUE_INVALID;
   const SecureBytes* cipher = find(attrs, CKA_GOST28147_PARAMS);
   if (cipher && !known_cipher_oid(*cipher)) return CKR_ATTRIBUTE_VALUE_INVALID;
+  if (value_made_here) {
+    // A pair just generated on the curve: its values need only their sizes.
+    return value->size() == (cls == CKO_PUBLIC_KEY ? 2 : 1) * curve->n ? CKR_OK : CKR_ATTRIBUTE_VALUE_INVALID;
+  }
   if (cls == CKO_PUBLIC_KEY)
     return gost_point_valid(*curve, value->data(), value->size()) ? CKR_OK : CKR_ATTRIBUTE_VALUE_INVALID;
   return gost_private_valid(*curve, value->data(), value->size()) ? CKR_OK : CKR_ATTRIBUTE_VALUE_INVALID;
@@ -97,13 +101,13 @@ TypeSets class_attributes(CK_ULONG cls, CK_ULONG key_type) {
   }
 }
 
-CK_RV check_key(const AttrMap& attrs, CK_OBJECT_CLASS cls) {
+CK_RV check_key(const AttrMap& attrs, CK_OBJECT_CLASS cls, bool value_made_here) {
   CK_ULONG type = 0;
   if (!get_ulong(attrs, CKA_KEY_TYPE, type)) return CKR_TEMPLATE_INCOMPLETE;
   if (cls != CKO_SECRET_KEY) {
     if (type != CKK_GOSTR3410 && type != CKK_GOSTR3410_512) return CKR_ATTRIBUTE_VALUE_INVALID;
     CK_RV rv = only(attrs, class_attributes(cls, type));
-    return rv != CKR_OK ? rv : check_gost_key(attrs, cls, type);
+    return rv != CKR_OK ? rv : check_gost_key(attrs, cls, type, value_made_here);
   }
   if (type != CKK_GOST28147 && type != CKK_GENERIC_SECRET) return CKR_ATTRIBUTE_VALUE_INVALID;
   CK_RV rv = only(attrs, class_attributes(cls, type));
@@ -132,7 +136,7 @@ CK_RV check_certificate(const AttrMap& attrs) {
 
 }  // namespace
 
-CK_RV check_object(const AttrMap& attrs) {
+CK_RV check_object(const AttrMap& attrs, bool value_made_here) {
   CK_ULONG cls = 0;
   if (!get_ulong(attrs, CKA_CLASS, cls)) return CKR_TEMPLATE_INCOMPLETE;
   switch (cls) {
@@ -143,7 +147,7 @@ CK_RV check_object(const AttrMap& attrs) {
     case CKO_PUBLIC_KEY:
     case CKO_PRIVATE_KEY:
     case CKO_SECRET_KEY:
-      return check_key(attrs, cls);
+      return check_key(attrs, cls, value_made_here);
     default:
       return CKR_ATTRIBUTE_VALUE_INVALID;
   }

@@ -13,7 +13,9 @@ namespace softtoken {
 // for an unknown class, certificate or key type, a bad key value or an
 // unknown parameter OID; CKR_ATTRIBUTE_TYPE_INVALID for an attribute its
 // class does not have; CKR_TEMPLATE_INCOMPLETE for a missing one.
-CK_RV check_object(const AttrMap& attrs);
+// `value_made_here`: the key values come from the token's own generation,
+// so their sizes are checked but not their points and ranges again.
+CK_RV check_object(const AttrMap& attrs, bool value_made_here = false);
 
 // Changes to an existing object (copy or modification):
 // CKR_ATTRIBUTE_TYPE_INVALID when one names an attribute its class does not

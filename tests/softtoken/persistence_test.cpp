@@ -102,6 +102,9 @@ TEST_F(Persistence, NoPrivateValueIsStoredInTheClear) {
   s = open(slot);
   CK_MECHANISM sm{CKM_GOSTR3410, nullptr, 0};
   EXPECT_EQ(f->C_SignInit(s, &sm, h3), CKR_USER_NOT_LOGGED_IN);
+  // The record read without the login is read afresh with it.
+  ASSERT_EQ(f->C_Login(s, CKU_USER, (CK_UTF8CHAR_PTR)kUserPin, std::strlen(kUserPin)), CKR_OK);
+  EXPECT_EQ(f->C_SignInit(s, &sm, h3), CKR_OK);
 }
 
 // A stored setting of a token file, as text.

@@ -133,12 +133,24 @@ __attribute__((always_inline)) inline u64 add_row(u64 *r, u64 x, const u64 *y, u
 }
 
 // t := a b over 2L limbs, row by row (the loops unroll: L is a constant).
+// The products keep one carry chain here: taking each row's products first
+// (add_row) ran faster, but dudect then told scalars with long runs of zero
+// bits from uniform ones through VKO (|t| 14 on a Montgomery prime, AMD
+// EPYC), with no branch or address depending on them; this form shows none.
 template <std::size_t L> inline void mul_wide(u64 *t, const Fe<L> &a, const Fe<L> &b)
 {
-    u64 r[2 * L] = {};
+    u64 r[2 * L];
 #pragma GCC unroll 8
-    for (std::size_t i = 0; i < L; ++i)
-        add_row<L>(r + i, b.v[i], a.v);
+    for (std::size_t i = 0; i < L; ++i) {
+        u64 carry = 0;
+#pragma GCC unroll 8
+        for (std::size_t j = 0; j < L; ++j) {
+            const u128 s = (u128)a.v[j] * b.v[i] + (i ? r[i + j] : 0) + carry;
+            r[i + j] = (u64)s;
+            carry = (u64)(s >> 64);
+        }
+        r[i + L] = carry;
+    }
 #pragma GCC unroll 16
     for (std::size_t i = 0; i < 2 * L; ++i)
         t[i] = r[i];
