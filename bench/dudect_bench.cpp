@@ -101,18 +101,20 @@ Outcome dudect(Subject &s, size_t per_class, Rng &rng)
 
 // Class 0: a fixed value with the upper three quarters zero (`salt` tells
 // the secrets of one function apart); class 1: uniform in [1, q-1].
+// Both classes run the same preparation (a uniform value is drawn either
+// way), so that nothing but the secret differs when the timed call starts.
 template <size_t N> void secret(int cls, Rng &rng, const DIGIT_T *q, DIGIT_T *out, DIGIT_T salt)
 {
     std::fill(out, out + N, 0);
-    if (cls == 0) {
-        for (size_t i = 0; i < (N - 1) / 4; ++i)
-            out[i] = (0x9E3779B9u * static_cast<DIGIT_T>(i + 1)) ^ salt;
-        return;
-    }
     do
         for (size_t i = 0; i + 1 < N; ++i)
             out[i] = static_cast<DIGIT_T>(rng());
     while (mpCompare(out, q, N) >= 0 || mpIsZero(out, N));
+    const DIGIT_T keep = (DIGIT_T)0 - static_cast<DIGIT_T>(cls != 0);
+    for (size_t i = 0; i + 1 < N; ++i) {
+        const DIGIT_T fixed = i < (N - 1) / 4 ? (0x9E3779B9u * static_cast<DIGIT_T>(i + 1)) ^ salt : 0;
+        out[i] = (out[i] & keep) | (fixed & ~keep);
+    }
 }
 
 // A number as little-endian bytes; as signing's random source it hands out
