@@ -51,7 +51,7 @@ constexpr std::size_t kGOddPoints = 1u << (kGNafWidth - 2);
 constexpr std::size_t kSplit = 4;
 template <std::size_t L> struct PointTables {
     struct Entry {
-        Fe<L> x, y;
+        Aff<L> point;
         std::shared_ptr<const std::vector<Aff<L>>> odd;
     };
     static constexpr std::size_t kBuilt = 8, kSeen = 16;

@@ -196,6 +196,9 @@ template <std::size_t L> struct Modulus {
         for (int i = 0; i < 6; ++i)
             inv *= 2 - m.v[0] * inv;
         n0 = (u64)0 - inv;
+        Fe<L> two{};
+        two.v[0] = 2;
+        fe_sub_raw(m2, m, two);
         u64 top = ~(u64)0;
         for (std::size_t i = 1; i < L; ++i)
             top &= m.v[i];
@@ -203,9 +206,6 @@ template <std::size_t L> struct Modulus {
             c = (u64)0 - m.v[0];
             one = r2 = Fe<L>{};
             one.v[0] = r2.v[0] = 1;
-            Fe<L> two{};
-            two.v[0] = 2;
-            fe_sub_raw(m2, m, two);
             return;
         }
         Fe<L> x{};
@@ -216,9 +216,6 @@ template <std::size_t L> struct Modulus {
         for (std::size_t i = 0; i < 64 * L; ++i)
             dbl(x);
         r2 = x;
-        Fe<L> two{};
-        two.v[0] = 2;
-        fe_sub_raw(m2, m, two);
     }
 
     // r := a + b mod m (a, b below m).

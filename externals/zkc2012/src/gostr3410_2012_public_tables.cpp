@@ -67,9 +67,7 @@ void CurveCtx<N>::public_verify_mult(Proj<L> &R, const Fe<L> &kg, const Proj<L> 
         std::lock_guard<std::mutex> hold(tables->lock);
         auto &built = tables->built;
         auto &seen = tables->seen;
-        auto hit = std::find_if(built.begin(), built.end(), [&](const auto &e) {
-            return same_point<L>(Aff<L>{e.x, e.y}, P);
-        });
+        auto hit = std::find_if(built.begin(), built.end(), [&](const auto &e) { return same_point<L>(e.point, P); });
         if (hit != built.end()) {
             std::rotate(hit, hit + 1, built.end());
             odd = built.back().odd;
@@ -91,7 +89,7 @@ void CurveCtx<N>::public_verify_mult(Proj<L> &R, const Fe<L> &kg, const Proj<L> 
         auto &built = tables->built;
         if (built.size() == PointTables<L>::kBuilt)
             built.erase(built.begin());
-        built.push_back({P.X, P.Y, odd});
+        built.push_back({Aff<L>{P.X, P.Y}, odd});
     }
     if (!odd) {
         public_mult2(R, &kg, P, k);
@@ -103,7 +101,7 @@ void CurveCtx<N>::public_verify_mult(Proj<L> &R, const Fe<L> &kg, const Proj<L> 
     constexpr std::size_t w = kPartBits<L>, per = kOddPoints, gper = kGOddPoints;
     signed char digits[64 * L + 1], gdigits[64 * L + 1];
     const std::size_t n = naf<L>(digits, k), gn = naf<L>(gdigits, kg, kGNafWidth);
-    auto add = [&](Jac<L> &acc, int d, const Aff<L> *row) {
+    auto take = [&](Jac<L> &acc, int d, const Aff<L> *row) {
         Aff<L> pick = row[(d < 0 ? -d : d) / 2];
         if (d < 0)
             fp.neg(pick.Y, pick.Y);
@@ -115,9 +113,9 @@ void CurveCtx<N>::public_verify_mult(Proj<L> &R, const Fe<L> &kg, const Proj<L> 
         for (std::size_t part = t < w ? 0 : kSplit - 1; part < kSplit; ++part) {
             const std::size_t i = part * w + t;
             if (i < n && digits[i] != 0)
-                add(acc, digits[i], odd->data() + part * per);
+                take(acc, digits[i], odd->data() + part * per);
             if (i < gn && gdigits[i] != 0)
-                add(acc, gdigits[i], g_split.data() + part * gper);
+                take(acc, gdigits[i], g_split.data() + part * gper);
         }
     }
     R = J.to_proj(acc);
@@ -127,7 +125,7 @@ template <std::size_t N> bool CurveCtx<N>::known_point(const Proj<L> &P) const
 {
     std::lock_guard<std::mutex> hold(tables->lock);
     const auto &built = tables->built;
-    return std::any_of(built.begin(), built.end(), [&](const auto &e) { return same_point<L>(Aff<L>{e.x, e.y}, P); });
+    return std::any_of(built.begin(), built.end(), [&](const auto &e) { return same_point<L>(e.point, P); });
 }
 
 #define ZKC_TABLE_MEMBERS(N)                                                                                      \
